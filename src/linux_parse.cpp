@@ -1,0 +1,176 @@
+#include <string.h>
+
+#include "linux_parse.h"
+#include "procinfo.h"
+
+/* Parses a decimal number at *p, moving *p past it. */
+static bool
+take_number(const char **p, const char *end, unsigned long long *v,
+    bool allow_minus)
+{
+	const char *s = *p;
+	bool negative = false;
+	unsigned long long n = 0;
+
+	if (allow_minus && s < end && *s == '-') {
+		negative = true;
+		s++;
+	}
+	if (s >= end || *s < '0' || *s > '9')
+		return (false);
+	while (s < end && *s >= '0' && *s <= '9') {
+		if (n > (~0ULL - 9) / 10)
+			return (false);
+		n = n * 10 + (unsigned long long)(*s - '0');
+		s++;
+	}
+	*v = negative ? 0 - n : n;
+	*p = s;
+	return (true);
+}
+
+static const char *
+skip_blanks(const char *p, const char *end)
+{
+	while (p < end && (*p == ' ' || *p == '\t'))
+		p++;
+	return (p);
+}
+
+bool
+parse_stat(const char *buf, size_t len, pid_t *ppid, pid_t *pgid)
+{
+	const char *end = buf + len, *p = NULL, *s;
+	unsigned long long v1, v2;
+
+	/* The command name may hold anything, ')' included: find the last. */
+	for (s = buf; s < end; s++)
+		if (*s == ')')
+			p = s;
+	if (p == NULL)
+		return (false);
+	p = skip_blanks(p + 1, end);
+	/* The state letter. */
+	if (p >= end || *p == ' ')
+		return (false);
+	p = skip_blanks(p + 1, end);
+	if (!take_number(&p, end, &v1, true))
+		return (false);
+	p = skip_blanks(p, end);
+	if (!take_number(&p, end, &v2, true))
+		return (false);
+	*ppid = (pid_t)v1;
+	*pgid = (pid_t)v2;
+	return (true);
+}
+
+bool
+parse_status_euid(const char *buf, size_t len, uid_t *euid)
+{
+	const char *end = buf + len, *p = buf;
+	unsigned long long real, effective;
+
+	while (p < end) {
+		if ((size_t)(end - p) > 4 && memcmp(p, "Uid:", 4) == 0) {
+			p = skip_blanks(p + 4, end);
+			if (!take_number(&p, end, &real, false))
+				return (false);
+			p = skip_blanks(p, end);
+			if (!take_number(&p, end, &effective, false) ||
+			    effective > 0xffffffffULL)
+				return (false);
+			*euid = (uid_t)effective;
+			return (true);
+		}
+		p = (const char *)memchr(p, '\n', (size_t)(end - p));
+		if (p == NULL)
+			break;
+		p++;
+	}
+	return (false);
+}
+
+/* Skips one blank-separated word. */
+static const char *
+skip_word(const char *p, const char *end)
+{
+	while (p < end && *p != ' ' && *p != '\t')
+		p++;
+	return (p);
+}
+
+bool
+parse_maps_line(const char *line, size_t len, struct maps_line *ml)
+{
+	const char *end = line + len, *p = line, *perms;
+	unsigned long long inode;
+
+	/* address range */
+	p = skip_word(p, end);
+	p = skip_blanks(p, end);
+	/* permissions: rwxp or rwxs */
+	perms = p;
+	p = skip_word(p, end);
+	if (p - perms < 4)
+		return (false);
+	ml->protection = 0;
+	if (perms[0] == 'r')
+		ml->protection |= KVME_PROT_READ;
+	if (perms[1] == 'w')
+		ml->protection |= KVME_PROT_WRITE;
+	if (perms[2] == 'x')
+		ml->protection |= KVME_PROT_EXEC;
+	/* offset and device */
+	p = skip_blanks(p, end);
+	p = skip_word(p, end);
+	p = skip_blanks(p, end);
+	p = skip_word(p, end);
+	p = skip_blanks(p, end);
+	if (!take_number(&p, end, &inode, false))
+		return (false);
+	if (p < end && *p != ' ' && *p != '\t')
+		return (false);
+	ml->inode = inode;
+	/* The path, which may contain blanks, runs to the end of the line. */
+	p = skip_blanks(p, end);
+	ml->path = p;
+	ml->pathlen = (size_t)(end - p);
+	return (true);
+}
+
+static bool
+starts_with(const char *s, size_t len, const char *prefix)
+{
+	size_t n = strlen(prefix);
+
+	return (len >= n && memcmp(s, prefix, n) == 0);
+}
+
+bool
+maps_is_file(const struct maps_line *ml)
+{
+	static const char *const memory_names[] = {
+		"/memfd:",		/* memfd_create(2) */
+		"/SYSV",		/* System V shared memory */
+		"/dev/zero",		/* shared anonymous memory */
+		"/anon_hugepage",	/* huge pages */
+		"/[aio]",		/* asynchronous I/O rings */
+		"/dmabuf",
+	};
+	size_t i;
+
+	if (ml->inode == 0 || ml->pathlen == 0 || ml->path[0] != '/')
+		return (false);
+	for (i = 0; i < sizeof(memory_names) / sizeof(memory_names[0]); i++)
+		if (starts_with(ml->path, ml->pathlen, memory_names[i]))
+			return (false);
+	return (true);
+}
+
+bool
+has_deleted_suffix(const char *path, size_t len)
+{
+	size_t n = sizeof(DELETED_SUFFIX) - 1;
+
+	return (len >= n && memcmp(path + len - n, DELETED_SUFFIX, n) == 0);
+}

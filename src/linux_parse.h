@@ -1,0 +1,39 @@
+/*
+ * Parsing of the /proc text files that the Linux backend reads.  Pure
+ * functions over byte ranges, so that they can be tested on fixtures.
+ */
+#ifndef STALEWATCH_LINUX_PARSE_H
+#define STALEWATCH_LINUX_PARSE_H
+
+#include <sys/types.h>
+#include <stddef.h>
+
+/* /proc/PID/stat: the parent and the process group.  False if malformed. */
+bool parse_stat(const char *buf, size_t len, pid_t *ppid, pid_t *pgid);
+
+/* /proc/PID/status: the effective user id.  False if there is none. */
+bool parse_status_euid(const char *buf, size_t len, uid_t *euid);
+
+/* One line of /proc/PID/maps, without its newline. */
+struct maps_line {
+	int protection;			/* KVME_PROT_* bits */
+	unsigned long long inode;
+	const char *path;		/* into the line; not NUL-terminated */
+	size_t pathlen;			/* 0 for anonymous memory */
+};
+
+bool parse_maps_line(const char *line, size_t len, struct maps_line *ml);
+
+/*
+ * Whether a mapping is of a file on disk: it has an inode and a path, and
+ * the path is not one of the kernel's names for memory (memfd, System V
+ * shared memory, shared anonymous memory, huge pages and the like).
+ */
+bool maps_is_file(const struct maps_line *ml);
+
+/* The suffix the kernel appends to the name of an unlinked file. */
+#define DELETED_SUFFIX " (deleted)"
+
+bool has_deleted_suffix(const char *path, size_t len);
+
+#endif

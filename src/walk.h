@@ -1,0 +1,14 @@
+#ifndef STALEWATCH_WALK_H
+#define STALEWATCH_WALK_H
+
+/*
+ * Lists the processes, checks those that the operands argv[first] to
+ * argv[argc - 1] select (all of them when there are none) and returns the
+ * exit status: 0 when some process was selected, 1 otherwise.
+ */
+int walk_processes(int argc, char **argv, int first);
+
+/* Prints the usage message and exits with status 1. */
+[[noreturn]] void usage(void);
+
+#endif

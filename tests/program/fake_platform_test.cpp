@@ -1,0 +1,490 @@
+// The walk, the check and the report over a scripted platform: what real
+// processes cannot show on demand (a process exiting at the wrong moment,
+// kill failing for lack of permission, oversized paths and argument
+// blocks, failing queries).
+
+#include <errno.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "procinfo.h"
+#include "settings.h"
+#include "walk.h"
+#include "xo_c.h"
+
+namespace {
+
+struct FakeProc {
+	pid_t pid = 100;
+	pid_t ppid = 1;
+	pid_t pgid = 100;
+	uid_t uid = 0;
+	int jid = 0;
+	std::string comm = "daemon";
+	int path_errno = 0;		// the path query's failure, 0: success
+	std::string path = "/usr/sbin/daemon";
+	int probe_errno = 0;		// kill(pid, 0)'s failure, 0: alive
+	int args_errno = 0;
+	std::string args = std::string("daemon\0-f\0", 10);
+	bool map_fails = false;
+	std::vector<kinfo_vmentry> map;
+};
+
+std::vector<FakeProc> procs;
+int list_errno;		// procstat_getprocs fails with this when set
+
+// What the walk asked of the platform.  The walk runs in a child, so the
+// counts live in memory shared with it.
+struct Counts {
+	int path_queries, args_queries, map_queries, maps_freed;
+};
+Counts *counts = static_cast<Counts *>(mmap(nullptr, sizeof(Counts),
+    PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+
+const FakeProc *find(pid_t pid)
+{
+	for (const FakeProc &p : procs)
+		if (p.pid == pid)
+			return &p;
+	return nullptr;
+}
+
+kinfo_vmentry vm(int type, int prot, const char *path)
+{
+	kinfo_vmentry e;
+	memset(&e, 0, sizeof(e));
+	e.kve_type = type;
+	e.kve_protection = prot;
+	snprintf(e.kve_path, sizeof(e.kve_path), "%s", path);
+	return e;
+}
+
+const int RX = KVME_PROT_READ | KVME_PROT_EXEC;
+
+struct Result {
+	int status;
+	std::string out;
+};
+
+// Runs the walk in a child, as the program would after start-up, with
+// the given libxo options and operands; returns its exit status and
+// standard output.
+Result run_walk(std::vector<std::string> args, struct settings s = settings)
+{
+	int fds[2];
+	if (pipe(fds) != 0)
+		abort();
+	fflush(stdout);
+	pid_t child = fork();
+	if (child == 0) {
+		dup2(fds[1], 1);
+		close(fds[0]);
+		close(fds[1]);
+		std::vector<char *> argv;
+		argv.push_back(const_cast<char *>("stalewatch"));
+		for (std::string &a : args)
+			argv.push_back(&a[0]);
+		argv.push_back(nullptr);
+		settings = s;
+		xo_set_flags(NULL, XOF_WARN | XOF_COLUMNS);
+		int argc = xo_parse_args((int)argv.size() - 1, argv.data());
+		int first = 1;
+		// The operands follow the libxo options, which are gone now.
+		_exit(walk_processes(argc, argv.data(), first));
+	}
+	close(fds[1]);
+	std::string out;
+	char buf[4096];
+	ssize_t n;
+	while ((n = read(fds[0], buf, sizeof(buf))) > 0)
+		out.append(buf, (size_t)n);
+	close(fds[0]);
+	int status;
+	waitpid(child, &status, 0);
+	return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+struct settings plain()
+{
+	struct settings s = settings;
+	s.termwidth = 0;
+	return s;
+}
+
+class FakePlatform : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		procs.clear();
+		list_errno = 0;
+		memset(counts, 0, sizeof(*counts));
+	}
+};
+
+const char *HEADER = "  PID   JID USER         COMMAND      WHY ARGUMENTS\n";
+
+TEST_F(FakePlatform, DeletedExecutableGivesOneBinRowWithFirstArgument)
+{
+	FakeProc p;
+	p.path_errno = ENOENT;
+	p.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
+	procs.push_back(p);
+	Result r = run_walk({});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, std::string(HEADER) +
+	    "  100     0 root         daemon       bin daemon\n");
+	EXPECT_EQ(counts->map_queries, 0) << "libraries are not examined";
+}
+
+TEST_F(FakePlatform, ProcessThatExitedBeforeTheCheckGivesNoRow)
+{
+	FakeProc p;
+	p.path_errno = ENOENT;
+	p.probe_errno = ESRCH;
+	procs.push_back(p);
+	Result r = run_walk({});
+	EXPECT_EQ(r.status, 0) << "it was still selected";
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(counts->args_queries, 0);
+}
+
+TEST_F(FakePlatform, KillWithoutPermissionStillReports)
+{
+	FakeProc p;
+	p.path_errno = ENOENT;
+	p.probe_errno = EPERM;
+	p.uid = 4294967294u;		// no user entry, prints as -2
+	procs.push_back(p);
+	Result r = run_walk({"--libxo=json"});
+	EXPECT_EQ(r.out, "{\"__version\": \"2\", \"stalewatch\": {\"process\": "
+	    "[{\"pid\":100,\"jid\":0,\"uid\":-2,\"user\":\"-2\",\"command\":"
+	    "\"daemon\",\"why\":\"bin\",\"arguments\":\"daemon\"}]}}\n");
+}
+
+TEST_F(FakePlatform, UnexpectedPathErrorsAreSilent)
+{
+	for (int e : {EACCES, ESRCH, EINVAL, EPERM}) {
+		procs.clear();
+		FakeProc p;
+		p.path_errno = e;
+		p.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
+		procs.push_back(p);
+		Result r = run_walk({});
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.out, "") << strerror(e);
+	}
+}
+
+TEST_F(FakePlatform, ArgumentQueryFailureGivesEmptyArguments)
+{
+	FakeProc p;
+	p.path_errno = ENOENT;
+	p.args_errno = EACCES;
+	procs.push_back(p);
+	Result r = run_walk({"--libxo=xml"});
+	EXPECT_EQ(r.out, "<stalewatch version=\"2\"><process><pid>100</pid>"
+	    "<jid>0</jid><uid>0</uid><user>root</user><command>daemon</command>"
+	    "<why>bin</why><arguments></arguments></process></stalewatch>");
+}
+
+TEST_F(FakePlatform, OversizedArgumentsAndPathAreCutInsideTheBuffer)
+{
+	FakeProc a;
+	a.pid = 101;
+	a.path_errno = ENOENT;
+	a.args = std::string(3000, 'A');	// no NUL anywhere
+	FakeProc b;
+	b.pid = 102;
+	b.path = "/" + std::string(2000, 'p');
+	b.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
+	procs = {a, b};
+	Result r = run_walk({}, plain());
+	EXPECT_EQ(r.out, std::string(HEADER) +
+	    "  101     0 root         daemon       bin " +
+	    std::string(1023, 'A') + "\n" +
+	    "  102     0 root         daemon       .so " +
+	    b.path.substr(0, 1023) + "\n");
+}
+
+TEST_F(FakePlatform, MapScan)
+{
+	struct Case {
+		const char *what;
+		std::vector<kinfo_vmentry> map;
+		bool map_fails;
+		bool reported;
+	} cases[] = {
+		{"intact", {vm(KVME_TYPE_VNODE, RX, "/lib/libc.so.7")}, false, false},
+		{"deleted, not executable",
+		    {vm(KVME_TYPE_VNODE, KVME_PROT_READ, "")}, false, false},
+		{"anonymous executable", {vm(KVME_TYPE_DEFAULT, RX, "")}, false,
+		    false},
+		{"shared memory", {vm(KVME_TYPE_SWAP, RX, "")}, false, false},
+		{"deleted library",
+		    {vm(KVME_TYPE_VNODE, RX, "/lib/a.so"), vm(KVME_TYPE_VNODE, RX, "")},
+		    false, true},
+		{"several deleted",
+		    {vm(KVME_TYPE_VNODE, RX, ""), vm(KVME_TYPE_VNODE, RX, ""),
+		    vm(KVME_TYPE_VNODE, KVME_PROT_EXEC, "")}, false, true},
+		{"map query fails", {}, true, false},
+		{"empty map", {}, false, false},
+	};
+	for (const Case &c : cases) {
+		SetUp();
+		FakeProc p;
+		p.map = c.map;
+		p.map_fails = c.map_fails;
+		procs.push_back(p);
+		struct settings s = plain();
+		s.header_shown = true;
+		Result r = run_walk({}, s);
+		EXPECT_EQ(r.out, c.reported ?
+		    "  100     0 root         daemon       .so /usr/sbin/daemon\n" :
+		    "") << c.what;
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(counts->maps_freed, c.map_fails ? 0 : 1) << c.what;
+	}
+}
+
+TEST_F(FakePlatform, MapIsReleasedAndSkippedWithOnlyBinaries)
+{
+	FakeProc p;
+	p.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
+	procs = {p, p};
+	procs[1].pid = 101;
+	struct settings s = plain();
+	s.header_shown = true;
+	Result r = run_walk({}, s);
+	EXPECT_EQ(r.out, "  100     0 root         daemon       .so /usr/sbin/daemon\n"
+	    "  101     0 root         daemon       .so /usr/sbin/daemon\n");
+	EXPECT_EQ(counts->map_queries, 2);
+	EXPECT_EQ(counts->maps_freed, 2);
+	memset(counts, 0, sizeof(*counts));
+	s.only_binaries = true;
+	r = run_walk({}, s);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(counts->path_queries, 2);
+	EXPECT_EQ(counts->map_queries, 0);
+}
+
+TEST_F(FakePlatform, FiltersRunBeforeAnyQuery)
+{
+	FakeProc init;
+	init.pid = 1;
+	init.ppid = 0;
+	init.path_errno = ENOENT;
+	FakeProc jailed;
+	jailed.pid = 200;
+	jailed.jid = 3;
+	jailed.path_errno = ENOENT;
+	FakeProc other;
+	other.pid = 300;
+	other.uid = 1001;
+	other.path_errno = ENOENT;
+	procs = {init, jailed, other};
+	struct settings s = plain();
+	s.header_shown = true;
+	Result r = run_walk({}, s);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(counts->path_queries, 2) << "none for the parentless one";
+	EXPECT_EQ(r.out, "  200     3 root         daemon       bin daemon\n"
+	    "  300     0 1001         daemon       bin daemon\n")
+	    << "a parent id of 0 is never reported";
+	s.filter_jail = true;
+	s.filter_jid = 3;
+	r = run_walk({}, s);
+	EXPECT_EQ(r.out, "  200     3 root         daemon       bin daemon\n");
+	s.filter_jail = false;
+	s.filter_user = true;
+	s.filter_uid = 1001;
+	r = run_walk({}, s);
+	EXPECT_EQ(r.out, "  300     0 1001         daemon       bin daemon\n");
+	s.filter_uid = 7;
+	r = run_walk({}, s);
+	EXPECT_EQ(r.status, 0) << "filtered processes still count as selected";
+	EXPECT_EQ(r.out, "");
+}
+
+TEST_F(FakePlatform, OperandZeroIsALateUsageError)
+{
+	FakeProc a;
+	a.pid = 10;
+	a.path_errno = ENOENT;
+	FakeProc b;
+	b.pid = 20;
+	b.path_errno = ENOENT;
+	procs = {a, b};
+	struct settings s = plain();
+	s.header_shown = true;
+	Result r = run_walk({"10", "0"}, s);
+	EXPECT_EQ(r.status, 1);
+	// The row for process 10 was written before the walk reached the 0.
+	EXPECT_EQ(r.out, "   10     0 root         daemon       bin daemon\n");
+	r = run_walk({"10", "20", "0"}, s);
+	EXPECT_EQ(r.status, 0) << "every record matched an earlier operand";
+	procs.clear();
+	r = run_walk({"0"}, s);
+	EXPECT_EQ(r.status, 1) << "nothing selected, the 0 never examined";
+	EXPECT_EQ(r.out, "");
+}
+
+TEST_F(FakePlatform, OperandZeroInJsonStillGivesAValidDocumentPrefix)
+{
+	FakeProc a;
+	a.pid = 10;
+	a.path_errno = ENOENT;
+	procs = {a, a};
+	procs[1].pid = 20;
+	Result r = run_walk({"--libxo=json", "10", "0"}, plain());
+	EXPECT_EQ(r.status, 1);
+	EXPECT_NE(r.out.find("\"pid\":10"), std::string::npos);
+	EXPECT_NE(r.out.find("usage: "), std::string::npos);
+}
+
+TEST_F(FakePlatform, ProcessListFailure)
+{
+	list_errno = EACCES;
+	Result r = run_walk({"--libxo=json"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.out.find("process"), std::string::npos)
+	    << "no document is opened";
+}
+
+TEST_F(FakePlatform, EmptyProcessList)
+{
+	Result r = run_walk({});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
+
+// The fake platform layer.
+
+struct procstat {
+	int unused;
+};
+
+static struct procstat the_handle;
+
+struct procstat *procstat_open_sysctl(void)
+{
+	return &the_handle;
+}
+
+struct kinfo_proc *procstat_getprocs(struct procstat *, int what, int,
+    unsigned int *count)
+{
+	if (list_errno != 0 || what != KERN_PROC_PROC) {
+		errno = list_errno;
+		return nullptr;
+	}
+	kinfo_proc *list = new kinfo_proc[procs.size() + 1];
+	for (size_t i = 0; i < procs.size(); i++) {
+		memset(&list[i], 0, sizeof(list[i]));
+		list[i].ki_pid = procs[i].pid;
+		list[i].ki_ppid = procs[i].ppid;
+		list[i].ki_pgid = procs[i].pgid;
+		list[i].ki_uid = procs[i].uid;
+		list[i].ki_jid = procs[i].jid;
+		snprintf(list[i].ki_comm, sizeof(list[i].ki_comm), "%s",
+		    procs[i].comm.c_str());
+	}
+	*count = (unsigned int)procs.size();
+	return list;
+}
+
+void procstat_freeprocs(struct procstat *, struct kinfo_proc *p)
+{
+	delete[] p;
+}
+
+struct kinfo_vmentry *procstat_getvmmap(struct procstat *,
+    struct kinfo_proc *kp, unsigned int *count)
+{
+	counts->map_queries++;
+	const FakeProc *p = find(kp->ki_pid);
+	if (p == nullptr || p->map_fails) {
+		errno = EACCES;
+		return nullptr;
+	}
+	kinfo_vmentry *m = new kinfo_vmentry[p->map.size() + 1];
+	std::copy(p->map.begin(), p->map.end(), m);
+	*count = (unsigned int)p->map.size();
+	return m;
+}
+
+void procstat_freevmmap(struct procstat *, struct kinfo_vmentry *m)
+{
+	counts->maps_freed++;
+	delete[] m;
+}
+
+void procstat_close(struct procstat *)
+{
+}
+
+int jail_getid(const char *)
+{
+	return -1;
+}
+
+// Stores text as the kernel's sysctl would: ENOMEM, with the length
+// word saying how much was stored, when it does not fit.
+static int store(const std::string &text, bool with_nul, char *buf,
+    size_t *len)
+{
+	size_t need = text.size() + (with_nul ? 1 : 0);
+	if (need > *len) {
+		memcpy(buf, text.data(), *len);
+		errno = ENOMEM;
+		return -1;
+	}
+	memcpy(buf, text.data(), text.size());
+	if (with_nul)
+		buf[text.size()] = '\0';
+	*len = need;
+	return 0;
+}
+
+int proc_query(int what, pid_t pid, char *buf, size_t *len)
+{
+	const FakeProc *p = find(pid);
+	if (p == nullptr) {
+		errno = ESRCH;
+		return -1;
+	}
+	if (what == KERN_PROC_PATHNAME) {
+		counts->path_queries++;
+		if (p->path_errno != 0) {
+			errno = p->path_errno;
+			return -1;
+		}
+		return store(p->path, true, buf, len);
+	}
+	counts->args_queries++;
+	if (p->args_errno != 0) {
+		// A failing query may leave junk behind.
+		memset(buf, 'J', *len);
+		errno = p->args_errno;
+		return -1;
+	}
+	return store(p->args, false, buf, len);
+}
+
+int proc_probe(pid_t pid)
+{
+	const FakeProc *p = find(pid);
+	if (p == nullptr || p->probe_errno != 0) {
+		errno = p == nullptr ? ESRCH : p->probe_errno;
+		return -1;
+	}
+	return 0;
+}

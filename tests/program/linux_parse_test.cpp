@@ -1,0 +1,276 @@
+// The Linux backend: parsing of /proc text on fixtures, and the queries on
+// this very process where the kernel's answers are known.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "linux_parse.h"
+#include "procinfo.h"
+
+namespace {
+
+std::string fixture(const char *name)
+{
+	std::ifstream f(std::string(FIXTURES) + "/" + name);
+	std::stringstream ss;
+	ss << f.rdbuf();
+	return ss.str();
+}
+
+TEST(ParseStat, CommandNameWithParenthesesAndBlanks)
+{
+	std::string s = fixture("stat.txt");
+	pid_t ppid = 0, pgid = 0;
+	ASSERT_TRUE(parse_stat(s.data(), s.size(), &ppid, &pgid));
+	EXPECT_EQ(ppid, 77);
+	EXPECT_EQ(pgid, 1234);
+}
+
+TEST(ParseStat, Malformed)
+{
+	pid_t ppid, pgid;
+	for (const char *bad : {"", "1 (x", "1 (x) S", "1 (x) S 5", "1 (x) S a 5",
+	    "1 (x)", "1 (x) S  "}) {
+		EXPECT_FALSE(parse_stat(bad, strlen(bad), &ppid, &pgid)) << bad;
+	}
+	// A length that stops before the fields must be honoured.
+	const char *s = "1 (x) S 5 6";
+	EXPECT_FALSE(parse_stat(s, 8, &ppid, &pgid));
+	EXPECT_TRUE(parse_stat(s, strlen(s), &ppid, &pgid));
+	EXPECT_EQ(ppid, 5);
+}
+
+TEST(ParseStatus, EffectiveUid)
+{
+	std::string s = fixture("status.txt");
+	uid_t euid = 0;
+	ASSERT_TRUE(parse_status_euid(s.data(), s.size(), &euid));
+	EXPECT_EQ(euid, 4294967294u);
+	const char *none = "Name:\tx\nGid:\t0\t0\t0\t0\n";
+	EXPECT_FALSE(parse_status_euid(none, strlen(none), &euid));
+	const char *cut = "Uid:\t5";
+	EXPECT_FALSE(parse_status_euid(cut, strlen(cut), &euid));
+	const char *huge = "Uid:\t1\t4294967296\t1\t1\n";
+	EXPECT_FALSE(parse_status_euid(huge, strlen(huge), &euid));
+}
+
+struct Mapping {
+	int prot;
+	bool file;
+	bool deleted_suffix;
+	std::string path;
+};
+
+std::vector<Mapping> parse_fixture_maps()
+{
+	std::string s = fixture("maps.txt");
+	std::vector<Mapping> out;
+	std::istringstream in(s);
+	std::string line;
+	while (std::getline(in, line)) {
+		maps_line ml;
+		EXPECT_TRUE(parse_maps_line(line.data(), line.size(), &ml)) << line;
+		out.push_back({ml.protection, maps_is_file(&ml),
+		    has_deleted_suffix(ml.path, ml.pathlen),
+		    std::string(ml.path, ml.pathlen)});
+	}
+	return out;
+}
+
+TEST(ParseMaps, FilesAndMemory)
+{
+	std::vector<Mapping> m = parse_fixture_maps();
+	ASSERT_EQ(m.size(), 14u);
+	const int R = KVME_PROT_READ, W = KVME_PROT_WRITE, X = KVME_PROT_EXEC;
+	// Files on disk.
+	EXPECT_EQ(m[0].prot, R);
+	EXPECT_TRUE(m[0].file);
+	EXPECT_EQ(m[0].path, "/usr/bin/sleep");
+	EXPECT_EQ(m[1].prot, R | X);
+	EXPECT_TRUE(m[4].file);
+	EXPECT_TRUE(m[4].deleted_suffix);
+	EXPECT_EQ(m[9].path, "/opt/my app/lib with spaces.so");
+	EXPECT_TRUE(m[9].file);
+	EXPECT_FALSE(m[9].deleted_suffix);
+	EXPECT_TRUE(m[10].file);		// deleted, but not executable
+	EXPECT_EQ(m[10].prot, R);
+	EXPECT_TRUE(m[13].file);		// a real file on a tmpfs
+	// Memory that the kernel names like a deleted file, and the rest.
+	EXPECT_EQ(m[2].prot, R | W);
+	for (int i : {2, 3, 5, 6, 7, 8, 11, 12})
+		EXPECT_FALSE(m[i].file) << m[i].path;
+	EXPECT_EQ(m[3].path, "");
+	EXPECT_EQ(m[12].prot, X);
+}
+
+TEST(ParseMaps, Malformed)
+{
+	maps_line ml;
+	for (const char *bad : {"", "7f-8f", "7f-8f r-", "7f-8f r-xp 0 fd:01",
+	    "7f-8f r-xp 0 fd:01 12x /lib", "7f-8f r-xp 0 fd:01 -1 /lib"})
+		EXPECT_FALSE(parse_maps_line(bad, strlen(bad), &ml)) << bad;
+	const char *ok = "7f-8f r-xp 0 fd:01 12";
+	ASSERT_TRUE(parse_maps_line(ok, strlen(ok), &ml));
+	EXPECT_EQ(ml.inode, 12u);
+	EXPECT_EQ(ml.pathlen, 0u);
+	EXPECT_FALSE(maps_is_file(&ml));
+}
+
+TEST(DeletedSuffix, OnlyAtTheEnd)
+{
+	EXPECT_TRUE(has_deleted_suffix("/x (deleted)", 12));
+	EXPECT_FALSE(has_deleted_suffix("/x (deleted)/y", 14));
+	EXPECT_FALSE(has_deleted_suffix("(deleted)", 9));
+	EXPECT_FALSE(has_deleted_suffix("/x (deleted)", 11));
+}
+
+// Queries on this process.
+
+std::string own_exe()
+{
+	char buf[4096];
+	ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf));
+	return std::string(buf, n > 0 ? (size_t)n : 0);
+}
+
+TEST(LinuxBackend, PathQueryStoresAsMuchAsFits)
+{
+	std::string exe = own_exe();
+	std::vector<char> buf(exe.size() + 1, 'x');
+	size_t len = buf.size();
+	ASSERT_EQ(proc_query(KERN_PROC_PATHNAME, getpid(), buf.data(), &len), 0);
+	EXPECT_EQ(len, exe.size() + 1);
+	EXPECT_STREQ(buf.data(), exe.c_str());
+
+	len = exe.size();		// one byte short: no room for the NUL
+	std::fill(buf.begin(), buf.end(), 'x');
+	errno = 0;
+	EXPECT_EQ(proc_query(KERN_PROC_PATHNAME, getpid(), buf.data(), &len), -1);
+	EXPECT_EQ(errno, ENOMEM);
+	EXPECT_EQ(len, exe.size());
+	EXPECT_EQ(std::string(buf.data(), len), exe);
+	EXPECT_EQ(buf[len], 'x') << "nothing stored past the offered length";
+}
+
+TEST(LinuxBackend, ArgumentQuery)
+{
+	std::string cmdline;
+	{
+		std::ifstream f("/proc/self/cmdline");
+		std::stringstream ss;
+		ss << f.rdbuf();
+		cmdline = ss.str();
+	}
+	char buf[1024];
+	size_t len = sizeof(buf);
+	ASSERT_EQ(proc_query(KERN_PROC_ARGS, getpid(), buf, &len), 0);
+	EXPECT_EQ(std::string(buf, len), cmdline.substr(0, sizeof(buf)));
+
+	len = 3;
+	EXPECT_EQ(proc_query(KERN_PROC_ARGS, getpid(), buf, &len), -1);
+	EXPECT_EQ(errno, ENOMEM);
+	EXPECT_EQ(len, 3u);
+	EXPECT_EQ(std::string(buf, 3), cmdline.substr(0, 3));
+}
+
+TEST(LinuxBackend, GoneAndThreadlessProcesses)
+{
+	char buf[1024];
+	size_t len = sizeof(buf);
+	pid_t child = fork();
+	if (child == 0)
+		_exit(0);
+	ASSERT_GT(child, 0);
+	// A zombie has no executable any more: that is not a deleted file.
+	for (int i = 0; i < 200; i++) {
+		char state[64];
+		snprintf(state, sizeof(state), "/proc/%d/stat", (int)child);
+		std::ifstream f(state);
+		std::string s;
+		std::getline(f, s);
+		if (s.find(") Z") != std::string::npos)
+			break;
+		usleep(10000);
+	}
+	errno = 0;
+	EXPECT_EQ(proc_query(KERN_PROC_PATHNAME, child, buf, &len), -1);
+	EXPECT_NE(errno, ENOENT);
+	waitpid(child, nullptr, 0);
+	len = sizeof(buf);
+	EXPECT_EQ(proc_query(KERN_PROC_PATHNAME, child, buf, &len), -1);
+	EXPECT_NE(errno, ENOENT) << "a vanished process is not stale";
+	EXPECT_EQ(proc_query(KERN_PROC_ARGS, child, buf, &len), -1);
+	EXPECT_EQ(jail_getid("anything"), -1);
+}
+
+TEST(LinuxBackend, ListAndMapOfThisProcess)
+{
+	struct procstat *ps = procstat_open_sysctl();
+	ASSERT_NE(ps, nullptr);
+	unsigned int count = 0;
+	struct kinfo_proc *procs = procstat_getprocs(ps, KERN_PROC_PROC, 0,
+	    &count);
+	ASSERT_NE(procs, nullptr);
+	struct kinfo_proc *me = nullptr;
+	for (unsigned int i = 0; i < count; i++)
+		if (procs[i].ki_pid == getpid())
+			me = &procs[i];
+	ASSERT_NE(me, nullptr);
+	EXPECT_EQ(me->ki_ppid, getppid());
+	EXPECT_EQ(me->ki_pgid, getpgrp());
+	EXPECT_EQ(me->ki_uid, geteuid());
+	EXPECT_EQ(me->ki_jid, 0);
+	std::string exe = own_exe();
+	EXPECT_EQ(exe.substr(exe.rfind('/') + 1).substr(0, 15),
+	    std::string(me->ki_comm));
+
+	// An executable mapping of a file that is then deleted, and one of
+	// a memfd, which never had a name.
+	char tmpl[] = "/tmp/swmapXXXXXX";
+	int fd = mkstemp(tmpl);
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(ftruncate(fd, 4096), 0);
+	void *file = mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE, fd, 0);
+	ASSERT_NE(file, MAP_FAILED);
+	close(fd);
+	unlink(tmpl);
+	int mfd = memfd_create("swtest", 0);
+	ASSERT_GE(mfd, 0);
+	ASSERT_EQ(ftruncate(mfd, 4096), 0);
+	void *mem = mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_SHARED, mfd, 0);
+	ASSERT_NE(mem, MAP_FAILED);
+	close(mfd);
+
+	unsigned int n = 0;
+	struct kinfo_vmentry *map = procstat_getvmmap(ps, me, &n);
+	ASSERT_NE(map, nullptr);
+	int own = 0, nameless = 0;
+	for (unsigned int i = 0; i < n; i++) {
+		if ((map[i].kve_protection & KVME_PROT_EXEC) == 0)
+			continue;
+		if (map[i].kve_type == KVME_TYPE_VNODE && exe == map[i].kve_path)
+			own++;
+		if (map[i].kve_type == KVME_TYPE_VNODE && map[i].kve_path[0] == '\0')
+			nameless++;
+	}
+	EXPECT_GE(own, 1);
+	EXPECT_EQ(nameless, 1) << "only the deleted file, not the memfd";
+	procstat_freevmmap(ps, map);
+	munmap(file, 4096);
+	munmap(mem, 4096);
+	procstat_freeprocs(ps, procs);
+	procstat_close(ps);
+}
+
+}  // namespace

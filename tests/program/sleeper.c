@@ -1,0 +1,77 @@
+/*
+ * Test subject: loads the shared libraries named with -l, maps the files
+ * named with -m (readable, not executable), maps executable memory that is
+ * not a file (-e: a memfd, -z: shared anonymous memory), says "ready" on
+ * standard output and then waits until it is killed.
+ */
+#define _GNU_SOURCE
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+static int
+map_exec(int fd)
+{
+	void *p;
+
+	p = mmap(NULL, 4096, PROT_READ | PROT_EXEC, MAP_SHARED |
+	    (fd == -1 ? MAP_ANONYMOUS : 0), fd, 0);
+	if (p == MAP_FAILED) {
+		perror("mmap");
+		return (-1);
+	}
+	return (0);
+}
+
+int
+main(int argc, char **argv)
+{
+	struct stat st;
+	void *p;
+	int ch, fd;
+
+	while ((ch = getopt(argc, argv, "+el:m:z")) != -1) {
+		switch (ch) {
+		case 'l':
+			if (dlopen(optarg, RTLD_NOW) == NULL) {
+				fprintf(stderr, "sleeper: %s\n", dlerror());
+				return (2);
+			}
+			break;
+		case 'm':
+			fd = open(optarg, O_RDONLY);
+			if (fd == -1 || fstat(fd, &st) == -1) {
+				perror(optarg);
+				return (2);
+			}
+			p = mmap(NULL, (size_t)st.st_size, PROT_READ, MAP_PRIVATE,
+			    fd, 0);
+			if (p == MAP_FAILED) {
+				perror("mmap");
+				return (2);
+			}
+			close(fd);
+			break;
+		case 'e':
+			fd = memfd_create("jit", 0);
+			if (fd == -1 || ftruncate(fd, 4096) == -1 ||
+			    map_exec(fd) == -1)
+				return (2);
+			break;
+		case 'z':
+			if (map_exec(-1) == -1)
+				return (2);
+			break;
+		default:
+			return (2);
+		}
+	}
+	printf("ready\n");
+	fflush(stdout);
+	for (;;)
+		pause();
+}

@@ -1,0 +1,159 @@
+"""Shared helpers for the tests that run the real stalewatch binary
+against real processes."""
+
+import contextlib
+import os
+import pwd
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+STALEWATCH = os.environ.get("STALEWATCH", "stalewatch")
+SLEEPER = os.environ.get("SLEEPER", "sleeper")
+TESTLIB = os.environ.get("TESTLIB", "libsw_testlib.so")
+
+USAGE = ("usage: stalewatch [--libxo] [-bHw] [-j jail] [-u [user]] "
+         "[proc ...]\n")
+
+IS_ROOT = os.geteuid() == 0
+try:
+    NOBODY = pwd.getpwnam("nobody")
+except KeyError:
+    NOBODY = None
+
+
+def as_user(uid, gid):
+    def become():
+        os.setgroups([])
+        os.setgid(gid)
+        os.setuid(uid)
+    return become
+
+
+def run(args, env=None, user=None, stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, columns=None):
+    """Runs stalewatch; returns (status, stdout, stderr) as text.
+    COLUMNS is removed from the environment unless given."""
+    e = dict(os.environ if env is None else env)
+    e.pop("COLUMNS", None)
+    if columns is not None:
+        e["COLUMNS"] = columns
+    pre = as_user(user.pw_uid, user.pw_gid) if user is not None else None
+    p = subprocess.run([STALEWATCH] + list(args), env=e, stdin=stdin,
+                       stdout=stdout, stderr=stderr, preexec_fn=pre)
+    dec = lambda b: b.decode("utf-8", "surrogateescape") if b else ""
+    return p.returncode, dec(p.stdout), dec(p.stderr)
+
+
+def rows(text):
+    """Splits text output into rows of six columns, header removed."""
+    out = []
+    for line in text.splitlines():
+        if line.split()[:2] == ["PID", "JID"]:
+            continue
+        f = line.split(None, 5)
+        out.append(f + [""] * (6 - len(f)))
+    return out
+
+
+def rows_for(text, pid):
+    return [r for r in rows(text) if r[0] == str(pid)]
+
+
+class Subject:
+    """A test process: a copy of the sleeper in a private folder, so that
+    the test may delete or replace its executable and libraries."""
+
+    def __init__(self, work, name="subject", argv0=None, args=(),
+                 env=None, user=None, copy=True, new_group=False):
+        self.work = work
+        self.exe = os.path.join(work, name) if copy else SLEEPER
+        if copy:
+            shutil.copy(SLEEPER, self.exe)
+            os.chmod(self.exe, 0o755)
+        pre = None
+        if user is not None:
+            pre = as_user(user.pw_uid, user.pw_gid)
+        argv = [argv0 if argv0 is not None else self.exe] + list(args)
+        self.proc = subprocess.Popen(
+            argv, executable=self.exe, stdout=subprocess.PIPE,
+            stdin=subprocess.DEVNULL, env=env, preexec_fn=pre,
+            process_group=0 if new_group else None)
+        line = self.proc.stdout.readline()
+        if line != b"ready\n":
+            self.stop()
+            raise RuntimeError("subject did not start: %r" % line)
+        self.pid = self.proc.pid
+
+    def replace_exe(self):
+        """Installs a new copy under the old name, as package managers do."""
+        new = self.exe + ".new"
+        shutil.copy(SLEEPER, new)
+        os.rename(new, self.exe)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
+
+
+class RealProcessTest(unittest.TestCase):
+    """Gives each test a private folder, readable by everybody, and stops
+    its subjects at the end."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="swtest.")
+        os.chmod(self.work, 0o755)
+        self.subjects = []
+
+    def tearDown(self):
+        for s in self.subjects:
+            s.stop()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def subject(self, *args, **kw):
+        s = Subject(self.work, *args, **kw)
+        self.subjects.append(s)
+        return s
+
+    def library(self, name="libsw.so"):
+        path = os.path.join(self.work, name)
+        shutil.copy(TESTLIB, path)
+        return path
+
+    def replace(self, path):
+        shutil.copy(TESTLIB, path + ".new")
+        os.rename(path + ".new", path)
+
+
+@contextlib.contextmanager
+def pty_of_size(cols, rows_=24):
+    import fcntl
+    import pty
+    import struct
+    import termios
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ,
+                struct.pack("HHHH", rows_, cols, 0, 0))
+    fds = [master, slave]
+    try:
+        yield fds
+    finally:
+        for fd in fds:
+            if fd is not None:
+                os.close(fd)
+
+
+def read_all(fd):
+    chunks = []
+    while True:
+        try:
+            b = os.read(fd, 65536)
+        except OSError:
+            break
+        if not b:
+            break
+        chunks.append(b)
+    return b"".join(chunks).decode("utf-8", "surrogateescape")

@@ -1,0 +1,301 @@
+"""The stale-image check and the report, on real processes."""
+
+import html.parser
+import json
+import os
+import pwd
+import sys
+import unittest
+import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.dirname(__file__))
+from swtest import SLEEPER, RealProcessTest, rows, rows_for, run
+
+ME = pwd.getpwuid(os.geteuid()).pw_name
+
+
+class Executable(RealProcessTest):
+    def test_deleted_executable(self):
+        s = self.subject(name="swdel", args=["first-arg", "second"])
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual((rc, out), (0, ""), "intact: no row")
+        os.unlink(s.exe)
+        rc, out, err = run(["-w", str(s.pid)])
+        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual(rows(out), [[str(s.pid), "0", ME, "swdel", "bin",
+                                      s.exe]])
+
+    def test_replaced_executable(self):
+        s = self.subject(name="swrep", argv0="argv-zero")
+        s.replace_exe()
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(rows(out), [[str(s.pid), "0", ME, "swrep", "bin",
+                                      "argv-zero"]])
+
+    def test_deleted_executable_libraries_not_examined(self):
+        lib = self.library()
+        s = self.subject(name="swboth", args=["-l", lib])
+        os.unlink(lib)
+        os.unlink(s.exe)
+        rc, out, _ = run(["-w", "swboth"])
+        self.assertEqual([r[4] for r in rows(out)], ["bin"])
+
+    def test_name_that_looks_deleted(self):
+        s = self.subject(name="sw (deleted)")
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual((rc, out), (0, ""))
+        os.unlink(s.exe)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual([r[4] for r in rows(out)], ["bin"])
+
+    def test_hard_link_left_behind(self):
+        # The kernel can no longer name the file by its old path, although
+        # another link keeps it alive.
+        s = self.subject(name="swlink")
+        os.link(s.exe, s.exe + ".other")
+        os.unlink(s.exe)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual([r[4] for r in rows(out)], ["bin"])
+
+    def test_long_first_argument_is_cut(self):
+        long_arg = "A" * 1500
+        s = self.subject(name="swlongarg", argv0=long_arg)
+        os.unlink(s.exe)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(rows(out)[0][5], "A" * 1023)
+
+    def test_memfd_executable_is_not_stale(self):
+        with open(SLEEPER, "rb") as f:
+            code = f.read()
+        fd = os.memfd_create("swmemfd")
+        os.write(fd, code)
+        import subprocess
+        p = subprocess.Popen(["swmemfd"], executable="/proc/self/fd/%d" % fd,
+                             pass_fds=[fd], stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(p.stdout.readline(), b"ready\n")
+            self.assertTrue(os.readlink("/proc/%d/exe" % p.pid)
+                            .startswith("/memfd:"))
+            rc, out, _ = run(["-w", str(p.pid)])
+            self.assertEqual((rc, out), (0, ""))
+        finally:
+            p.kill()
+            p.wait()
+            p.stdout.close()
+            os.close(fd)
+
+
+class Libraries(RealProcessTest):
+    def test_deleted_library(self):
+        lib = self.library()
+        s = self.subject(name="swlib", args=["-l", lib])
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(out, "", "intact: no row")
+        os.unlink(lib)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(rows(out), [[str(s.pid), "0", ME, "swlib", ".so",
+                                      s.exe]])
+        rc, out, _ = run(["-w", "-b", str(s.pid)])
+        self.assertEqual((rc, out), (0, ""))
+
+    def test_replaced_library_preloaded(self):
+        lib = self.library()
+        s = self.subject(name="swpre", env=dict(os.environ, LD_PRELOAD=lib))
+        self.replace(lib)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual([r[4:] for r in rows(out)], [[".so", s.exe]])
+        rc, out, _ = run(["-b", str(s.pid)])
+        self.assertEqual(out, "")
+
+    def test_several_libraries_one_row(self):
+        a, b = self.library("liba.so"), self.library("libb.so")
+        s = self.subject(name="swtwo", args=["-l", a, "-l", b])
+        os.unlink(a)
+        self.replace(b)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(len(rows(out)), 1)
+
+    def test_library_name_that_looks_deleted(self):
+        lib = self.library("libsw.so (deleted)")
+        s = self.subject(name="swlooks", args=["-l", lib])
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(out, "")
+        os.unlink(lib)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual([r[4] for r in rows(out)], [".so"])
+
+    def test_memory_that_is_not_a_deleted_file(self):
+        data = os.path.join(self.work, "data")
+        with open(data, "wb") as f:
+            f.write(b"x" * 8192)
+        # A deleted file mapped without execute permission, executable
+        # memfd and shared anonymous memory: none is a stale library.
+        s = self.subject(name="swmem", args=["-m", data, "-e", "-z"])
+        os.unlink(data)
+        with open("/proc/%d/maps" % s.pid) as f:
+            maps = f.read()
+        self.assertIn("/memfd:jit (deleted)", maps)
+        self.assertIn("/dev/zero (deleted)", maps)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual((rc, out), (0, ""))
+
+    def test_long_executable_path_is_cut(self):
+        d = self.work
+        while len(d) < 1100:
+            d = os.path.join(d, "d" * 200)
+        os.makedirs(d)
+        os.chmod(self.work, 0o755)
+        lib = self.library()
+        exe = os.path.join(d, "swdeep")
+        import shutil
+        shutil.copy(SLEEPER, exe)
+        import subprocess
+        p = subprocess.Popen([exe, "-l", lib], stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(p.stdout.readline(), b"ready\n")
+            os.unlink(lib)
+            rc, out, _ = run(["-w", str(p.pid)])
+            self.assertEqual(rows(out)[0][5], exe[:1023])
+        finally:
+            p.kill()
+            p.wait()
+            p.stdout.close()
+
+
+class Filters(RealProcessTest):
+    def setUp(self):
+        super().setUp()
+        self.s = self.subject(name="swfilt")
+        os.unlink(self.s.exe)
+
+    def count(self, *args):
+        rc, out, err = run(["-w"] + list(args) + [str(self.s.pid)])
+        self.assertEqual(err, "")
+        return rc, len(rows_for(out, self.s.pid))
+
+    def test_jail_and_user_filters(self):
+        uid = os.geteuid()
+        self.assertEqual(self.count("-j", "0"), (0, 1))
+        self.assertEqual(self.count("-j", "5"), (0, 0))
+        self.assertEqual(self.count("-u", ME), (0, 1))
+        self.assertEqual(self.count("-u", str(uid)), (0, 1))
+        self.assertEqual(self.count("-u", str(uid + 2**32)), (0, 1))
+        self.assertEqual(self.count("-u", str(uid + 1)), (0, 0))
+        self.assertEqual(self.count("-u", "-2"), (0, 0))
+        # The last -u wins.
+        self.assertEqual(self.count("-u", str(uid + 1), "-u", ME), (0, 1))
+
+    def test_header(self):
+        rc, out, _ = run([str(self.s.pid)])
+        self.assertEqual(out.splitlines()[0].split(),
+                         ["PID", "JID", "USER", "COMMAND", "WHY", "ARGUMENTS"])
+        rc, out, _ = run(["-H", str(self.s.pid)])
+        self.assertEqual(len(out.splitlines()), 1)
+        self.assertNotIn("PID", out)
+        rc, out, _ = run(["-j", "5", str(self.s.pid)])
+        self.assertEqual((rc, out), (0, ""), "no rows, no header")
+
+    def test_header_once_for_several_rows(self):
+        t = self.subject(name="swfilt2")
+        os.unlink(t.exe)
+        rc, out, _ = run(["-w", str(self.s.pid), str(t.pid)])
+        lines = out.splitlines()
+        self.assertEqual(len(lines), 3)
+        self.assertEqual(sum(1 for l in lines if l.startswith("  PID")), 1)
+
+
+class HTMLRows(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.rows, self.tag = [], None
+
+    def handle_starttag(self, tag, attrs):
+        a = dict(attrs)
+        if a.get("class") == "line":
+            self.rows.append({})
+        self.tag = a.get("data-tag")
+
+    def handle_endtag(self, tag):
+        self.tag = None
+
+    def handle_data(self, data):
+        if self.tag:
+            self.rows[-1][self.tag] = self.rows[-1].get(self.tag, "") + data
+
+
+class Styles(RealProcessTest):
+    def setUp(self):
+        super().setUp()
+        self.bin = self.subject(name="swst<&>\"'", argv0="arg \"q\" \\ <&> \t")
+        os.unlink(self.bin.exe)
+        lib = self.library()
+        self.so = self.subject(name="swstlib", args=["-l", lib])
+        os.unlink(lib)
+        self.ops = [str(self.bin.pid), str(self.so.pid)]
+        self.uid = os.geteuid()
+        self.expected = [
+            dict(pid=self.bin.pid, jid=0, uid=self.uid, user=ME,
+                 command="swst<&>\"'", why="bin",
+                 arguments="arg \"q\" \\ <&> \t"),
+            dict(pid=self.so.pid, jid=0, uid=self.uid, user=ME,
+                 command="swstlib", why=".so", arguments=self.so.exe)]
+        self.expected.sort(key=lambda r: r["pid"])
+
+    def test_json(self):
+        for style in ("json", "json,pretty"):
+            rc, out, err = run(["--libxo=" + style] + self.ops)
+            self.assertEqual((rc, err), (0, ""))
+            doc = json.loads(out)
+            self.assertEqual(doc["__version"], "2")
+            self.assertEqual(doc["stalewatch"]["process"], self.expected)
+
+    def test_xml(self):
+        for style in ("xml", "xml,pretty"):
+            rc, out, err = run(["--libxo=" + style] + self.ops)
+            self.assertEqual((rc, err), (0, ""))
+            root = ET.fromstring(out)
+            self.assertEqual((root.tag, root.get("version")),
+                             ("stalewatch", "2"))
+            got = [{c.tag: c.text for c in p} for p in root]
+            want = [{k: str(v) for k, v in r.items()} for r in self.expected]
+            self.assertEqual(got, want)
+
+    def test_html(self):
+        rc, out, err = run(["--libxo=html"] + self.ops)
+        self.assertEqual((rc, err), (0, ""))
+        ET.fromstring("<body>%s</body>" % out)  # well-formed
+        p = HTMLRows()
+        p.feed(out)
+        self.assertEqual(len(p.rows), 3)
+        for got, want in zip(p.rows[1:], self.expected):
+            self.assertEqual(got["pid"].strip(), str(want["pid"]))
+            self.assertEqual(got["command"].strip(), want["command"][:12])
+            self.assertEqual(got["why"], want["why"])
+            self.assertNotIn("uid", got)
+        self.assertEqual(p.rows[1]["arguments"], "arg \"q\" \\ <&> \\011")
+
+    def test_text(self):
+        rc, out, err = run(["-w"] + self.ops)
+        lines = out.splitlines()
+        self.assertEqual(lines[0], "  PID   JID USER         COMMAND      "
+                         "WHY ARGUMENTS")
+        for line, want in zip(lines[1:], self.expected):
+            args = want["arguments"].replace("\t", "\\011")
+            self.assertEqual(line, "%5d %5d %-12.12s %-12.12s %-3s %s" % (
+                want["pid"], 0, ME, want["command"], want["why"], args))
+
+    def test_control_characters(self):
+        s = self.subject(name="sw\x1b[2Jx", argv0="a\nb\x7fc")
+        os.unlink(s.exe)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(rows(out)[0][3:],
+                         ["sw\\033[2Jx", "bin", "a\\012b\\177c"])
+        self.assertNotIn("\x1b", out)
+        rc, out, _ = run(["--libxo=json", str(s.pid)])
+        row = json.loads(out)["stalewatch"]["process"][0]
+        self.assertEqual((row["command"], row["arguments"]),
+                         ("sw\x1b[2Jx", "a\nb\x7fc"))
+
+
+if __name__ == "__main__":
+    unittest.main()

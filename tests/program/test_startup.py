@@ -1,0 +1,153 @@
+"""Start-up, options, operands and exit status of the real binary."""
+
+import json
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from swtest import (IS_ROOT, NOBODY, STALEWATCH, USAGE, RealProcessTest,
+                    rows_for, run)
+
+
+class StartupErrors(unittest.TestCase):
+    def check(self, args, err, out="", style_args=()):
+        rc, o, e = run(list(style_args) + list(args))
+        self.assertEqual((rc, o, e), (1, out, err))
+
+    def test_bad_option(self):
+        self.check(["-x"], "%s: invalid option -- 'x'\n" % STALEWATCH + USAGE)
+
+    def test_missing_option_argument(self):
+        for opt in ("j", "u"):
+            with self.subTest(opt=opt):
+                self.check(["-" + opt], "%s: option requires an argument "
+                           "-- '%s'\n" % (STALEWATCH, opt) + USAGE)
+
+    def test_negative_jail_is_usage(self):
+        self.check(["-j", "-1"], USAGE)
+        self.check(["-j", "4294967295"], USAGE)  # -1 in 32 bits
+
+    def test_unknown_jail_and_user(self):
+        self.check(["-j", "nosuchjail"],
+                   'stalewatch: jail "nosuchjail" not found\n')
+        self.check(["-u", "nosuchuser"],
+                   'stalewatch: user "nosuchuser" not found\n')
+        # Letters after the digits: a name, not a number.
+        self.check(["-u", "12abc"], 'stalewatch: user "12abc" not found\n')
+        self.check(["-j", "7x"], 'stalewatch: jail "7x" not found\n')
+
+    def test_later_option_wins_and_errors_stop_at_once(self):
+        # The first bad name ends the run; the later valid one is not seen.
+        self.check(["-u", "nosuchuser", "-u", "0"],
+                   'stalewatch: user "nosuchuser" not found\n')
+        rc, _, err = run(["-u", "0", "-u", "1"])
+        self.assertEqual((rc, err), (0, ""))
+
+    def test_operand_zero_is_usage(self):
+        self.check(["0"], USAGE)
+        self.check(["00"], USAGE)
+        self.check(["4294967296"], USAGE)  # 0 in its low 32 bits
+
+    def test_libxo_option_errors(self):
+        self.check(["--libxo=bogus"],
+                   "stalewatch: unknown libxo option value: 'bogus'\n")
+        self.check(["--libxo"], "stalewatch: missing libxo option\n")
+        self.check(["--libxo:Q"], "stalewatch: unknown option: 'Q'\n")
+
+    def test_errors_in_encoded_styles(self):
+        self.check(["-u", "nosuch"], 'stalewatch: user "nosuch" not found\n',
+                   out="{ }\n", style_args=["--libxo=json"])
+        rc, out, err = run(["--libxo=json", "-j", "-1"])
+        self.assertEqual((rc, err), (1, ""))
+        self.assertEqual(json.loads(out),
+                         {"error": {"message": USAGE}})
+        rc, out, err = run(["--libxo", "xml", "-x"])
+        self.assertEqual(rc, 1)
+        self.assertEqual(err, "%s: invalid option -- 'x'\n" % STALEWATCH)
+        self.assertEqual(out, "<error><message>%s</message></error>" % USAGE)
+
+
+class Selection(RealProcessTest):
+    """Operands select by pid, negative process group and command name;
+    the exit status says whether any process was selected."""
+
+    def setUp(self):
+        super().setUp()
+        self.s = self.subject(name="swselect", new_group=True)
+        os.unlink(self.s.exe)
+
+    def selected(self, *operands):
+        rc, out, err = run(["-w"] + list(operands))
+        self.assertEqual(err, "")
+        return rc, rows_for(out, self.s.pid)
+
+    def test_no_operands_selects_everything(self):
+        rc, r = self.selected()
+        self.assertEqual(rc, 0)
+        self.assertEqual(len(r), 1)
+
+    def test_by_pid_group_and_name(self):
+        pid = self.s.pid
+        for ops in ([str(pid)], ["--", "-%d" % pid], ["swselect"],
+                    [str(pid + 2**32)], [" +%d" % pid],
+                    ["nosuchcmd", str(pid)], [str(pid), "swselect"]):
+            with self.subTest(operands=ops):
+                rc, r = self.selected(*ops)
+                self.assertEqual(rc, 0)
+                self.assertEqual(len(r), 1, "selected once")
+
+    def test_nothing_matches(self):
+        for ops in (["nosuchcmd"], ["swselec"], ["%dabc" % self.s.pid],
+                    ["2147483647"]):
+            with self.subTest(operands=ops):
+                rc, out, err = run(ops)
+                self.assertEqual((rc, out, err), (1, "", ""))
+
+    def test_process_one(self):
+        rc, out, err = run(["1"])
+        self.assertEqual((rc, err), (0, ""))
+
+    def test_empty_document(self):
+        rc, out, _ = run(["--libxo=json", "nosuchcmd"])
+        self.assertEqual(rc, 1)
+        self.assertEqual(out,
+                         '{"__version": "2", "stalewatch": {"process": []}}\n')
+        rc, out, _ = run(["--libxo=xml", "nosuchcmd"])
+        self.assertEqual(out, '<stalewatch version="2"></stalewatch>')
+
+    def test_operands_after_double_hyphen_and_first_operand(self):
+        # Option parsing stops at the first operand: -H is an operand here
+        # (a command name), so nothing is selected.
+        rc, out, _ = run(["nosuchcmd", "-H"])
+        self.assertEqual((rc, out), (1, ""))
+
+
+@unittest.skipUnless(IS_ROOT and NOBODY, "needs root and a nobody user")
+class Unprivileged(RealProcessTest):
+    def test_runs_and_sees_own_processes_only(self):
+        mine = self.subject(name="swnobody", user=NOBODY)
+        theirs = self.subject(name="swroot")
+        os.unlink(mine.exe)
+        os.unlink(theirs.exe)
+        rc, out, err = run(["-w"], user=NOBODY)
+        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual(len(rows_for(out, mine.pid)), 1)
+        # Another user's executable path cannot be read: not reported.
+        self.assertEqual(rows_for(out, theirs.pid), [])
+        # root sees both, with the owner's name.
+        rc, out, err = run(["-w"])
+        self.assertEqual(rows_for(out, mine.pid)[0][2], "nobody")
+        self.assertEqual(len(rows_for(out, theirs.pid)), 1)
+
+    def test_startup_errors_unprivileged(self):
+        rc, out, err = run(["-j", "nosuchjail"], user=NOBODY)
+        self.assertEqual((rc, out, err),
+                         (1, "", 'stalewatch: jail "nosuchjail" not found\n'))
+        rc, out, err = run(["--libxo=json", "nosuchcmd"], user=NOBODY)
+        self.assertEqual(rc, 1)
+        json.loads(out)
+
+
+if __name__ == "__main__":
+    unittest.main()
