@@ -2,7 +2,8 @@
  * Test subject: loads the shared libraries named with -l, maps the files
  * named with -m (readable, not executable), maps executable memory that is
  * not a file (-e: a memfd, -z: shared anonymous memory), says "ready" on
- * standard output and then waits until it is killed.
+ * standard output and then waits until it is killed.  -n N maps its own
+ * executable N more times, for a long memory map.
  */
 #define _GNU_SOURCE
 #include <sys/mman.h>
@@ -34,7 +35,7 @@ main(int argc, char **argv)
 	void *p;
 	int ch, fd;
 
-	while ((ch = getopt(argc, argv, "+el:m:z")) != -1) {
+	while ((ch = getopt(argc, argv, "+el:m:n:z")) != -1) {
 		switch (ch) {
 		case 'l':
 			if (dlopen(optarg, RTLD_NOW) == NULL) {
@@ -61,6 +62,20 @@ main(int argc, char **argv)
 			if (fd == -1 || ftruncate(fd, 4096) == -1 ||
 			    map_exec(fd) == -1)
 				return (2);
+			break;
+		case 'n':
+			fd = open("/proc/self/exe", O_RDONLY);
+			if (fd == -1) {
+				perror("/proc/self/exe");
+				return (2);
+			}
+			for (long i = strtol(optarg, NULL, 10); i > 0; i--)
+				if (mmap(NULL, 4096, PROT_READ, MAP_PRIVATE, fd,
+				    0) == MAP_FAILED) {
+					perror("mmap");
+					return (2);
+				}
+			close(fd);
 			break;
 		case 'z':
 			if (map_exec(-1) == -1)
