@@ -1,0 +1,75 @@
+// Fuzzes xo_emit's field descriptors: the input is a format, emitted with
+// eight hostile string arguments in the style named by FUZZ_XO_STYLE
+// (text, xml, json or html; json by default).
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+extern "C" {
+#include <libxo/xo.h>
+}
+
+static const char *const values[8] = {
+	"",
+	"plain",
+	"quote\" backslash\\ <tag> & amp",
+	"\x01\x02\t\n\r\x1b[2J\x7f",
+	"\xff\xfe\xc3\x28 bad utf-8 \xe2\x82",
+	"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+	"12345",
+	"a somewhat longer value that runs on past the usual column widths",
+};
+
+extern "C" int
+LLVMFuzzerInitialize(int *, char ***)
+{
+	static char prog[] = "stalewatch";
+	static char opt[32];
+	const char *style = getenv("FUZZ_XO_STYLE");
+	snprintf(opt, sizeof(opt), "--libxo=%s,warn", style ? style : "json");
+	char *argv[] = {prog, opt, nullptr};
+
+	if (freopen("/dev/null", "w", stdout) == nullptr ||
+	    freopen("/dev/null", "w", stderr) == nullptr)
+		return 1;
+	xo_set_flags(NULL, XOF_WARN | XOF_COLUMNS);
+	if (xo_parse_args(2, argv) < 0)
+		abort();
+	xo_open_container("fuzz");
+	xo_open_list("row");
+	return 0;
+}
+
+extern "C" int
+LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	std::string fmt(reinterpret_cast<const char *>(data), size);
+	fmt = fmt.substr(0, strlen(fmt.c_str()));
+
+	// Every conversion takes one argument: never more than the eight
+	// that are passed.  Widths come from the format only ('*' would
+	// take a pointer as a number) and are as short as real ones.
+	size_t conversions = 0, digits = 0;
+	for (char c : fmt) {
+		if (c == '*')
+			return 0;
+		if (c == '%')
+			conversions++;
+		digits = c >= '0' && c <= '9' ? digits + 1 : 0;
+		if (digits > 4)
+			return 0;
+	}
+	if (conversions > 8)
+		return 0;
+
+	xo_open_instance("row");
+	xo_emit(fmt.c_str(), values[0], values[1], values[2], values[3],
+	    values[4], values[5], values[6], values[7]);
+	xo_close_instance("row");
+	xo_flush();
+	return 0;
+}
