@@ -1,1 +1,253 @@
+// Document structure: nesting, pretty printing, xo_finish, and documents
+// that strict parsers must accept.
 #include "harness.h"
+
+namespace {
+
+void nested()
+{
+    xo_open_container("top");
+    xo_emit("{:name/%s}", "n");
+    xo_open_container("inner");
+    xo_emit("{:depth/%d}", 2);
+    xo_close_container("inner");
+    xo_open_list("item");
+    for (int i = 0; i < 2; i++) {
+        xo_open_instance("item");
+        xo_emit("{k:id/%d}{:label/%s}", i, i ? "b" : "a");
+        xo_close_instance("item");
+    }
+    xo_close_list("item");
+    xo_close_container("top");
+}
+
+TEST(Document, JsonNesting)
+{
+    Outcome o = run_styled(XO_STYLE_JSON, 0, nested);
+    EXPECT_EQ(o.out, "{\"top\": {\"name\":\"n\", \"inner\": {\"depth\":2}, \"item\": "
+                     "[{\"id\":0,\"label\":\"a\"}, {\"id\":1,\"label\":\"b\"}]}}\n");
+    EXPECT_EQ(run_python(PYTHON_JSON_CHECK, o.out, nullptr), 0);
+}
+
+TEST(Document, JsonPrettyNesting)
+{
+    Outcome o = run_styled(XO_STYLE_JSON, XOF_PRETTY, nested);
+    EXPECT_EQ(o.out, "{\n"
+                     "  \"top\": {\n"
+                     "    \"name\": \"n\",\n"
+                     "    \"inner\": {\n"
+                     "      \"depth\": 2\n"
+                     "    },\n"
+                     "    \"item\": [\n"
+                     "      {\n"
+                     "        \"id\": 0,\n"
+                     "        \"label\": \"a\"\n"
+                     "      },\n"
+                     "      {\n"
+                     "        \"id\": 1,\n"
+                     "        \"label\": \"b\"\n"
+                     "      }\n"
+                     "    ]\n"
+                     "  }\n"
+                     "}\n");
+    EXPECT_EQ(run_python(PYTHON_JSON_CHECK, o.out, nullptr), 0);
+}
+
+TEST(Document, XmlNesting)
+{
+    Outcome flat = run_styled(XO_STYLE_XML, 0, nested);
+    EXPECT_EQ(flat.out, "<top><name>n</name><inner><depth>2</depth></inner>"
+                        "<item><id>0</id><label>a</label></item><item><id>1</id><label>b</label></item></top>");
+    EXPECT_EQ(run_python(PYTHON_XML_CHECK, flat.out, nullptr), 0);
+    Outcome pretty = run_styled(XO_STYLE_XML, XOF_PRETTY, nested);
+    EXPECT_EQ(pretty.out, "<top>\n"
+                          "  <name>n</name>\n"
+                          "  <inner>\n"
+                          "    <depth>2</depth>\n"
+                          "  </inner>\n"
+                          "  <item>\n"
+                          "    <id>0</id>\n"
+                          "    <label>a</label>\n"
+                          "  </item>\n"
+                          "  <item>\n"
+                          "    <id>1</id>\n"
+                          "    <label>b</label>\n"
+                          "  </item>\n"
+                          "</top>\n");
+    EXPECT_EQ(run_python(PYTHON_XML_CHECK, pretty.out, nullptr), 0);
+}
+
+TEST(Document, IndentWidthOption)
+{
+    Outcome o = run_child([] {
+        Argv av({"stalewatch", "--libxo=xml,pretty,indent=4"});
+        xo_parse_args(av.argc(), av.argv());
+        xo_open_container("a");
+        xo_open_container("b");
+        xo_emit("{:c/%d}", 1);
+        xo_finish();
+    });
+    EXPECT_EQ(o.out, "<a>\n    <b>\n        <c>1</c>\n    </b>\n</a>\n");
+}
+
+TEST(Document, HtmlPrettyPutsEachDivOnItsLine)
+{
+    SKIP_WITH_SYSTEM_LIBXO("the pretty HTML layout is this layer's");
+    Outcome o = run_styled(XO_STYLE_HTML, XOF_PRETTY, [] {
+        xo_emit("{Tw:/%s}{:v/%d}\n", "T", 1);
+        xo_emit("\n");
+    });
+    EXPECT_EQ(o.out, "<div class=\"line\">\n"
+                     "  <div class=\"title\">T</div>\n"
+                     "  <div class=\"padding\"> </div>\n"
+                     "  <div class=\"data\" data-tag=\"v\">1</div>\n"
+                     "</div>\n"
+                     "<div class=\"line\">\n"
+                     "</div>\n");
+}
+
+TEST(Document, EmptyDocuments)
+{
+    EXPECT_EQ(run_styled(XO_STYLE_JSON, 0, [] {}).out, "{ }\n");
+    EXPECT_EQ(run_styled(XO_STYLE_XML, 0, [] {}).out, "");
+    EXPECT_EQ(run_styled(XO_STYLE_TEXT, 0, [] {}).out, "");
+    EXPECT_EQ(run_styled(XO_STYLE_HTML, 0, [] {}).out, "");
+}
+
+TEST(Document, FinishClosesWhateverIsOpen)
+{
+    auto unfinished = [] {
+        xo_set_version("3");
+        xo_open_container("top");
+        xo_open_list("row");
+        xo_open_instance("row");
+        xo_emit("{:a/%d}", 1);
+        xo_open_container("deep");
+        xo_emit("{:b/%s}", "x");
+    };
+    Outcome json = run_styled(XO_STYLE_JSON, 0, unfinished);
+    EXPECT_EQ(json.out, "{\"__version\": \"3\", \"top\": {\"row\": [{\"a\":1, \"deep\": {\"b\":\"x\"}}]}}\n");
+    EXPECT_EQ(run_python(PYTHON_JSON_CHECK, json.out, nullptr), 0);
+    Outcome xml = run_styled(XO_STYLE_XML, XOF_PRETTY, unfinished);
+    EXPECT_EQ(xml.out, "<top version=\"3\">\n  <row>\n    <a>1</a>\n    <deep>\n      <b>x</b>\n"
+                       "    </deep>\n  </row>\n</top>\n");
+    EXPECT_EQ(run_python(PYTHON_XML_CHECK, xml.out, nullptr), 0);
+    Outcome html = run_styled(XO_STYLE_HTML, 0, [] { xo_emit("{:a/%d}", 1); });
+    EXPECT_EQ(html.out, "<div class=\"line\"><div class=\"data\" data-tag=\"a\">1</div></div>");
+}
+
+TEST(Document, FinishTwiceWritesOnce)
+{
+    for (xo_style_t style : {XO_STYLE_JSON, XO_STYLE_XML, XO_STYLE_HTML, XO_STYLE_TEXT}) {
+        Outcome once = run_styled(style, 0, [] {
+            xo_open_container("c");
+            xo_emit("{:a/%d}\n", 1);
+        });
+        Outcome twice = run_styled(style, 0, [] {
+            xo_open_container("c");
+            xo_emit("{:a/%d}\n", 1);
+            xo_finish();
+            xo_finish();
+        });
+        EXPECT_FALSE(once.out.empty());
+        EXPECT_EQ(twice.out, once.out) << "style " << style;
+    }
+}
+
+TEST(Document, ErrorInsideAListKeepsJsonValid)
+{
+    SKIP_WITH_SYSTEM_LIBXO("where libxo puts the error object");
+    for (xo_xof_flags_t flags : {xo_xof_flags_t{0}, xo_xof_flags_t{XOF_PRETTY}}) {
+        Outcome o = run_styled(XO_STYLE_JSON, flags, [] {
+            xo_set_version("2");
+            xo_open_container("stalewatch");
+            xo_open_list("process");
+            long counts[6];
+            emit_row(reference_rows[0], 0, counts);
+            emit_row(reference_rows[1], 0, counts);
+            xo_error("procstat: %s\n", "gone \"away\"");
+            emit_row(reference_rows[0], 0, counts);
+        });
+        std::string got;
+        EXPECT_EQ(run_python("import json,sys\n"
+                             "d = json.load(sys.stdin)['stalewatch']\n"
+                             "p = d['process']\n"
+                             "print(len(p), p[0]['pid'], ascii(p[2]['error']['message']), p[3]['pid'])\n",
+                             o.out, &got),
+                  0)
+            << o.out << got;
+        EXPECT_EQ(got, "4 1234 'procstat: gone \"away\"\\n' 1234\n") << o.out;
+    }
+    Outcome in_container = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_open_container("top");
+        xo_emit("{:a/%d}", 1);
+        xo_error("bad");
+    });
+    EXPECT_EQ(in_container.out, "{\"top\": {\"a\":1, \"error\": {\"message\":\"bad\"}}}\n");
+}
+
+TEST(Document, ErrorElementsInXmlAndHtml)
+{
+    Outcome xml = run_styled(XO_STYLE_XML, 0, [] {
+        xo_open_container("top");
+        xo_error("a <b> & c\n");
+    });
+    EXPECT_EQ(xml.out, "<top><error><message>a &lt;b&gt; &amp; c\n</message></error></top>");
+    EXPECT_EQ(run_python(PYTHON_XML_CHECK, xml.out, nullptr), 0);
+}
+
+TEST(Document, ErrorElementInHtml)
+{
+    SKIP_WITH_SYSTEM_LIBXO("the HTML error element is this layer's");
+    Outcome html = run_styled(XO_STYLE_HTML, 0, [] {
+        xo_emit("{:a/%d}", 1);
+        xo_error("usage: a <b> & \"c\"\n");
+    });
+    EXPECT_EQ(html.out, "<div class=\"line\"><div class=\"data\" data-tag=\"a\">1</div></div>"
+                        "<div class=\"line\"><div class=\"error\">usage: a &lt;b&gt; &amp; \"c\"</div></div>");
+    EXPECT_EQ(html.err, "");
+}
+
+TEST(Document, MismatchedClosesWarnAndStayValid)
+{
+    SKIP_WITH_SYSTEM_LIBXO("this layer's recovery from wrong closes");
+    Outcome o = run_styled(XO_STYLE_JSON, XOF_WARN, [] {
+        xo_open_container("a");
+        xo_open_list("l");
+        xo_open_instance("l");
+        xo_emit("{:x/%d}", 1);
+        note("%ld ", static_cast<long>(xo_close_container("nosuch")));
+        xo_close_container("a"); // closes the instance and the list too
+        xo_open_instance("lonely"); // no list around it
+        xo_emit("{:y/%d}", 2);
+        xo_close_instance("lonely");
+    });
+    EXPECT_EQ(o.out, "{\"a\": {\"l\": [{\"x\":1}]}, \"lonely\": {\"y\":2}}\n");
+    EXPECT_EQ(run_python(PYTHON_JSON_CHECK, o.out, nullptr), 0);
+    EXPECT_EQ(o.notes, "-1 ");
+    EXPECT_EQ(o.err, "stalewatch: libxo: close of container 'nosuch' that is not open\n"
+                     "stalewatch: libxo: close of container 'a' also closes instance 'l'\n"
+                     "stalewatch: libxo: close of container 'a' also closes list 'l'\n");
+}
+
+TEST(Document, LeafDirectlyInAListStaysValidJson)
+{
+    SKIP_WITH_SYSTEM_LIBXO("this layer's handling of a misplaced leaf");
+    Outcome o = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_open_list("l");
+        xo_emit("{:v/%d}{:v/%d}", 1, 2);
+    });
+    EXPECT_EQ(o.out, "{\"l\": [{\"v\":1}, {\"v\":2}]}\n");
+}
+
+TEST(Document, NoTopLeavesOutTheOuterObject)
+{
+    Outcome o = run_styled(XO_STYLE_JSON, XOF_NO_TOP, [] {
+        xo_open_container("a");
+        xo_emit("{:b/%d}", 1);
+        xo_close_container("a");
+    });
+    EXPECT_EQ(o.out, "\"a\": {\"b\":1}\n");
+}
+
+} // namespace

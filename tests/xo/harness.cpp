@@ -66,6 +66,18 @@ Outcome run_child(const std::function<void()> &body)
     return o;
 }
 
+Outcome run_styled(xo_style_t style, xo_xof_flags_t flags, const std::function<void()> &body)
+{
+    return run_child([&] {
+        xo_set_program("stalewatch");
+        xo_set_style(NULL, style);
+        if (flags)
+            xo_set_flags(NULL, flags);
+        body();
+        xo_finish();
+    });
+}
+
 void note(const char *fmt, ...)
 {
     if (!note_file)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <libxo/xo.h>
 
 // What a child wrote and how it ended.
 struct Outcome {
@@ -22,6 +23,10 @@ struct Outcome {
 // Runs body in a forked child with stdout and stderr captured.  The child
 // exits with status 0 when body returns.
 Outcome run_child(const std::function<void()> &body);
+
+// Runs body in a child after xo_set_program("stalewatch"), the given style
+// and flags; xo_finish() follows body.
+Outcome run_styled(xo_style_t style, xo_xof_flags_t flags, const std::function<void()> &body);
 
 // Inside a child: a side channel for results (return values and such).
 void note(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

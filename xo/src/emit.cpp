@@ -192,6 +192,12 @@ bool Emitter::field(std::string_view desc)
     }
 
     const bool value = role == 'V';
+    if (name.empty() && tfmt.empty() && efmt.empty()) {
+        // Nothing to show and nothing that asks for an argument.
+        if (value)
+            warn("field without a name or a format");
+        return true;
+    }
     std::string &disp = h.scratch_display;
     std::string &enc = h.scratch_encoding;
     disp.clear();

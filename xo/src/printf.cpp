@@ -303,9 +303,6 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
                 sp.prec = p;
             }
         }
-        if (sp.width > max_width || sp.prec > max_width)
-            return fail("field width or precision too large in '" +
-                        std::string(fmt.substr(start, i - start)) + "'");
         if (i < n) {
             switch (fmt[i]) {
             case 'h':
@@ -337,6 +334,8 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
             return fail("incomplete conversion '" + std::string(fmt.substr(start)) + "'");
         sp.conv = fmt[i++];
         std::string_view whole = fmt.substr(start, i - start);
+        if (sp.width > max_width || sp.prec > max_width)
+            return fail("width or precision too large for '" + std::string(whole) + "'");
         switch (sp.conv) {
         case 'd':
         case 'i': {

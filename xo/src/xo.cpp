@@ -178,6 +178,8 @@ xo_ssize_t xo_emit(const char *fmt, ...)
 
 xo_ssize_t xo_emit_hv(xo_handle_t *xop, const char *fmt, va_list vap)
 {
+    if (!fmt)
+        return xo_emit(fmt);
     va_list ap;
     va_copy(ap, vap);
     xo_ssize_t n;
