@@ -30,7 +30,7 @@ struct Emitter {
     bool pretty;
 
     Emitter(Handle &hh, const char *f, va_list *ap)
-        : h(hh), fmt(f), pool(ap), count_columns(has(hh, XOF_COLUMNS)), pretty(has(hh, XOF_PRETTY))
+        : h(hh), fmt(f), pool(ap, hh.scratch_args), count_columns(has(hh, XOF_COLUMNS)), pretty(has(hh, XOF_PRETTY))
     {
     }
 

@@ -46,10 +46,12 @@ struct Arg {
 
 class ArgPool {
 public:
-    // Arguments come from *ap; with a null ap only the preset ones exist.
-    explicit ArgPool(va_list *ap) : ap_(ap) {}
-    // A pool holding just one string argument.
-    explicit ArgPool(const char *s) : ap_(nullptr), args_{Arg{Arg::PTR, 0, s}} {}
+    // Arguments come from *ap; storage is reused from call to call.
+    ArgPool(va_list *ap, std::vector<Arg> &storage) : ap_(ap), args_(storage) { args_.clear(); }
+    // A pool holding just one string argument and no va_list.
+    explicit ArgPool(const char *s) : ap_(nullptr), own_{Arg{Arg::PTR, 0, s}}, args_(own_) {}
+    ArgPool(const ArgPool &) = delete;
+    ArgPool &operator=(const ArgPool &) = delete;
     // Returns the argument at position idx of the current field, fetching
     // it from the va_list when it has not been fetched yet.  Returns null
     // when the requested kind cannot be the one already fetched there, or
@@ -67,7 +69,8 @@ public:
 
 private:
     va_list *ap_;
-    std::vector<Arg> args_;
+    std::vector<Arg> own_;
+    std::vector<Arg> &args_;
     size_t base_ = 0;
 };
 
@@ -118,6 +121,7 @@ struct Handle {
 
     std::string scratch_display; // reused buffers
     std::string scratch_encoding;
+    std::vector<Arg> scratch_args;
 };
 
 Handle &default_handle();
