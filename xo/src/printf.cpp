@@ -20,7 +20,7 @@ bool compatible(Arg::Kind a, Arg::Kind b)
 
 constexpr long max_width = 65536;
 
-struct Spec {
+struct Conv {
     bool minus = false, plus = false, space = false, zero = false, alt = false;
     long width = -1;
     long prec = -1;
@@ -33,7 +33,7 @@ void pad(std::string &out, size_t n, char c)
     out.append(n, c);
 }
 
-void put_int(std::string &out, const Spec &sp, uint64_t mag, bool neg)
+void put_int(std::string &out, const Conv &sp, uint64_t mag, bool neg)
 {
     char digits[32];
     size_t nd = 0;
@@ -98,7 +98,7 @@ void put_int(std::string &out, const Spec &sp, uint64_t mag, bool neg)
 }
 
 // Appends s padded/truncated to display columns.
-void put_string(std::string &out, const Spec &sp, std::string_view s)
+void put_string(std::string &out, const Conv &sp, std::string_view s)
 {
     size_t cut = s.size();
     size_t cols;
@@ -145,25 +145,25 @@ void put_string(std::string &out, const Spec &sp, std::string_view s)
         pad(out, fill, ' ');
 }
 
-Arg::Kind int_kind(Spec::Len len)
+Arg::Kind int_kind(Conv::Len len)
 {
     switch (len) {
-    case Spec::L: return Arg::LONG;
-    case Spec::LL: return Arg::LLONG;
-    case Spec::J: return Arg::INTMAX;
-    case Spec::Z: return Arg::SIZE;
-    case Spec::T: return Arg::PTRDIFF;
+    case Conv::L: return Arg::LONG;
+    case Conv::LL: return Arg::LLONG;
+    case Conv::J: return Arg::INTMAX;
+    case Conv::Z: return Arg::SIZE;
+    case Conv::T: return Arg::PTRDIFF;
     default: return Arg::INT;
     }
 }
 
 // The signed value of an integer argument as the conversion sees it.
-int64_t as_signed(const Arg &a, Spec::Len len)
+int64_t as_signed(const Arg &a, Conv::Len len)
 {
     switch (len) {
-    case Spec::HH: return static_cast<signed char>(a.bits);
-    case Spec::H: return static_cast<short>(a.bits);
-    case Spec::NONE: return static_cast<int>(static_cast<uint32_t>(a.bits));
+    case Conv::HH: return static_cast<signed char>(a.bits);
+    case Conv::H: return static_cast<short>(a.bits);
+    case Conv::NONE: return static_cast<int>(static_cast<uint32_t>(a.bits));
     default:
         if (a.kind == Arg::INT)
             return static_cast<int>(static_cast<uint32_t>(a.bits));
@@ -171,12 +171,12 @@ int64_t as_signed(const Arg &a, Spec::Len len)
     }
 }
 
-uint64_t as_unsigned(const Arg &a, Spec::Len len)
+uint64_t as_unsigned(const Arg &a, Conv::Len len)
 {
     switch (len) {
-    case Spec::HH: return static_cast<unsigned char>(a.bits);
-    case Spec::H: return static_cast<unsigned short>(a.bits);
-    case Spec::NONE: return static_cast<uint32_t>(a.bits);
+    case Conv::HH: return static_cast<unsigned char>(a.bits);
+    case Conv::H: return static_cast<unsigned short>(a.bits);
+    case Conv::NONE: return static_cast<uint32_t>(a.bits);
     default:
         if (a.kind == Arg::INT)
             return static_cast<uint32_t>(a.bits);
@@ -242,7 +242,7 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
             i++;
             continue;
         }
-        Spec sp;
+        Conv sp;
         for (; i < n; i++) {
             char c = fmt[i];
             if (c == '-')
@@ -308,25 +308,25 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
             case 'h':
                 i++;
                 if (i < n && fmt[i] == 'h') {
-                    sp.len = Spec::HH;
+                    sp.len = Conv::HH;
                     i++;
                 } else {
-                    sp.len = Spec::H;
+                    sp.len = Conv::H;
                 }
                 break;
             case 'l':
                 i++;
                 if (i < n && fmt[i] == 'l') {
-                    sp.len = Spec::LL;
+                    sp.len = Conv::LL;
                     i++;
                 } else {
-                    sp.len = Spec::L;
+                    sp.len = Conv::L;
                 }
                 break;
-            case 'q': sp.len = Spec::LL; i++; break;
-            case 'j': sp.len = Spec::J; i++; break;
-            case 'z': sp.len = Spec::Z; i++; break;
-            case 't': sp.len = Spec::T; i++; break;
+            case 'q': sp.len = Conv::LL; i++; break;
+            case 'j': sp.len = Conv::J; i++; break;
+            case 'z': sp.len = Conv::Z; i++; break;
+            case 't': sp.len = Conv::T; i++; break;
             default: break;
             }
         }
@@ -360,20 +360,20 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
             break;
         }
         case 'c': {
-            if (sp.len != Spec::NONE)
+            if (sp.len != Conv::NONE)
                 return fail("unsupported conversion '" + std::string(whole) + "'");
             const Arg *a = pool.get(argi++, Arg::INT);
             if (!a)
                 return mismatch();
             char ch = static_cast<char>(static_cast<unsigned char>(a->bits));
-            Spec s2 = sp;
+            Conv s2 = sp;
             s2.prec = -1;
             put_string(out, s2, std::string_view(&ch, 1));
             other = true;
             break;
         }
         case 's': {
-            if (sp.len != Spec::NONE)
+            if (sp.len != Conv::NONE)
                 return fail("unsupported conversion '" + std::string(whole) + "'");
             const Arg *a = pool.get(argi++, Arg::PTR);
             if (!a)
@@ -387,7 +387,7 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
             const Arg *a = pool.get(argi++, Arg::PTR);
             if (!a)
                 return mismatch();
-            Spec s2 = sp;
+            Conv s2 = sp;
             s2.zero = false;
             put_int(out, s2, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(a->ptr)), false);
             other = true;
