@@ -384,6 +384,8 @@ TEST(MalformedDescriptor, WarnsNamesTheProblemAndStops)
          "incomplete conversion '%5' in '{:p/%5}'", "|9", true},
         {"no name", XO_STYLE_TEXT, [] { return static_cast<long>(xo_emit("a{}b")); },
          "field without a name or a format in 'a{}b'", "ab|9", false},
+        {"no colon", XO_STYLE_TEXT, [] { return static_cast<long>(xo_emit("a{w}b")); },
+         "field without a name or a format in 'a{w}b'", "ab|9", false},
         {"types", XO_STYLE_JSON, [] { return static_cast<long>(xo_emit("{:t/%d/%s}", 4)); },
          "arguments do not match between the formats of a field in '{:t/%d/%s}'", "{\"after\":9}\n", true},
     };

@@ -141,11 +141,13 @@ bool Emitter::field(std::string_view desc)
 {
     pool.next_field();
 
-    std::string_view mods, content = desc;
+    // Roles and modifiers run up to the colon; without one, up to the
+    // formats, and the field has no name.
+    std::string_view mods = desc, content;
     size_t sep = desc.find_first_of(":/");
-    if (sep != std::string_view::npos && desc[sep] == ':') {
+    if (sep != std::string_view::npos) {
         mods = desc.substr(0, sep);
-        content = desc.substr(sep + 1);
+        content = desc.substr(desc[sep] == ':' ? sep + 1 : sep);
     }
     std::string_view name = content, tfmt, efmt;
     size_t s1 = content.find('/');
