@@ -29,7 +29,7 @@ main()
 	DIR *dir = fdopendir(dup(procfd));
 	struct dirent *de;
 	long bytes = 0, procs = 0;
-	char path[64], link[4200];
+	char path[300], link[4200];
 	struct stat st;
 
 	while ((de = readdir(dir)) != NULL) {

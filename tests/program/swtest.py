@@ -4,6 +4,7 @@ against real processes."""
 import contextlib
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import tempfile
@@ -46,14 +47,20 @@ def run(args, env=None, user=None, stdin=subprocess.DEVNULL,
     return p.returncode, dec(p.stdout), dec(p.stderr)
 
 
+ROW = re.compile(r"^ *(\d+) +(\d+) (.{12}) (.{12}) (.{3}) (.*)$")
+
+
 def rows(text):
-    """Splits text output into rows of six columns, header removed."""
+    """Splits text output into rows of six columns, header removed; the
+    user and command columns are 12 wide and may hold blanks."""
     out = []
     for line in text.splitlines():
         if line.split()[:2] == ["PID", "JID"]:
             continue
-        f = line.split(None, 5)
-        out.append(f + [""] * (6 - len(f)))
+        m = ROW.match(line)
+        if m is None:
+            raise AssertionError("not a report row: %r" % line)
+        out.append([f.rstrip() for f in m.groups()[:5]] + [m.group(6)])
     return out
 
 
