@@ -13,15 +13,6 @@ extern "C" {
 }
 
 extern "C" int
-LLVMFuzzerInitialize(int *, char ***)
-{
-	// Option errors are expected; keep them out of the fuzzer's log.
-	if (freopen("/dev/null", "w", stderr) == nullptr)
-		return 1;
-	return 0;
-}
-
-extern "C" int
 LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	std::vector<std::string> words(1, "stalewatch");
