@@ -127,7 +127,12 @@ size_t string_columns(std::string_view s)
     return cols;
 }
 
-void escape_xml(std::string &out, std::string_view s, bool attribute)
+namespace {
+
+// XML and HTML escape alike; XML 1.0 cannot hold most C0 control
+// characters at all, not even as references, so those are replaced.
+void escape_markup(std::string &out, std::string_view s, bool attribute,
+                   bool xml)
 {
     size_t run = 0; // start of the pending run of bytes copied as they are
     auto flush_run = [&](size_t end) { out.append(s.data() + run, end - run); };
@@ -150,8 +155,7 @@ void escape_xml(std::string &out, std::string_view s, bool attribute)
             rep = "&gt;";
         } else if (c == '"' && attribute) {
             rep = "&quot;";
-        } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            // Not representable in XML 1.0 at all, not even as a reference.
+        } else if (xml && c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
             rep = replacement;
         }
         if (rep) {
@@ -164,38 +168,16 @@ void escape_xml(std::string &out, std::string_view s, bool attribute)
     flush_run(s.size());
 }
 
+} // namespace
+
+void escape_xml(std::string &out, std::string_view s, bool attribute)
+{
+    escape_markup(out, s, attribute, true);
+}
+
 void escape_html(std::string &out, std::string_view s, bool attribute)
 {
-    size_t run = 0;
-    auto flush_run = [&](size_t end) { out.append(s.data() + run, end - run); };
-    for (size_t i = 0; i < s.size();) {
-        auto c = static_cast<unsigned char>(s[i]);
-        const char *rep = nullptr;
-        size_t len = 1;
-        if (c >= 0x80) {
-            uint32_t cp;
-            len = utf8_decode(s, i, cp);
-            if (len == 0) {
-                rep = replacement;
-                len = 1;
-            }
-        } else if (c == '&') {
-            rep = "&amp;";
-        } else if (c == '<') {
-            rep = "&lt;";
-        } else if (c == '>') {
-            rep = "&gt;";
-        } else if (c == '"' && attribute) {
-            rep = "&quot;";
-        }
-        if (rep) {
-            flush_run(i);
-            out.append(rep);
-            run = i + len;
-        }
-        i += len;
-    }
-    flush_run(s.size());
+    escape_markup(out, s, attribute, false);
 }
 
 void escape_json(std::string &out, std::string_view s)
