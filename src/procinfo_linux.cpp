@@ -209,17 +209,18 @@ store(const char *text, size_t textlen, char *buf, size_t *len)
  * Whether the executable behind /proc/PID/exe can still be named.  The
  * kernel appends " (deleted)" to the name of an unlinked file, but a file
  * may really be called that, so decide from the file itself: gone when it
- * has no links left, or when its name no longer leads to it.
+ * has no links left, or when its name no longer leads to it (another
+ * link may keep it alive under a name the kernel does not know).
  */
 static bool
 exe_named(const char *link, size_t linklen, const struct stat *exe)
 {
 	struct stat st;
 
-	if (exe->st_nlink == 0)
-		return (false);
 	if (!has_deleted_suffix(link, linklen))
 		return (true);
+	if (exe->st_nlink == 0)
+		return (false);
 	return (stat(link, &st) == 0 && st.st_dev == exe->st_dev &&
 	    st.st_ino == exe->st_ino);
 }

@@ -140,6 +140,19 @@ class Unprivileged(RealProcessTest):
         self.assertEqual(rows_for(out, mine.pid)[0][2], "nobody")
         self.assertEqual(len(rows_for(out, theirs.pid)), 1)
 
+    def test_same_behaviour_for_root_and_nobody(self):
+        for args in ([], ["1"], ["--", "-1"], ["nosuchcmd"],
+                     ["-u", "nosuchuser"], ["-j", "nosuchjail"], ["-j", "-1"],
+                     ["-x"], ["--libxo=json"]):
+            with self.subTest(args=args):
+                root = run(args)
+                nobody = run(args, user=NOBODY)
+                self.assertEqual(root[0], nobody[0])
+                self.assertEqual(root[2], nobody[2])
+                if args == ["--libxo=json"]:
+                    json.loads(nobody[1])
+                    self.assertEqual(nobody[0], 0)
+
     def test_startup_errors_unprivileged(self):
         rc, out, err = run(["-j", "nosuchjail"], user=NOBODY)
         self.assertEqual((rc, out, err),
