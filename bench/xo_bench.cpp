@@ -3,7 +3,10 @@
 // builds against the bundled layer and against a system libxo alike.
 //
 //   xo_bench [ROWS]      (default 1000000)
+// libxo's own header has no C++ guards.
+extern "C" {
 #include <libxo/xo.h>
+}
 
 #include <cstdio>
 #include <cstdlib>

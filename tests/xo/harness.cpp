@@ -1,6 +1,9 @@
 #include "harness.h"
 
+// libxo's own header has no C++ guards.
+extern "C" {
 #include <libxo/xo.h>
+}
 
 #include <cstdarg>
 #include <cstdlib>

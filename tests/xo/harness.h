@@ -9,7 +9,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+// libxo's own header has no C++ guards.
+extern "C" {
 #include <libxo/xo.h>
+}
 
 // What a child wrote and how it ended.
 struct Outcome {

@@ -2,7 +2,10 @@
 // with what libxo 1.7.5 writes for the same calls.
 #include "harness.h"
 
+// libxo's own header has no C++ guards.
+extern "C" {
 #include <libxo/xo.h>
+}
 
 #include <cerrno>
 #include <cstdlib>
