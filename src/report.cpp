@@ -16,7 +16,8 @@
 #include "xo_c.h"
 
 #define ARGFMT_SIZE	28
-#define UID_TEXT_SIZE	11
+/* Room for any 32-bit id as signed decimal text: "-2147483648" and a NUL. */
+#define UID_TEXT_SIZE	12
 
 /* Longest user and command names kept for display; columns are 12 wide. */
 #define NAME_MAX_SHOWN	64

@@ -168,6 +168,21 @@ TEST_F(FakePlatform, KillWithoutPermissionStillReports)
 	    "\"daemon\",\"why\":\"bin\",\"arguments\":\"daemon\"}]}}\n");
 }
 
+TEST_F(FakePlatform, UserIdsWithoutNamesAreShownWhole)
+{
+	FakeProc p;
+	p.path_errno = ENOENT;
+	p.uid = 3000000000u;		// eleven characters as a signed number
+	procs.push_back(p);
+	struct settings s = plain();
+	s.header_shown = true;
+	Result r = run_walk({}, s);
+	EXPECT_EQ(r.out, "  100     0 -1294967296  daemon       bin daemon\n");
+	r = run_walk({"--libxo=json"}, s);
+	EXPECT_NE(r.out.find("\"uid\":-1294967296,\"user\":\"-1294967296\""),
+	    std::string::npos) << r.out;
+}
+
 TEST_F(FakePlatform, UnexpectedPathErrorsAreSilent)
 {
 	for (int e : {EACCES, ESRCH, EINVAL, EPERM}) {
