@@ -1,6 +1,8 @@
 // UTF-8 decoding, display widths and the escapers of the encoding styles.
 #include "xo_internal.h"
 
+#include <cstdio>
+
 namespace xo {
 
 size_t utf8_decode(std::string_view s, size_t i, uint32_t &cp)
@@ -129,13 +131,14 @@ size_t string_columns(std::string_view s)
 
 namespace {
 
-// XML and HTML escape alike; XML 1.0 cannot hold most C0 control
-// characters at all, not even as references, so those are replaced.
-void escape_markup(std::string &out, std::string_view s, bool attribute,
-                   bool xml)
+// Copies s to out, runs of bytes as they are, with the replacement that
+// ascii(c, buf) gives for an ASCII byte (nullptr: keep it) and U+FFFD for
+// bytes that are not valid UTF-8.
+template <typename Ascii>
+void escape_with(std::string &out, std::string_view s, Ascii ascii)
 {
     size_t run = 0; // start of the pending run of bytes copied as they are
-    auto flush_run = [&](size_t end) { out.append(s.data() + run, end - run); };
+    char buf[8];
     for (size_t i = 0; i < s.size();) {
         auto c = static_cast<unsigned char>(s[i]);
         const char *rep = nullptr;
@@ -147,25 +150,34 @@ void escape_markup(std::string &out, std::string_view s, bool attribute,
                 rep = replacement;
                 len = 1;
             }
-        } else if (c == '&') {
-            rep = "&amp;";
-        } else if (c == '<') {
-            rep = "&lt;";
-        } else if (c == '>') {
-            rep = "&gt;";
-        } else if (c == '"' && attribute) {
-            rep = "&quot;";
-        } else if (xml && c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            rep = replacement;
+        } else {
+            rep = ascii(c, buf);
         }
         if (rep) {
-            flush_run(i);
+            out.append(s.data() + run, i - run);
             out.append(rep);
             run = i + len;
         }
         i += len;
     }
-    flush_run(s.size());
+    out.append(s.data() + run, s.size() - run);
+}
+
+// XML and HTML escape alike; XML 1.0 cannot hold most C0 control
+// characters at all, not even as references, so those are replaced.
+void escape_markup(std::string &out, std::string_view s, bool attribute,
+                   bool xml)
+{
+    escape_with(out, s, [&](unsigned char c, char *) -> const char * {
+        switch (c) {
+        case '&': return "&amp;";
+        case '<': return "&lt;";
+        case '>': return "&gt;";
+        case '"': return attribute ? "&quot;" : nullptr;
+        case '\t': case '\n': case '\r': return nullptr;
+        }
+        return xml && c < 0x20 ? replacement : nullptr;
+    });
 }
 
 } // namespace
@@ -182,52 +194,21 @@ void escape_html(std::string &out, std::string_view s, bool attribute)
 
 void escape_json(std::string &out, std::string_view s)
 {
-    static const char hex[] = "0123456789abcdef";
-    size_t run = 0;
-    auto flush_run = [&](size_t end) { out.append(s.data() + run, end - run); };
-    for (size_t i = 0; i < s.size();) {
-        auto c = static_cast<unsigned char>(s[i]);
-        size_t len = 1;
-        char buf[7];
-        const char *rep = nullptr;
-        if (c >= 0x80) {
-            uint32_t cp;
-            len = utf8_decode(s, i, cp);
-            if (len == 0) {
-                rep = replacement;
-                len = 1;
-            }
-        } else if (c == '"') {
-            rep = "\\\"";
-        } else if (c == '\\') {
-            rep = "\\\\";
-        } else if (c < 0x20) {
-            switch (c) {
-            case '\b': rep = "\\b"; break;
-            case '\f': rep = "\\f"; break;
-            case '\n': rep = "\\n"; break;
-            case '\r': rep = "\\r"; break;
-            case '\t': rep = "\\t"; break;
-            default:
-                buf[0] = '\\';
-                buf[1] = 'u';
-                buf[2] = '0';
-                buf[3] = '0';
-                buf[4] = hex[c >> 4];
-                buf[5] = hex[c & 0xF];
-                buf[6] = '\0';
-                rep = buf;
-                break;
-            }
+    escape_with(out, s, [](unsigned char c, char *buf) -> const char * {
+        switch (c) {
+        case '"': return "\\\"";
+        case '\\': return "\\\\";
+        case '\b': return "\\b";
+        case '\f': return "\\f";
+        case '\n': return "\\n";
+        case '\r': return "\\r";
+        case '\t': return "\\t";
         }
-        if (rep) {
-            flush_run(i);
-            out.append(rep);
-            run = i + len;
-        }
-        i += len;
-    }
-    flush_run(s.size());
+        if (c >= 0x20)
+            return nullptr;
+        snprintf(buf, 8, "\\u%04x", c);
+        return buf;
+    });
 }
 
 } // namespace xo
