@@ -296,6 +296,20 @@ class Styles(RealProcessTest):
         self.assertEqual((row["command"], row["arguments"]),
                          ("sw\x1b[2Jx", "a\nb\x7fc"))
 
+    def test_bytes_that_are_not_utf8(self):
+        # A command name with a stray byte still gives documents that parse.
+        s = self.subject(name="sw\udcffbad", argv0="arg\udcfe")
+        os.unlink(s.exe)
+        rc, out, _ = run(["--libxo=json", str(s.pid)])
+        row = json.loads(out)["stalewatch"]["process"][0]
+        self.assertEqual((row["command"], row["arguments"]),
+                         ("sw\ufffdbad", "arg\ufffd"))
+        rc, out, _ = run(["--libxo=xml", str(s.pid)])
+        self.assertEqual(ET.fromstring(out)[0].find("command").text,
+                         "sw\ufffdbad")
+        rc, out, _ = run(["--libxo=html", str(s.pid)])
+        ET.fromstring("<body>%s</body>" % out)
+
 
 if __name__ == "__main__":
     unittest.main()
