@@ -1,6 +1,7 @@
 """Shared helpers for the tests that run the real stalewatch binary
 against real processes."""
 
+import atexit
 import contextlib
 import os
 import pwd
@@ -32,17 +33,36 @@ def as_user(uid, gid):
     return become
 
 
+_public_copy = None
+
+
+def public_binary():
+    """A copy of stalewatch that any user can run: the build tree may sit
+    below a folder that other users cannot enter."""
+    global _public_copy
+    if _public_copy is None:
+        d = tempfile.mkdtemp(prefix="swbin.")
+        os.chmod(d, 0o755)
+        atexit.register(shutil.rmtree, d, True)
+        _public_copy = os.path.join(d, "stalewatch")
+        shutil.copy(STALEWATCH, _public_copy)
+        os.chmod(_public_copy, 0o755)
+    return _public_copy
+
+
 def run(args, env=None, user=None, stdin=subprocess.DEVNULL,
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, columns=None):
-    """Runs stalewatch; returns (status, stdout, stderr) as text.
-    COLUMNS is removed from the environment unless given."""
+    """Runs stalewatch, as user if given; returns (status, stdout, stderr)
+    as text.  COLUMNS is removed from the environment unless given."""
     e = dict(os.environ if env is None else env)
     e.pop("COLUMNS", None)
     if columns is not None:
         e["COLUMNS"] = columns
     pre = as_user(user.pw_uid, user.pw_gid) if user is not None else None
-    p = subprocess.run([STALEWATCH] + list(args), env=e, stdin=stdin,
-                       stdout=stdout, stderr=stderr, preexec_fn=pre)
+    exe = public_binary() if user is not None else STALEWATCH
+    p = subprocess.run([STALEWATCH] + list(args), executable=exe, env=e,
+                       stdin=stdin, stdout=stdout, stderr=stderr,
+                       preexec_fn=pre)
     dec = lambda b: b.decode("utf-8", "surrogateescape") if b else ""
     return p.returncode, dec(p.stdout), dec(p.stderr)
 
