@@ -28,11 +28,8 @@ query_text(int what, pid_t pid, char *buf, size_t size)
 	size_t len = size;
 
 	buf[0] = '\0';
-	if (proc_query(what, pid, buf, &len) == 0) {
-		terminate(buf, size, len);
-		return (0);
-	}
-	if (errno == ENOMEM) {
+	/* ENOMEM: cut to what was stored. */
+	if (proc_query(what, pid, buf, &len) == 0 || errno == ENOMEM) {
 		terminate(buf, size, len);
 		return (0);
 	}

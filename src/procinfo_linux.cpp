@@ -19,29 +19,47 @@ struct procstat {
 	int procfd;			/* /proc */
 };
 
-/* Reads a small /proc file whole; its length, or -1. */
+/*
+ * Reads from fd until size bytes are in or the file ends; the number of
+ * bytes read, or -1 with errno set.
+ */
 static ssize_t
-read_small(int dirfd, const char *path, char *buf, size_t size)
+read_full(int fd, char *buf, size_t size)
 {
-	ssize_t n, total = 0;
-	int fd;
+	size_t total = 0;
+	ssize_t n;
 
-	fd = openat(dirfd, path, O_RDONLY | O_CLOEXEC);
-	if (fd == -1)
-		return (-1);
-	while ((size_t)total < size - 1) {
-		n = read(fd, buf + total, size - 1 - (size_t)total);
+	while (total < size) {
+		n = read(fd, buf + total, size - total);
 		if (n == -1) {
 			if (errno == EINTR)
 				continue;
-			close(fd);
 			return (-1);
 		}
 		if (n == 0)
 			break;
-		total += n;
+		total += (size_t)n;
 	}
+	return ((ssize_t)total);
+}
+
+/* Reads a small /proc file whole, NUL-terminated; its length, or -1. */
+static ssize_t
+read_small(int dirfd, const char *path, char *buf, size_t size)
+{
+	ssize_t total;
+	int fd, saved;
+
+	fd = openat(dirfd, path, O_RDONLY | O_CLOEXEC);
+	if (fd == -1)
+		return (-1);
+	total = read_full(fd, buf, size - 1);
+	saved = errno;
 	close(fd);
+	if (total == -1) {
+		errno = saved;
+		return (-1);
+	}
 	buf[total] = '\0';
 	return (total);
 }
@@ -265,9 +283,8 @@ static int
 query_args(pid_t pid, char *buf, size_t *len)
 {
 	char path[32], extra;
-	size_t total = 0;
-	ssize_t n;
-	int fd;
+	ssize_t total, more;
+	int fd, saved;
 
 	snprintf(path, sizeof(path), "/proc/%d/cmdline", (int)pid);
 	fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -276,37 +293,21 @@ query_args(pid_t pid, char *buf, size_t *len)
 			errno = ESRCH;
 		return (-1);
 	}
-	while (total < *len) {
-		n = read(fd, buf + total, *len - total);
-		if (n == -1) {
-			if (errno == EINTR)
-				continue;
-			goto fail;
-		}
-		if (n == 0)
-			break;
-		total += (size_t)n;
-	}
-	if (total == *len) {
-		do
-			n = read(fd, &extra, 1);
-		while (n == -1 && errno == EINTR);
-		if (n == -1)
-			goto fail;
-		if (n == 1) {
-			close(fd);
-			errno = ENOMEM;
-			return (-1);
-		}
-	}
+	total = read_full(fd, buf, *len);
+	/* A full buffer: is there more than fitted? */
+	more = total == (ssize_t)*len ? read_full(fd, &extra, 1) : 0;
+	saved = errno;
 	close(fd);
-	*len = total;
+	if (total == -1 || more == -1) {
+		errno = saved;
+		return (-1);
+	}
+	if (more == 1) {
+		errno = ENOMEM;
+		return (-1);
+	}
+	*len = (size_t)total;
 	return (0);
-fail:
-	n = errno;
-	close(fd);
-	errno = (int)n;
-	return (-1);
 }
 
 int

@@ -71,6 +71,7 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	struct passwd *pw;
 	uint32_t used;
 	int32_t room, precision;
+	xo_style_t style;
 	bool display;
 
 	if (!settings.header_shown) {
@@ -89,8 +90,8 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	}
 	comm = kp->ki_comm;
 
-	display = xo_get_style(NULL) == XO_STYLE_TEXT ||
-	    xo_get_style(NULL) == XO_STYLE_HTML;
+	style = xo_get_style(NULL);
+	display = style == XO_STYLE_TEXT || style == XO_STYLE_HTML;
 	if (display) {
 		user = shown(user, user_buf, sizeof(user_buf), NAME_MAX_SHOWN);
 		comm = shown(comm, comm_buf, sizeof(comm_buf), sizeof(kp->ki_comm));
@@ -107,7 +108,7 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	used += (uint32_t)xo_emit("{w:why/%-3s/%s}",
 	    why == WHY_BIN ? "bin" : ".so");
 
-	if (settings.termwidth != 0 && xo_get_style(NULL) == XO_STYLE_TEXT) {
+	if (settings.termwidth != 0 && style == XO_STYLE_TEXT) {
 		room = (int32_t)((uint32_t)settings.termwidth - used);
 		precision = room >= 10 ? room : 9;
 		snprintf(argfmt, sizeof(argfmt), "{:arguments/%%.%ds}\n",

@@ -2,7 +2,6 @@
 // argument vector after the program name.
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <string>
