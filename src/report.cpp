@@ -19,60 +19,97 @@
 /* Room for any 32-bit id as signed decimal text: "-2147483648" and a NUL. */
 #define UID_TEXT_SIZE	12
 
-/* Longest user and command names kept for display; columns are 12 wide. */
-#define NAME_MAX_SHOWN	64
+/* Longest user name and argument text kept; a byte takes at most 4. */
+#define USER_MAX_SHOWN	256
 #define TEXT_MAX_SHOWN	1024
 
 static char uid_text[UID_TEXT_SIZE];
 
 /*
- * A process's names and arguments are chosen by whoever started it.  For a
- * display, write control characters as a backslash and three octal digits
- * so that they cannot move the cursor or forge rows.  Returns text itself
- * when nothing needs changing, else buf.
+ * The code point of the UTF-8 sequence at s (at most avail bytes) in *cp,
+ * and the sequence's length; 0 when the bytes there are not a valid,
+ * shortest-form sequence of a Unicode scalar value.
  */
-static const char *
-shown(const char *text, char *buf, size_t size, size_t maxlen)
+static size_t
+utf8_sequence(const unsigned char *s, size_t avail, uint32_t *cp)
 {
-	const unsigned char *s;
-	size_t n, i;
+	size_t len, i;
+	uint32_t c;
 
-	for (s = (const unsigned char *)text; *s != '\0'; s++)
-		if (*s < 0x20 || *s == 0x7f)
-			break;
-	if (*s == '\0')
-		return (text);
+	if (s[0] < 0x80) {
+		*cp = s[0];
+		return (1);
+	}
+	if (s[0] >= 0xc2 && s[0] <= 0xdf) {
+		len = 2;
+		c = s[0] & 0x1f;
+	} else if (s[0] >= 0xe0 && s[0] <= 0xef) {
+		len = 3;
+		c = s[0] & 0x0f;
+	} else if (s[0] >= 0xf0 && s[0] <= 0xf4) {
+		len = 4;
+		c = s[0] & 0x07;
+	} else
+		return (0);
+	if (len > avail)
+		return (0);
+	for (i = 1; i < len; i++) {
+		if ((s[i] & 0xc0) != 0x80)
+			return (0);
+		c = (c << 6) | (s[i] & 0x3f);
+	}
+	if ((len == 3 && c < 0x800) || (len == 4 && c < 0x10000) ||
+	    c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff))
+		return (0);
+	*cp = c;
+	return (len);
+}
+
+/* Whether a code point must not reach a terminal or a document as is. */
+static bool
+unsafe_code_point(uint32_t cp)
+{
+	return (cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) ||
+	    cp == 0xfffe || cp == 0xffff ||
+	    (cp >= 0x202a && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069));
+}
+
+const char *
+safe_text(const char *text, size_t maxlen, char *buf, size_t size)
+{
+	const unsigned char *s = (const unsigned char *)text;
+	size_t avail, i, n, len, need;
+	uint32_t cp;
+
+	avail = strnlen(text, maxlen);
 	n = 0;
-	for (s = (const unsigned char *)text, i = 0;
-	    *s != '\0' && i < maxlen; s++, i++) {
-		if (*s < 0x20 || *s == 0x7f) {
-			if (n + 4 >= size)
-				break;
-			snprintf(buf + n, 5, "\\%03o", *s);
-			n += 4;
-		} else {
-			if (n + 1 >= size)
-				break;
-			buf[n++] = (char)*s;
-		}
+	for (i = 0; i < avail; i += len) {
+		len = utf8_sequence(s + i, avail - i, &cp);
+		if (len == 0) {
+			len = 1;
+			need = 4;
+		} else
+			need = unsafe_code_point(cp) ? 4 * len : len;
+		if (n + need >= size)
+			break;
+		if (need == len)
+			memcpy(buf + n, s + i, len);
+		else
+			for (size_t k = 0; k < len; k++)
+				snprintf(buf + n + 4 * k, 5, "\\%03o", s[i + k]);
+		n += need;
 	}
 	buf[n] = '\0';
 	return (buf);
 }
 
 void
-report_process(const struct kinfo_proc *kp, int why, const char *text)
+report_row(pid_t pid, int jid, uid_t uid, const char *user,
+    const char *command, int why, const char *text)
 {
 	char argfmt[ARGFMT_SIZE];
-	char user_buf[4 * NAME_MAX_SHOWN + 1];
-	char comm_buf[4 * (sizeof(kp->ki_comm)) + 1];
-	char text_buf[4 * TEXT_MAX_SHOWN + 1];
-	const char *user, *comm;
-	struct passwd *pw;
 	uint32_t used;
 	int32_t room, precision;
-	xo_style_t style;
-	bool display;
 
 	if (!settings.header_shown) {
 		settings.header_shown = true;
@@ -81,34 +118,17 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 		    "PID", "JID", "USER", "COMMAND", "WHY", "ARGUMENTS");
 	}
 
-	pw = getpwuid(kp->ki_uid);
-	if (pw != NULL)
-		user = pw->pw_name;
-	else {
-		snprintf(uid_text, sizeof(uid_text), "%d", (int)kp->ki_uid);
-		user = uid_text;
-	}
-	comm = kp->ki_comm;
-
-	style = xo_get_style(NULL);
-	display = style == XO_STYLE_TEXT || style == XO_STYLE_HTML;
-	if (display) {
-		user = shown(user, user_buf, sizeof(user_buf), NAME_MAX_SHOWN);
-		comm = shown(comm, comm_buf, sizeof(comm_buf), sizeof(kp->ki_comm));
-		text = shown(text, text_buf, sizeof(text_buf), TEXT_MAX_SHOWN);
-	}
-
 	xo_open_instance("process");
 	used = 0;
-	used += (uint32_t)xo_emit("{kw:pid/%5d/%d}", (int)kp->ki_pid);
-	used += (uint32_t)xo_emit("{w:jid/%5d/%d}", (int)kp->ki_jid);
-	used += (uint32_t)xo_emit("{e:uid/%d/%d}", (int)kp->ki_uid);
+	used += (uint32_t)xo_emit("{kw:pid/%5d/%d}", (int)pid);
+	used += (uint32_t)xo_emit("{w:jid/%5d/%d}", jid);
+	used += (uint32_t)xo_emit("{e:uid/%d/%d}", (int)uid);
 	used += (uint32_t)xo_emit("{w:user/%-12.12s/%s}", user);
-	used += (uint32_t)xo_emit("{w:command/%-12.12s/%s}", comm);
+	used += (uint32_t)xo_emit("{w:command/%-12.12s/%s}", command);
 	used += (uint32_t)xo_emit("{w:why/%-3s/%s}",
 	    why == WHY_BIN ? "bin" : ".so");
 
-	if (settings.termwidth != 0 && style == XO_STYLE_TEXT) {
+	if (settings.termwidth != 0 && xo_get_style(NULL) == XO_STYLE_TEXT) {
 		room = (int32_t)((uint32_t)settings.termwidth - used);
 		precision = room >= 10 ? room : 9;
 		snprintf(argfmt, sizeof(argfmt), "{:arguments/%%.%ds}\n",
@@ -117,6 +137,33 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	} else
 		xo_emit("{:arguments/%s}\n", text);
 	xo_close_instance("process");
+}
+
+void
+report_process(const struct kinfo_proc *kp, int why, const char *text)
+{
+	char user_buf[4 * USER_MAX_SHOWN + 1];
+	char comm_buf[4 * sizeof(kp->ki_comm) + 1];
+	char text_buf[4 * TEXT_MAX_SHOWN + 1];
+	const char *user;
+	struct passwd *pw;
+
+	pw = getpwuid(kp->ki_uid);
+	if (pw != NULL)
+		user = pw->pw_name;
+	else {
+		snprintf(uid_text, sizeof(uid_text), "%d", (int)kp->ki_uid);
+		user = uid_text;
+	}
+	/*
+	 * Names and arguments are chosen by whoever started the process:
+	 * make them safe for every style and every libxo before they go out.
+	 */
+	report_row(kp->ki_pid, kp->ki_jid, kp->ki_uid,
+	    safe_text(user, USER_MAX_SHOWN, user_buf, sizeof(user_buf)),
+	    safe_text(kp->ki_comm, sizeof(kp->ki_comm), comm_buf,
+	    sizeof(comm_buf)),
+	    why, safe_text(text, TEXT_MAX_SHOWN, text_buf, sizeof(text_buf)));
 }
 
 int32_t
