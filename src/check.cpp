@@ -11,6 +11,16 @@
 
 #define QUERY_BUFSIZE 1024
 
+unsigned int check_denied;
+
+/* Counts a process whose query failed for lack of permission. */
+static void
+note_denied(void)
+{
+	if (errno == EACCES || errno == EPERM)
+		check_denied++;
+}
+
 /*
  * Ends the text of a query result: at the number of bytes stored, and
  * inside the buffer at the latest.
@@ -55,8 +65,10 @@ check_process(struct procstat *ps, struct kinfo_proc *kp)
 
 	if (query_text(KERN_PROC_PATHNAME, kp->ki_pid, pathbuf,
 	    sizeof(pathbuf)) == -1) {
-		if (errno != ENOENT)
+		if (errno != ENOENT) {
+			note_denied();
 			return;
+		}
 		/* The executable is gone; make sure the process is not. */
 		if (proc_probe(kp->ki_pid) == -1 && errno == ESRCH)
 			return;
@@ -69,8 +81,10 @@ check_process(struct procstat *ps, struct kinfo_proc *kp)
 	if (settings.only_binaries)
 		return;
 	vmmap = procstat_getvmmap(ps, kp, &count);
-	if (vmmap == NULL)
+	if (vmmap == NULL) {
+		note_denied();
 		return;
+	}
 	for (i = 0; i < count; i++) {
 		if ((vmmap[i].kve_protection & KVME_PROT_EXEC) != 0 &&
 		    vmmap[i].kve_type == KVME_TYPE_VNODE &&

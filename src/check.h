@@ -3,6 +3,12 @@
 
 #include "procinfo.h"
 
+/*
+ * The number of processes that could not be examined for lack of
+ * permission (their executable's path or their memory map was refused).
+ */
+extern unsigned int check_denied;
+
 /* Reports kp if it runs code from a file that can no longer be named. */
 void check_process(struct procstat *ps, struct kinfo_proc *kp);
 

@@ -1,5 +1,6 @@
 /*
- * The few BSD interfaces that other C libraries spell differently.
+ * The few BSD interfaces that other C libraries lack; the platform
+ * backend provides them there.
  */
 #ifndef STALEWATCH_COMPAT_H
 #define STALEWATCH_COMPAT_H
@@ -8,13 +9,8 @@
 
 #if !defined(__FreeBSD__) && !defined(__APPLE__) && !defined(__NetBSD__) && \
     !defined(__OpenBSD__) && !defined(__DragonFly__)
-#include <errno.h>
-
-static inline const char *
-getprogname(void)
-{
-	return (program_invocation_short_name);
-}
+/* The name the program was invoked by, without its directory. */
+const char *getprogname(void);
 #endif
 
 #endif

@@ -12,6 +12,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "compat.h"
 #include "linux_parse.h"
 #include "procinfo.h"
 
@@ -455,4 +456,11 @@ jail_getid(const char *name)
 	/* Linux has no jails. */
 	(void)name;
 	return (-1);
+}
+
+const char *
+getprogname(void)
+{
+	/* glibc and musl keep the invocation name for us. */
+	return (program_invocation_short_name);
 }

@@ -1,7 +1,9 @@
 /*
  * The walk over the process list and the selection by operands.
  */
+#include <errno.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -53,7 +55,8 @@ walk_processes(int argc, char **argv, int first)
 	struct procstat *ps;
 	struct kinfo_proc *procs;
 	unsigned int count, i;
-	bool selected;
+	bool selected, written;
+	int saved;
 
 	operands = argv + first;
 	noperands = argc - first;
@@ -83,7 +86,19 @@ walk_processes(int argc, char **argv, int first)
 	xo_close_container("stalewatch");
 
 	procstat_freeprocs(ps, procs);
-	xo_finish();
+	/* A report that did not reach its reader is no all-clear. */
+	errno = 0;
+	written = xo_finish() >= 0;
+	written = fflush(stdout) == 0 && written && !ferror(stdout);
+	saved = errno != 0 ? errno : EIO;
 	procstat_close(ps);
+	if (!written) {
+		errno = saved;
+		xo_warn("stdout");
+		return (1);
+	}
+	if (check_denied > 0)
+		xo_warnx("%u process%s not examined: permission denied",
+		    check_denied, check_denied == 1 ? "" : "es");
 	return (selected ? 0 : 1);
 }

@@ -18,6 +18,9 @@ TESTLIB = os.environ.get("TESTLIB", "libsw_testlib.so")
 USAGE = ("usage: stalewatch [--libxo] [-bHw] [-j jail] [-u [user]] "
          "[proc ...]\n")
 
+# The warning after a report that could not examine every process.
+DENIED = "stalewatch: %s not examined: permission denied\n"
+
 IS_ROOT = os.geteuid() == 0
 try:
     NOBODY = pwd.getpwnam("nobody")

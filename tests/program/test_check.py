@@ -4,6 +4,7 @@ import html.parser
 import json
 import os
 import pwd
+import re
 import sys
 import unittest
 import xml.etree.ElementTree as ET
@@ -274,6 +275,14 @@ class Styles(RealProcessTest):
             self.assertNotIn("uid", got)
         self.assertEqual(p.rows[1]["arguments"], "arg \"q\" \\ <&> \\011")
 
+    def test_report_that_cannot_be_written(self):
+        # A full disk is no all-clear.
+        for style in ("text", "json", "xml", "html"):
+            with open("/dev/full", "w") as full:
+                rc, _, err = run(["--libxo=" + style] + self.ops, stdout=full)
+            self.assertEqual((rc, err), (1, "stalewatch: stdout: No space "
+                                         "left on device\n"), style)
+
     def test_text(self):
         rc, out, err = run(["-w"] + self.ops)
         lines = out.splitlines()
@@ -284,31 +293,88 @@ class Styles(RealProcessTest):
                 want["pid"], 0, ME, want["command"], want["why"],
                 want["arguments"]))
 
-    def test_control_characters(self):
-        s = self.subject(name="sw\x1b[2Jx", argv0="a\nb\x7fc")
-        os.unlink(s.exe)
-        rc, out, _ = run(["-w", str(s.pid)])
-        self.assertEqual(rows(out)[0][3:],
-                         ["sw\\033[2Jx", "bin", "a\\012b\\177c"])
-        self.assertNotIn("\x1b", out)
-        rc, out, _ = run(["--libxo=json", str(s.pid)])
-        row = json.loads(out)["stalewatch"]["process"][0]
-        self.assertEqual((row["command"], row["arguments"]),
-                         ("sw\\033[2Jx", "a\\012b\\177c"))
 
-    def test_bytes_that_are_not_utf8(self):
-        # A command name with a stray byte still gives documents that parse.
-        s = self.subject(name="sw\udcffbad", argv0="arg\udcfe")
+
+class HostileText(RealProcessTest):
+    """Names and arguments are chosen by whoever starts a process; every
+    style must carry them intact and inert, whatever libxo is in use."""
+
+    # first argument -> what every style shows
+    CASES = [
+        (b"a\x1b[2Jb", "a\\033[2Jb"),
+        (b"a\tb", "a\\011b"),
+        (b"a\nb\rc", "a\\012b\\015c"),
+        (b"a\x7fb", "a\\177b"),
+        ("a\u009bb".encode(), "a\\302\\233b"),          # C1 control as UTF-8
+        (b"a\x9bb", "a\\233b"),                         # ... as a raw byte
+        (b"a\xffb", "a\\377b"),
+        (b"a\xe6\x97", "a\\346\\227"),                  # cut sequence
+        (b"\xc0\xaf\xed\xa0\x80", "\\300\\257\\355\\240\\200"),  # overlong, surrogate
+        ("a\ufffeb\uffff".encode(), "a\\357\\277\\276b\\357\\277\\277"),
+        ("a\u202eb\u2066".encode(), "a\\342\\200\\256b\\342\\201\\246"),
+        ("café 日本語 <&>".encode(), "café 日本語 <&>"),
+    ]
+
+    def setUp(self):
+        super().setUp()
+        self.want = {}
+        for i, (arg, shown) in enumerate(self.CASES):
+            s = self.subject(name="swh%d" % i, argv0=arg)
+            os.unlink(s.exe)
+            self.want[str(s.pid)] = ("swh%d" % i, shown)
+        # Linux cuts a command name at 15 bytes, here inside a character.
+        s = self.subject(name="sw\x1b\u00e9\u65e5\u672c\u8a9e\u30b3\u30de")
         os.unlink(s.exe)
-        rc, out, _ = run(["--libxo=json", str(s.pid)])
-        row = json.loads(out)["stalewatch"]["process"][0]
-        self.assertEqual((row["command"], row["arguments"]),
-                         ("sw\\377bad", "arg\\376"))
-        rc, out, _ = run(["--libxo=xml", str(s.pid)])
-        self.assertEqual(ET.fromstring(out)[0].find("command").text,
-                         "sw\\377bad")
-        rc, out, _ = run(["--libxo=html", str(s.pid)])
-        ET.fromstring("<body>%s</body>" % out)
+        self.want[str(s.pid)] = ("sw\\033\u00e9\u65e5\u672c\u8a9e\\343",
+                                 s.exe.replace("\x1b", "\\033"))
+        self.ops = sorted(self.want, key=int)
+
+    def column(self, pid, comm):
+        """The command column of a display is cut to twelve columns."""
+        self.assertTrue(self.want[pid][0].startswith(comm), comm)
+        return self.want[pid][0]
+
+    def check(self, style, parse):
+        rc, out, err = run(["-w", "--libxo=" + style] + self.ops)
+        self.assertEqual((rc, err), (0, ""), style)
+        got = parse(out)
+        self.assertEqual(got, {p: self.want[p] for p in self.ops}, style)
+
+    def test_documents_parse_strictly(self):
+        def from_json(out):
+            doc = json.loads(out)
+            return {str(r["pid"]): (r["command"], r["arguments"])
+                    for r in doc["stalewatch"]["process"]}
+
+        def from_xml(out):
+            return {p.find("pid").text: (p.find("command").text,
+                                         p.find("arguments").text)
+                    for p in ET.fromstring(out)}
+
+        def from_html(out):
+            ET.fromstring("<body>%s</body>" % out)
+            h = HTMLRows()
+            h.feed(out)
+            return {r["pid"].strip(): (self.column(r["pid"].strip(),
+                                                   r["command"].rstrip()),
+                                       r["arguments"]) for r in h.rows[1:]}
+        for style in ("json", "json,pretty"):
+            self.check(style, from_json)
+        for style in ("xml", "xml,pretty"):
+            self.check(style, from_xml)
+        self.check("html", from_html)
+
+    def test_text_one_line_per_row(self):
+        row = re.compile(r"^ *(\d+) +0 \S+ +(.*?) +bin (.*)$")
+
+        def from_text(out):
+            lines = out.splitlines()
+            self.assertEqual(len(lines), len(self.ops) + 1)
+            self.assertFalse([c for c in out if ord(c) < 0x20 and c != "\n"
+                              or 0x7f <= ord(c) <= 0x9f])
+            return {m.group(1): (self.column(m.group(1), m.group(2)),
+                                 m.group(3)) for m in map(row.match, lines[1:])}
+        self.check("text", from_text)
 
 
 if __name__ == "__main__":
