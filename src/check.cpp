@@ -33,13 +33,13 @@ terminate(char *buf, size_t size, size_t len)
 
 /* Fills buf with the result of a process query; empty on failure. */
 static int
-query_text(int what, pid_t pid, char *buf, size_t size)
+query_text(struct procstat *ps, int what, pid_t pid, char *buf, size_t size)
 {
 	size_t len = size;
 
 	buf[0] = '\0';
 	/* ENOMEM: cut to what was stored. */
-	if (proc_query(what, pid, buf, &len) == 0 || errno == ENOMEM) {
+	if (proc_query(ps, what, pid, buf, &len) == 0 || errno == ENOMEM) {
 		terminate(buf, size, len);
 		return (0);
 	}
@@ -63,16 +63,16 @@ check_process(struct procstat *ps, struct kinfo_proc *kp)
 	    (uint32_t)kp->ki_uid != (uint32_t)settings.filter_uid)
 		return;
 
-	if (query_text(KERN_PROC_PATHNAME, kp->ki_pid, pathbuf,
+	if (query_text(ps, KERN_PROC_PATHNAME, kp->ki_pid, pathbuf,
 	    sizeof(pathbuf)) == -1) {
 		if (errno != ENOENT) {
 			note_denied();
 			return;
 		}
 		/* The executable is gone; make sure the process is not. */
-		if (proc_probe(kp->ki_pid) == -1 && errno == ESRCH)
+		if (proc_probe(ps, kp->ki_pid) == -1 && errno == ESRCH)
 			return;
-		(void)query_text(KERN_PROC_ARGS, kp->ki_pid, argsbuf,
+		(void)query_text(ps, KERN_PROC_ARGS, kp->ki_pid, argsbuf,
 		    sizeof(argsbuf));
 		report_process(kp, WHY_BIN, argsbuf);
 		return;

@@ -38,56 +38,45 @@ skip_blanks(const char *p, const char *end)
 }
 
 bool
-parse_stat(const char *buf, size_t len, pid_t *ppid, pid_t *pgid)
+parse_stat(const char *buf, size_t len, struct stat_line *sl)
 {
-	const char *end = buf + len, *p = NULL, *s;
-	unsigned long long v1, v2;
+	const char *end = buf + len, *open, *p;
+	unsigned long long v[2];
+	int field;
 
-	/* The command name may hold anything, ')' included: find the last. */
-	for (s = buf; s < end; s++)
-		if (*s == ')')
-			p = s;
-	if (p == NULL)
+	open = (const char *)memchr(buf, '(', len);
+	if (open == NULL)
 		return (false);
+	/* The command name may hold anything, ')' included: find the last. */
+	for (p = end - 1; p > open && *p != ')'; p--)
+		continue;
+	if (p == open)
+		return (false);
+	sl->comm = open + 1;
+	sl->commlen = (size_t)(p - open - 1);
 	p = skip_blanks(p + 1, end);
 	/* The state letter. */
 	if (p >= end || *p == ' ')
 		return (false);
+	sl->state = *p;
 	p = skip_blanks(p + 1, end);
-	if (!take_number(&p, end, &v1, true))
+	if (!take_number(&p, end, &v[0], true))
 		return (false);
 	p = skip_blanks(p, end);
-	if (!take_number(&p, end, &v2, true))
+	if (!take_number(&p, end, &v[1], true))
 		return (false);
-	*ppid = (pid_t)v1;
-	*pgid = (pid_t)v2;
-	return (true);
-}
-
-bool
-parse_status_euid(const char *buf, size_t len, uid_t *euid)
-{
-	const char *end = buf + len, *p = buf;
-	unsigned long long real, effective;
-
-	while (p < end) {
-		if ((size_t)(end - p) > 4 && memcmp(p, "Uid:", 4) == 0) {
-			p = skip_blanks(p + 4, end);
-			if (!take_number(&p, end, &real, false))
-				return (false);
-			p = skip_blanks(p, end);
-			if (!take_number(&p, end, &effective, false) ||
-			    effective > 0xffffffffULL)
-				return (false);
-			*euid = (uid_t)effective;
-			return (true);
-		}
-		p = (const char *)memchr(p, '\n', (size_t)(end - p));
-		if (p == NULL)
-			break;
-		p++;
+	sl->ppid = (pid_t)v[0];
+	sl->pgid = (pid_t)v[1];
+	/* Session, terminal, ..., nice: the number of threads is the 20th. */
+	for (field = 6; field <= 20; field++) {
+		if (p >= end || (*p != ' ' && *p != '\t'))
+			return (false);
+		p = skip_blanks(p, end);
+		if (!take_number(&p, end, &v[0], true))
+			return (false);
 	}
-	return (false);
+	sl->nthreads = (long long)v[0];
+	return (true);
 }
 
 /* Skips one blank-separated word. */

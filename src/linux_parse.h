@@ -8,11 +8,21 @@
 #include <sys/types.h>
 #include <stddef.h>
 
-/* /proc/PID/stat: the parent and the process group.  False if malformed. */
-bool parse_stat(const char *buf, size_t len, pid_t *ppid, pid_t *pgid);
+/*
+ * The fields of /proc/PID/stat that the backend uses.  The command name
+ * is the kernel's, between the first '(' and the last ')'.
+ */
+struct stat_line {
+	const char *comm;		/* into the buffer; not NUL-terminated */
+	size_t commlen;
+	char state;			/* R, S, D, Z (zombie), X (dead), ... */
+	pid_t ppid;
+	pid_t pgid;
+	long long nthreads;		/* threads in the group, exited leader included */
+};
 
-/* /proc/PID/status: the effective user id.  False if there is none. */
-bool parse_status_euid(const char *buf, size_t len, uid_t *euid);
+/* False if malformed or cut before the number of threads. */
+bool parse_stat(const char *buf, size_t len, struct stat_line *sl);
 
 /* One line of /proc/PID/maps, without its newline. */
 struct maps_line {

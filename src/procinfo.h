@@ -2,7 +2,8 @@
  * Process queries.  The names are FreeBSD's (libprocstat, libjail); on
  * FreeBSD they are the system's own, elsewhere a backend provides them.
  * proc_query() and proc_probe() wrap the process sysctls and kill(pid, 0)
- * so that every platform can answer them.
+ * so that every platform can answer them; like libprocstat's own calls
+ * they take the handle, where a backend may keep what it has opened.
  */
 #ifndef STALEWATCH_PROCINFO_H
 #define STALEWATCH_PROCINFO_H
@@ -37,7 +38,6 @@
 #define KVME_PROT_EXEC		4
 
 #define COMMLEN			19
-#define KVME_PATH_MAX		1024
 
 struct procstat;
 
@@ -50,10 +50,15 @@ struct kinfo_proc {
 	char ki_comm[COMMLEN + 1];
 };
 
+/*
+ * One mapping.  The path lives in the block that procstat_getvmmap()
+ * returns, after the entries, so that an entry stays small however many
+ * mappings a process has.
+ */
 struct kinfo_vmentry {
 	int kve_type;			/* KVME_TYPE_* */
 	int kve_protection;		/* KVME_PROT_* bits */
-	char kve_path[KVME_PATH_MAX];	/* empty when the file has no name */
+	const char *kve_path;		/* empty when the file has no name */
 };
 
 struct procstat *procstat_open_sysctl(void);
@@ -75,9 +80,14 @@ int jail_getid(const char *name);
  * bytes stored.  ENOENT for KERN_PROC_PATHNAME: the executable file can no
  * longer be named.
  */
-int proc_query(int what, pid_t pid, char *buf, size_t *len);
+int proc_query(struct procstat *ps, int what, pid_t pid, char *buf,
+    size_t *len);
 
-/* kill(pid, 0): 0, or -1 with errno (ESRCH: the process is gone). */
-int proc_probe(pid_t pid);
+/*
+ * Whether pid still exists, as kill(pid, 0) tells: 0, or -1 with errno
+ * (ESRCH: the process is gone).  The /proc backend asks the /proc that
+ * the handle opened, and counts a zombie as gone.
+ */
+int proc_probe(struct procstat *ps, pid_t pid);
 
 #endif

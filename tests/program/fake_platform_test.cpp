@@ -62,7 +62,11 @@ kinfo_vmentry vm(int type, int prot, const char *path)
 	memset(&e, 0, sizeof(e));
 	e.kve_type = type;
 	e.kve_protection = prot;
+#ifdef __FreeBSD__
 	snprintf(e.kve_path, sizeof(e.kve_path), "%s", path);
+#else
+	e.kve_path = path;		// the callers pass literals
+#endif
 	return e;
 }
 
@@ -514,7 +518,7 @@ static int store(const std::string &text, bool with_nul, char *buf,
 	return 0;
 }
 
-int proc_query(int what, pid_t pid, char *buf, size_t *len)
+int proc_query(struct procstat *, int what, pid_t pid, char *buf, size_t *len)
 {
 	const FakeProc *p = find(pid);
 	if (p == nullptr) {
@@ -539,7 +543,7 @@ int proc_query(int what, pid_t pid, char *buf, size_t *len)
 	return store(p->args, false, buf, len);
 }
 
-int proc_probe(pid_t pid)
+int proc_probe(struct procstat *, pid_t pid)
 {
 	const FakeProc *p = find(pid);
 	if (p == nullptr || p->probe_errno != 0) {

@@ -2,6 +2,7 @@
 // this very process where the kernel's answers are known.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -31,38 +32,32 @@ std::string fixture(const char *name)
 TEST(ParseStat, CommandNameWithParenthesesAndBlanks)
 {
 	std::string s = fixture("stat.txt");
-	pid_t ppid = 0, pgid = 0;
-	ASSERT_TRUE(parse_stat(s.data(), s.size(), &ppid, &pgid));
-	EXPECT_EQ(ppid, 77);
-	EXPECT_EQ(pgid, 1234);
+	stat_line sl;
+	ASSERT_TRUE(parse_stat(s.data(), s.size(), &sl));
+	EXPECT_EQ(std::string(sl.comm, sl.commlen), "a) b) (c");
+	EXPECT_EQ(sl.state, 'S');
+	EXPECT_EQ(sl.ppid, 77);
+	EXPECT_EQ(sl.pgid, 1234);
+	EXPECT_EQ(sl.nthreads, 3);
 }
 
 TEST(ParseStat, Malformed)
 {
-	pid_t ppid, pgid;
+	stat_line sl;
 	for (const char *bad : {"", "1 (x", "1 (x) S", "1 (x) S 5", "1 (x) S a 5",
-	    "1 (x)", "1 (x) S  "}) {
-		EXPECT_FALSE(parse_stat(bad, strlen(bad), &ppid, &pgid)) << bad;
-	}
-	// A length that stops before the fields must be honoured.
-	const char *s = "1 (x) S 5 6";
-	EXPECT_FALSE(parse_stat(s, 8, &ppid, &pgid));
-	EXPECT_TRUE(parse_stat(s, strlen(s), &ppid, &pgid));
-	EXPECT_EQ(ppid, 5);
-}
-
-TEST(ParseStatus, EffectiveUid)
-{
-	std::string s = fixture("status.txt");
-	uid_t euid = 0;
-	ASSERT_TRUE(parse_status_euid(s.data(), s.size(), &euid));
-	EXPECT_EQ(euid, 4294967294u);
-	const char *none = "Name:\tx\nGid:\t0\t0\t0\t0\n";
-	EXPECT_FALSE(parse_status_euid(none, strlen(none), &euid));
-	const char *cut = "Uid:\t5";
-	EXPECT_FALSE(parse_status_euid(cut, strlen(cut), &euid));
-	const char *huge = "Uid:\t1\t4294967296\t1\t1\n";
-	EXPECT_FALSE(parse_status_euid(huge, strlen(huge), &euid));
+	    "1 (x)", "1 (x) S  ", "1 (x) S 5 6", "1 x) S 5 6",
+	    "1 (x) S 5 6 0 0 0 0 0 0 0 0 0 0 0 0 20 0",
+	    "1 (x) S 5 6 0 0 0 0 0 0 0 0 0 0 0 0 20 0 x"})
+		EXPECT_FALSE(parse_stat(bad, strlen(bad), &sl)) << bad;
+	// A length that stops before the number of threads must be honoured.
+	const char *s = "1 (x) Z 5 6 0 0 0 0 0 0 0 0 0 0 0 0 20 0 12 0";
+	EXPECT_FALSE(parse_stat(s, strlen(s) - 5, &sl));
+	ASSERT_TRUE(parse_stat(s, strlen(s), &sl));
+	EXPECT_EQ(sl.state, 'Z');
+	EXPECT_EQ(sl.ppid, 5);
+	EXPECT_EQ(sl.nthreads, 12);
+	ASSERT_TRUE(parse_stat(s, strlen(s) - 2, &sl)) << "cut after it";
+	EXPECT_EQ(sl.nthreads, 12);
 }
 
 struct Mapping {
@@ -144,26 +139,42 @@ std::string own_exe()
 	return std::string(buf, n > 0 ? (size_t)n : 0);
 }
 
-TEST(LinuxBackend, PathQueryStoresAsMuchAsFits)
+class LinuxBackend : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		ps = procstat_open_sysctl();
+		ASSERT_NE(ps, nullptr);
+	}
+	void TearDown() override
+	{
+		procstat_close(ps);
+	}
+	struct procstat *ps = nullptr;
+};
+
+TEST_F(LinuxBackend, PathQueryStoresAsMuchAsFits)
 {
 	std::string exe = own_exe();
 	std::vector<char> buf(exe.size() + 1, 'x');
 	size_t len = buf.size();
-	ASSERT_EQ(proc_query(KERN_PROC_PATHNAME, getpid(), buf.data(), &len), 0);
+	ASSERT_EQ(proc_query(ps, KERN_PROC_PATHNAME, getpid(), buf.data(), &len),
+	    0);
 	EXPECT_EQ(len, exe.size() + 1);
 	EXPECT_STREQ(buf.data(), exe.c_str());
 
 	len = exe.size();		// one byte short: no room for the NUL
 	std::fill(buf.begin(), buf.end(), 'x');
 	errno = 0;
-	EXPECT_EQ(proc_query(KERN_PROC_PATHNAME, getpid(), buf.data(), &len), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, getpid(), buf.data(), &len),
+	    -1);
 	EXPECT_EQ(errno, ENOMEM);
 	EXPECT_EQ(len, exe.size());
 	EXPECT_EQ(std::string(buf.data(), len), exe);
 	EXPECT_EQ(buf[len], 'x') << "nothing stored past the offered length";
 }
 
-TEST(LinuxBackend, ArgumentQuery)
+TEST_F(LinuxBackend, ArgumentQuery)
 {
 	std::string cmdline;
 	{
@@ -174,20 +185,24 @@ TEST(LinuxBackend, ArgumentQuery)
 	}
 	char buf[1024];
 	size_t len = sizeof(buf);
-	ASSERT_EQ(proc_query(KERN_PROC_ARGS, getpid(), buf, &len), 0);
+	ASSERT_EQ(proc_query(ps, KERN_PROC_ARGS, getpid(), buf, &len), 0);
 	EXPECT_EQ(std::string(buf, len), cmdline.substr(0, sizeof(buf)));
 
 	len = 3;
-	EXPECT_EQ(proc_query(KERN_PROC_ARGS, getpid(), buf, &len), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_ARGS, getpid(), buf, &len), -1);
 	EXPECT_EQ(errno, ENOMEM);
 	EXPECT_EQ(len, 3u);
 	EXPECT_EQ(std::string(buf, 3), cmdline.substr(0, 3));
+	len = cmdline.size();		// exactly full
+	ASSERT_EQ(proc_query(ps, KERN_PROC_ARGS, getpid(), buf, &len), 0);
+	EXPECT_EQ(len, cmdline.size());
 }
 
-TEST(LinuxBackend, GoneAndThreadlessProcesses)
+TEST_F(LinuxBackend, GoneAndThreadlessProcesses)
 {
 	char buf[1024];
 	size_t len = sizeof(buf);
+	EXPECT_EQ(proc_probe(ps, getpid()), 0);
 	pid_t child = fork();
 	if (child == 0)
 		_exit(0);
@@ -204,20 +219,25 @@ TEST(LinuxBackend, GoneAndThreadlessProcesses)
 		usleep(10000);
 	}
 	errno = 0;
-	EXPECT_EQ(proc_query(KERN_PROC_PATHNAME, child, buf, &len), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, child, buf, &len), -1);
 	EXPECT_NE(errno, ENOENT);
+	// kill() would still find it; it has exited all the same.
+	ASSERT_EQ(kill(child, 0), 0);
+	errno = 0;
+	EXPECT_EQ(proc_probe(ps, child), -1);
+	EXPECT_EQ(errno, ESRCH);
 	waitpid(child, nullptr, 0);
 	len = sizeof(buf);
-	EXPECT_EQ(proc_query(KERN_PROC_PATHNAME, child, buf, &len), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, child, buf, &len), -1);
 	EXPECT_NE(errno, ENOENT) << "a vanished process is not stale";
-	EXPECT_EQ(proc_query(KERN_PROC_ARGS, child, buf, &len), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_ARGS, child, buf, &len), -1);
+	EXPECT_EQ(proc_probe(ps, child), -1);
+	EXPECT_EQ(errno, ESRCH);
 	EXPECT_EQ(jail_getid("anything"), -1);
 }
 
-TEST(LinuxBackend, ListAndMapOfThisProcess)
+TEST_F(LinuxBackend, ListAndMapOfThisProcess)
 {
-	struct procstat *ps = procstat_open_sysctl();
-	ASSERT_NE(ps, nullptr);
 	unsigned int count = 0;
 	struct kinfo_proc *procs = procstat_getprocs(ps, KERN_PROC_PROC, 0,
 	    &count);
@@ -270,7 +290,6 @@ TEST(LinuxBackend, ListAndMapOfThisProcess)
 	munmap(file, 4096);
 	munmap(mem, 4096);
 	procstat_freeprocs(ps, procs);
-	procstat_close(ps);
 }
 
 }  // namespace
