@@ -67,54 +67,50 @@ parse_stat(const char *buf, size_t len, struct stat_line *sl)
 		return (false);
 	sl->ppid = (pid_t)v[0];
 	sl->pgid = (pid_t)v[1];
-	/* Session, terminal, ..., nice: the number of threads is the 20th. */
+	/* Session, terminal, group, flags, ..., nice, threads (the 20th). */
 	for (field = 6; field <= 20; field++) {
 		if (p >= end || (*p != ' ' && *p != '\t'))
 			return (false);
 		p = skip_blanks(p, end);
 		if (!take_number(&p, end, &v[0], true))
 			return (false);
+		if (field == 9)
+			sl->flags = v[0];
 	}
 	sl->nthreads = (long long)v[0];
 	return (true);
 }
 
-/* Skips one blank-separated word. */
+/*
+ * Skips one field and the blanks after it: the kernel ends each field
+ * before the path with a blank.
+ */
 static const char *
-skip_word(const char *p, const char *end)
+skip_field(const char *p, const char *end)
 {
-	while (p < end && *p != ' ' && *p != '\t')
-		p++;
-	return (p);
+	p = (const char *)memchr(p, ' ', (size_t)(end - p));
+	return (p == NULL ? end : skip_blanks(p, end));
 }
 
 bool
 parse_maps_line(const char *line, size_t len, struct maps_line *ml)
 {
-	const char *end = line + len, *p = line, *perms;
+	const char *end = line + len, *p, *perms;
 	unsigned long long inode;
 
 	/* address range */
-	p = skip_word(p, end);
-	p = skip_blanks(p, end);
+	p = skip_field(line, end);
 	/* permissions: rwxp or rwxs */
 	perms = p;
-	p = skip_word(p, end);
-	if (p - perms < 4)
+	p = skip_field(p, end);
+	if (p - perms < 5)
 		return (false);
-	ml->protection = 0;
-	if (perms[0] == 'r')
-		ml->protection |= KVME_PROT_READ;
-	if (perms[1] == 'w')
-		ml->protection |= KVME_PROT_WRITE;
-	if (perms[2] == 'x')
-		ml->protection |= KVME_PROT_EXEC;
+	ml->protection = (perms[0] == 'r' ? KVME_PROT_READ : 0) |
+	    (perms[1] == 'w' ? KVME_PROT_WRITE : 0) |
+	    (perms[2] == 'x' ? KVME_PROT_EXEC : 0);
 	/* offset and device */
-	p = skip_blanks(p, end);
-	p = skip_word(p, end);
-	p = skip_blanks(p, end);
-	p = skip_word(p, end);
-	p = skip_blanks(p, end);
+	p = skip_field(p, end);
+	p = skip_field(p, end);
 	if (!take_number(&p, end, &inode, false))
 		return (false);
 	if (p < end && *p != ' ' && *p != '\t')
@@ -127,31 +123,31 @@ parse_maps_line(const char *line, size_t len, struct maps_line *ml)
 	return (true);
 }
 
-static bool
-starts_with(const char *s, size_t len, const char *prefix)
-{
-	size_t n = strlen(prefix);
-
-	return (len >= n && memcmp(s, prefix, n) == 0);
-}
-
 bool
 maps_is_file(const struct maps_line *ml)
 {
-	static const char *const memory_names[] = {
-		"/memfd:",		/* memfd_create(2) */
-		"/SYSV",		/* System V shared memory */
-		"/dev/zero",		/* shared anonymous memory */
-		"/anon_hugepage",	/* huge pages */
-		"/[aio]",		/* asynchronous I/O rings */
-		"/dmabuf",
+#define NAME(s)	{ s, sizeof(s) - 1 }
+	static const struct {
+		const char *prefix;
+		size_t len;
+	} memory_names[] = {
+		NAME("/memfd:"),	/* memfd_create(2) */
+		NAME("/SYSV"),		/* System V shared memory */
+		NAME("/dev/zero"),	/* shared anonymous memory */
+		NAME("/anon_hugepage"),	/* huge pages */
+		NAME("/[aio]"),		/* asynchronous I/O rings */
+		NAME("/dmabuf"),
 	};
+#undef NAME
 	size_t i;
 
-	if (ml->inode == 0 || ml->pathlen == 0 || ml->path[0] != '/')
+	if (ml->inode == 0 || ml->pathlen < 2 || ml->path[0] != '/')
 		return (false);
 	for (i = 0; i < sizeof(memory_names) / sizeof(memory_names[0]); i++)
-		if (starts_with(ml->path, ml->pathlen, memory_names[i]))
+		if (ml->path[1] == memory_names[i].prefix[1] &&
+		    ml->pathlen >= memory_names[i].len &&
+		    memcmp(ml->path, memory_names[i].prefix,
+		    memory_names[i].len) == 0)
 			return (false);
 	return (true);
 }

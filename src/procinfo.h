@@ -41,12 +41,15 @@
 
 struct procstat;
 
+#define P_KPROC			0x00004	/* a kernel thread */
+
 struct kinfo_proc {
 	pid_t ki_pid;
 	pid_t ki_ppid;
 	pid_t ki_pgid;
 	uid_t ki_uid;			/* effective user id */
 	int ki_jid;			/* always 0: no jails here */
+	long ki_flag;			/* P_* bits */
 	char ki_comm[COMMLEN + 1];
 };
 

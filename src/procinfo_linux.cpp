@@ -38,6 +38,8 @@ struct procstat {
 					   when the leader has exited */
 	char *pool;			/* paths of the map being read */
 	size_t poolsize;
+	const struct kinfo_proc *procs;	/* the list handed out, by pid */
+	size_t nprocs;
 };
 
 static bool
@@ -232,6 +234,7 @@ read_process(int procfd, const char *name, struct kinfo_proc *kp)
 	kp->ki_pgid = sl.pgid;
 	kp->ki_uid = st.st_uid;
 	kp->ki_jid = 0;
+	kp->ki_flag = (sl.flags & PF_KTHREAD) != 0 ? P_KPROC : 0;
 	len = sl.commlen < COMMLEN ? sl.commlen : COMMLEN;
 	memcpy(kp->ki_comm, sl.comm, len);
 	kp->ki_comm[len] = '\0';
@@ -243,7 +246,7 @@ procstat_getprocs(struct procstat *ps, int what, int arg, unsigned int *count)
 {
 	struct kinfo_proc *procs, *grown;
 	struct dirent *de;
-	size_t n, cap;
+	size_t n, cap, i;
 	DIR *dir;
 	int fd, saved;
 
@@ -299,6 +302,12 @@ procstat_getprocs(struct procstat *ps, int what, int arg, unsigned int *count)
 		errno = saved;
 		return (NULL);
 	}
+	/* /proc lists processes by increasing id; keep the list if so. */
+	ps->procs = procs;
+	ps->nprocs = n;
+	for (i = 1; i < n; i++)
+		if (procs[i].ki_pid <= procs[i - 1].ki_pid)
+			ps->procs = NULL;
 	*count = (unsigned int)n;
 	return (procs);
 }
@@ -306,8 +315,31 @@ procstat_getprocs(struct procstat *ps, int what, int arg, unsigned int *count)
 void
 procstat_freeprocs(struct procstat *ps, struct kinfo_proc *procs)
 {
-	(void)ps;
+	if (procs == ps->procs)
+		ps->procs = NULL;
 	free(procs);
+}
+
+/* The record of pid in the list handed out, or NULL. */
+static const struct kinfo_proc *
+find_listed(const struct procstat *ps, pid_t pid)
+{
+	size_t lo, hi, mid;
+
+	if (ps->procs == NULL)
+		return (NULL);
+	lo = 0;
+	hi = ps->nprocs;
+	while (lo < hi) {
+		mid = lo + (hi - lo) / 2;
+		if (ps->procs[mid].ki_pid == pid)
+			return (&ps->procs[mid]);
+		if (ps->procs[mid].ki_pid < pid)
+			lo = mid + 1;
+		else
+			hi = mid;
+	}
+	return (NULL);
 }
 
 /*
@@ -438,8 +470,17 @@ query_args(struct procstat *ps, char *buf, size_t *len)
 int
 proc_query(struct procstat *ps, int what, pid_t pid, char *buf, size_t *len)
 {
+	const struct kinfo_proc *kp;
+
 	if (what != KERN_PROC_PATHNAME && what != KERN_PROC_ARGS) {
 		errno = EINVAL;
+		return (-1);
+	}
+	/* A kernel thread runs no executable; no need to ask. */
+	kp = find_listed(ps, pid);
+	if (what == KERN_PROC_PATHNAME && kp != NULL &&
+	    (kp->ki_flag & P_KPROC) != 0) {
+		errno = ESRCH;
 		return (-1);
 	}
 	if (select_process(ps, pid) == -1)
