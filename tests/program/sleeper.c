@@ -3,15 +3,19 @@
  * named with -m (readable, not executable), maps executable memory that is
  * not a file (-e: a memfd, -z: shared anonymous memory), says "ready" on
  * standard output and then waits until it is killed.  -n N maps its own
- * executable N more times, for a long memory map.
+ * executable N more times, for a long memory map.  With -t the main thread
+ * exits (pthread_exit) and another thread says "ready" once it is gone and
+ * goes on waiting.
  */
 #define _GNU_SOURCE
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 static int
@@ -28,14 +32,50 @@ map_exec(int fd)
 	return (0);
 }
 
+/* Whether the main thread has exited: the process's state reads Z. */
+static int
+leader_exited(void)
+{
+	char buf[512], *paren;
+	ssize_t n;
+	int fd;
+
+	fd = open("/proc/self/stat", O_RDONLY);
+	if (fd == -1)
+		return (0);
+	n = read(fd, buf, sizeof(buf) - 1);
+	close(fd);
+	if (n <= 0)
+		return (0);
+	buf[n] = '\0';
+	paren = strrchr(buf, ')');
+	return (paren != NULL && paren[1] == ' ' && paren[2] == 'Z');
+}
+
+static void *
+survivor(void *arg)
+{
+	int i;
+
+	(void)arg;
+	for (i = 0; i < 5000 && !leader_exited(); i++)
+		usleep(1000);
+	printf("ready\n");
+	fflush(stdout);
+	for (;;)
+		pause();
+	return (NULL);
+}
+
 int
 main(int argc, char **argv)
 {
 	struct stat st;
+	pthread_t thread;
 	void *p;
-	int ch, fd;
+	int ch, fd, tflag = 0;
 
-	while ((ch = getopt(argc, argv, "+el:m:n:z")) != -1) {
+	while ((ch = getopt(argc, argv, "+el:m:n:tz")) != -1) {
 		switch (ch) {
 		case 'l':
 			if (dlopen(optarg, RTLD_NOW) == NULL) {
@@ -77,6 +117,9 @@ main(int argc, char **argv)
 				}
 			close(fd);
 			break;
+		case 't':
+			tflag = 1;
+			break;
 		case 'z':
 			if (map_exec(-1) == -1)
 				return (2);
@@ -84,6 +127,11 @@ main(int argc, char **argv)
 		default:
 			return (2);
 		}
+	}
+	if (tflag) {
+		if (pthread_create(&thread, NULL, survivor, NULL) != 0)
+			return (2);
+		pthread_exit(NULL);
 	}
 	printf("ready\n");
 	fflush(stdout);

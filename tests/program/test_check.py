@@ -377,5 +377,78 @@ class HostileText(RealProcessTest):
         self.check("text", from_text)
 
 
+class ProcessViews(RealProcessTest):
+    """Processes that /proc shows in unusual ways: seen from a child PID
+    namespace, without their main thread, or with a huge memory map."""
+
+    def run_in(self, prefix, args):
+        import subprocess
+        from swtest import STALEWATCH
+        p = subprocess.run(prefix + [STALEWATCH] + args,
+                           stdin=subprocess.DEVNULL, capture_output=True)
+        return (p.returncode, p.stdout.decode(errors="surrogateescape"),
+                p.stderr.decode(errors="surrogateescape"))
+
+    def test_child_pid_namespace(self):
+        # The parent's /proc is still mounted, so its processes are
+        # listed, under ids that mean nothing in the new namespace.
+        ns = ["unshare", "--pid", "--fork"]
+        try:
+            rc, _, err = self.run_in(ns, ["-x"])
+        except FileNotFoundError:
+            self.skipTest("unshare is not installed")
+        if rc != 1 or "usage:" not in err:
+            self.skipTest("no PID namespace to be had: %s" % err.strip())
+        s = self.subject(name="swns", argv0="ns-arg")
+        lib = self.library()
+        t = self.subject(name="swnslib", args=["-l", lib])
+        os.unlink(s.exe)
+        os.unlink(lib)
+        rc, out, err = self.run_in(ns, ["-w", str(s.pid), str(t.pid)])
+        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual(sorted(rows(out)), sorted([
+            [str(s.pid), "0", ME, "swns", "bin", "ns-arg"],
+            [str(t.pid), "0", ME, "swnslib", ".so", t.exe]]))
+
+    def test_main_thread_exited(self):
+        lib = self.library()
+        s = self.subject(name="swleader", argv0="leader-arg",
+                         args=["-t", "-l", lib])
+        # The kernel shows no executable for the process any more.
+        self.assertRaises(OSError, os.readlink, "/proc/%d/exe" % s.pid)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual((rc, out), (0, ""), "intact: no row")
+        os.unlink(lib)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(rows(out), [[str(s.pid), "0", ME, "swleader", ".so",
+                                      s.exe]])
+        os.unlink(s.exe)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual(rows(out), [[str(s.pid), "0", ME, "swleader", "bin",
+                                      "leader-arg"]])
+
+    def test_peak_memory_with_65000_mappings(self):
+        if os.environ.get("STALEWATCH_SANITIZED") == "ON":
+            self.skipTest("the sanitizers' own memory would be measured")
+        if not os.path.exists("/usr/bin/time"):
+            self.skipTest("GNU time is not installed")
+        with open("/proc/sys/vm/max_map_count") as f:
+            if int(f.read()) < 65200:
+                self.skipTest("vm.max_map_count is below 65200")
+        lib = self.library()
+        s = self.subject(name="swmany", args=["-l", lib, "-n", "65000"])
+        with open("/proc/%d/maps" % s.pid, "rb") as f:
+            self.assertGreater(len(f.readlines()), 65000)
+        os.unlink(lib)
+        # GNU time measures the program alone, not this interpreter's
+        # pages, which a child forked from here would carry.
+        rc, out, err = self.run_in(["/usr/bin/time", "-f", "%M"],
+                                   ["-w", str(s.pid)])
+        self.assertEqual(rows(out), [[str(s.pid), "0", ME, "swmany", ".so",
+                                      s.exe]])
+        peak_kib = int(err.split()[-1])
+        self.assertLess(peak_kib, 8 * 1024)
+
+
 if __name__ == "__main__":
     unittest.main()
