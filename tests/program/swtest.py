@@ -88,7 +88,11 @@ def rows(text):
 
 
 def rows_for(text, pid):
-    return [r for r in rows(text) if r[0] == str(pid)]
+    """The rows of one process.  Only its own lines are parsed: other
+    processes on the machine may have names of any width or content, but
+    every row is one line that starts with its pid."""
+    mine = [l for l in text.splitlines() if l.split()[:1] == [str(pid)]]
+    return rows("\n".join(mine))
 
 
 class Subject:

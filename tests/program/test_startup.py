@@ -84,6 +84,11 @@ class Selection(RealProcessTest):
         return rc, rows_for(out, self.s.pid)
 
     def test_no_operands_selects_everything(self):
+        # Other stale processes with names of any width or content do not
+        # disturb the report of this one.
+        for name in ("日本語コマンド", "sw\udcffbad", "sw\x1b[2J\tx\ny"):
+            t = self.subject(name=name, argv0=name + "\x1b]0;\n")
+            os.unlink(t.exe)
         rc, r = self.selected()
         self.assertEqual(rc, 0)
         self.assertEqual(len(r), 1)

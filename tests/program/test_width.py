@@ -6,7 +6,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from swtest import RealProcessTest, pty_of_size, read_all, rows, run
+from swtest import RealProcessTest, pty_of_size, read_all, rows_for, run
 
 ARG = "/" + "".join(chr(ord("a") + i % 26) for i in range(299))
 
@@ -21,7 +21,7 @@ class Width(RealProcessTest):
         self.fixed = max(5, len(str(self.s.pid))) + 1 + 6 + 13 + 13 + 4
 
     def shown(self, out):
-        r = [x for x in rows(out) if x[0] == str(self.s.pid)]
+        r = rows_for(out, self.s.pid)
         self.assertEqual(len(r), 1, out)
         return r[0][5]
 
