@@ -58,7 +58,6 @@ parse_stat(const char *buf, size_t len, struct stat_line *sl)
 	/* The state letter. */
 	if (p >= end || *p == ' ')
 		return (false);
-	sl->state = *p;
 	p = skip_blanks(p + 1, end);
 	if (!take_number(&p, end, &v[0], true))
 		return (false);
@@ -67,17 +66,15 @@ parse_stat(const char *buf, size_t len, struct stat_line *sl)
 		return (false);
 	sl->ppid = (pid_t)v[0];
 	sl->pgid = (pid_t)v[1];
-	/* Session, terminal, group, flags, ..., nice, threads (the 20th). */
-	for (field = 6; field <= 20; field++) {
+	/* Session, terminal, its process group, and the flags. */
+	for (field = 6; field <= 9; field++) {
 		if (p >= end || (*p != ' ' && *p != '\t'))
 			return (false);
 		p = skip_blanks(p, end);
 		if (!take_number(&p, end, &v[0], true))
 			return (false);
-		if (field == 9)
-			sl->flags = v[0];
 	}
-	sl->nthreads = (long long)v[0];
+	sl->flags = v[0];
 	return (true);
 }
 

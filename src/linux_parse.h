@@ -15,17 +15,15 @@
 struct stat_line {
 	const char *comm;		/* into the buffer; not NUL-terminated */
 	size_t commlen;
-	char state;			/* R, S, D, Z (zombie), X (dead), ... */
 	pid_t ppid;
 	pid_t pgid;
 	unsigned long long flags;	/* PF_* bits */
-	long long nthreads;		/* threads in the group, exited leader included */
 };
 
 /* The kernel's mark of its own threads in flags. */
 #define PF_KTHREAD	0x00200000ULL
 
-/* False if malformed or cut before the number of threads. */
+/* False if malformed or cut before the flags. */
 bool parse_stat(const char *buf, size_t len, struct stat_line *sl);
 
 /* One line of /proc/PID/maps, without its newline. */

@@ -16,6 +16,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sched.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,6 +30,9 @@
 /* The longest name readlink can give for /proc/PID/exe. */
 #define LINK_MAX_LEN	(PATH_MAX + sizeof(DELETED_SUFFIX))
 
+/* How much of an argument block the existence probe keeps. */
+#define ARGS_KEPT	4096
+
 struct procstat {
 	int procfd;			/* /proc */
 	pid_t pid;			/* the process examined, 0 for none */
@@ -40,6 +44,9 @@ struct procstat {
 	size_t poolsize;
 	const struct kinfo_proc *procs;	/* the list handed out, by pid */
 	size_t nprocs;
+	char args[ARGS_KEPT];		/* the argument block the probe read */
+	ssize_t argslen;		/* its length, ARGS_KEPT + 1 when cut;
+					   -1: none */
 };
 
 static bool
@@ -93,6 +100,7 @@ procstat_open_sysctl(void)
 	ps->procfd = fd;
 	ps->piddir = -1;
 	ps->filedir = -1;
+	ps->argslen = -1;
 	return (ps);
 }
 
@@ -107,6 +115,7 @@ release_process(struct procstat *ps)
 	ps->pid = 0;
 	ps->piddir = -1;
 	ps->filedir = -1;
+	ps->argslen = -1;
 }
 
 void
@@ -445,20 +454,53 @@ read_args(int dirfd, char *buf, size_t len)
 	return (n);
 }
 
-static int
-query_args(struct procstat *ps, char *buf, size_t *len)
+/*
+ * The argument block of the process examined into buf; its length, which
+ * is len + 1 when it does not all fit, or -1.  The block is empty while a
+ * program is being started (the kernel sets it up last) and once it has
+ * exited; only the first is waited for, briefly.
+ */
+static ssize_t
+fetch_args(struct procstat *ps, char *buf, size_t len)
 {
 	char link[LINK_MAX_LEN];
 	ssize_t n;
+	int tries;
 
-	n = read_args(ps->filedir, buf, *len);
+	n = read_args(ps->filedir, buf, len);
 	if (n == 0 && use_live_thread(ps, link, sizeof(link)) != -1)
-		n = read_args(ps->filedir, buf, *len);
-	if (n == -1) {
-		if (errno == ENOENT)
-			errno = ESRCH;
-		return (-1);
+		n = read_args(ps->filedir, buf, len);
+	for (tries = 0; n == 0 && tries < 100 &&
+	    readlinkat(ps->filedir, "exe", link, sizeof(link)) != -1; tries++) {
+		sched_yield();
+		n = read_args(ps->filedir, buf, len);
 	}
+	if (n == -1 && errno == ENOENT)
+		errno = ESRCH;
+	return (n);
+}
+
+static int
+query_args(struct procstat *ps, char *buf, size_t *len)
+{
+	ssize_t n;
+
+	/* The block that the probe read, if it holds enough. */
+	n = ps->argslen;
+	ps->argslen = -1;
+	if (n != -1 && (n <= ARGS_KEPT || *len < ARGS_KEPT)) {
+		if ((size_t)n > *len) {
+			memcpy(buf, ps->args, *len);
+			errno = ENOMEM;
+			return (-1);
+		}
+		memcpy(buf, ps->args, (size_t)n);
+		*len = (size_t)n;
+		return (0);
+	}
+	n = fetch_args(ps, buf, *len);
+	if (n == -1)
+		return (-1);
 	if ((size_t)n > *len) {
 		errno = ENOMEM;
 		return (-1);
@@ -490,31 +532,30 @@ proc_query(struct procstat *ps, int what, pid_t pid, char *buf, size_t *len)
 	return (query_args(ps, buf, len));
 }
 
+/*
+ * A process runs a program as long as it has its memory, and with it an
+ * argument block and an executable, deleted or not.  A zombie has none,
+ * nor has a process on its way out: both have exited.  The argument block
+ * read here is kept for the query that follows, so that a process that
+ * exits in between still gives the arguments it had.
+ */
 int
 proc_probe(struct procstat *ps, pid_t pid)
 {
-	struct stat_line sl;
-	char buf[1024];
+	char link[LINK_MAX_LEN];
 	ssize_t n;
 
 	if (select_process(ps, pid) == -1)
 		return (-1);
-	n = read_once(ps->piddir, "stat", buf, sizeof(buf));
-	if (n == -1) {
+	n = fetch_args(ps, ps->args, sizeof(ps->args));
+	if (n == -1)
+		return (-1);
+	if (n == 0 && readlinkat(ps->filedir, "exe", link, sizeof(link)) == -1) {
 		if (errno == ENOENT)
 			errno = ESRCH;
 		return (-1);
 	}
-	/*
-	 * A zombie has exited.  A leader that exited before its other
-	 * threads looks like one, but they still count.
-	 */
-	if (!parse_stat(buf, (size_t)n, &sl) ||
-	    ((sl.state == 'Z' || sl.state == 'X' || sl.state == 'x') &&
-	    sl.nthreads <= 1)) {
-		errno = ESRCH;
-		return (-1);
-	}
+	ps->argslen = n;
 	return (0);
 }
 

@@ -35,10 +35,10 @@ TEST(ParseStat, CommandNameWithParenthesesAndBlanks)
 	stat_line sl;
 	ASSERT_TRUE(parse_stat(s.data(), s.size(), &sl));
 	EXPECT_EQ(std::string(sl.comm, sl.commlen), "a) b) (c");
-	EXPECT_EQ(sl.state, 'S');
 	EXPECT_EQ(sl.ppid, 77);
 	EXPECT_EQ(sl.pgid, 1234);
-	EXPECT_EQ(sl.nthreads, 3);
+	EXPECT_EQ(sl.flags, 4194560u);
+	EXPECT_EQ(sl.flags & PF_KTHREAD, 0u);
 }
 
 TEST(ParseStat, Malformed)
@@ -46,18 +46,16 @@ TEST(ParseStat, Malformed)
 	stat_line sl;
 	for (const char *bad : {"", "1 (x", "1 (x) S", "1 (x) S 5", "1 (x) S a 5",
 	    "1 (x)", "1 (x) S  ", "1 (x) S 5 6", "1 x) S 5 6",
-	    "1 (x) S 5 6 0 0 0 0 0 0 0 0 0 0 0 0 20 0",
-	    "1 (x) S 5 6 0 0 0 0 0 0 0 0 0 0 0 0 20 0 x"})
+	    "1 (x) S 5 6 0 0", "1 (x) S 5 6 0 0 0 x"})
 		EXPECT_FALSE(parse_stat(bad, strlen(bad), &sl)) << bad;
-	// A length that stops before the number of threads must be honoured.
-	const char *s = "1 (x) Z 5 6 0 0 0 0 0 0 0 0 0 0 0 0 20 0 12 0";
-	EXPECT_FALSE(parse_stat(s, strlen(s) - 5, &sl));
+	// A length that stops before the flags must be honoured.
+	const char *s = "2 (kthreadd) S 0 0 0 0 -1 2129984 0 0";
+	EXPECT_FALSE(parse_stat(s, strlen(s) - 12, &sl));
 	ASSERT_TRUE(parse_stat(s, strlen(s), &sl));
-	EXPECT_EQ(sl.state, 'Z');
-	EXPECT_EQ(sl.ppid, 5);
-	EXPECT_EQ(sl.nthreads, 12);
-	ASSERT_TRUE(parse_stat(s, strlen(s) - 2, &sl)) << "cut after it";
-	EXPECT_EQ(sl.nthreads, 12);
+	EXPECT_EQ(sl.ppid, 0);
+	EXPECT_EQ(sl.flags & PF_KTHREAD, PF_KTHREAD);
+	ASSERT_TRUE(parse_stat(s, strlen(s) - 4, &sl)) << "cut after them";
+	EXPECT_EQ(sl.flags, 2129984u);
 }
 
 struct Mapping {
