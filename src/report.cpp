@@ -22,6 +22,9 @@
 /* Longest user name and argument text kept; a byte takes at most 4. */
 #define USER_MAX_SHOWN	256
 #define TEXT_MAX_SHOWN	1024
+#define TEXT_BUFSIZE	(4 * TEXT_MAX_SHOWN + 1)
+/* What a display shows of the user and command columns, in bytes. */
+#define NAME_SHOWN	12
 
 static char uid_text[UID_TEXT_SIZE];
 
@@ -103,12 +106,39 @@ safe_text(const char *text, size_t maxlen, char *buf, size_t size)
 	return (buf);
 }
 
+/*
+ * The length of the longest prefix of text, at most max bytes, that ends
+ * between two characters and outside any escape that safe_text wrote.
+ */
+static size_t
+unit_prefix(const char *text, size_t max)
+{
+	const unsigned char *s = (const unsigned char *)text;
+	size_t i, len;
+	uint32_t cp;
+
+	for (i = 0; s[i] != '\0'; i += len) {
+		if (s[i] == '\\' && s[i + 1] >= '0' && s[i + 1] <= '7' &&
+		    s[i + 2] >= '0' && s[i + 2] <= '7' &&
+		    s[i + 3] >= '0' && s[i + 3] <= '7')
+			len = 4;
+		else if ((len = utf8_sequence(s + i, strnlen(text + i, 4),
+		    &cp)) == 0)
+			len = 1;
+		if (i + len > max)
+			break;
+	}
+	return (i);
+}
+
 void
 report_row(pid_t pid, int jid, uid_t uid, const char *user,
     const char *command, int why, const char *text)
 {
 	char argfmt[ARGFMT_SIZE];
+	char cut[TEXT_BUFSIZE];
 	uint32_t used;
+	size_t n;
 	int32_t room, precision;
 
 	if (!settings.header_shown) {
@@ -133,6 +163,14 @@ report_row(pid_t pid, int jid, uid_t uid, const char *user,
 		precision = room >= 10 ? room : 9;
 		snprintf(argfmt, sizeof(argfmt), "{:arguments/%%.%ds}\n",
 		    (int)precision);
+		/* Cut it here, where no escape or character is split. */
+		n = unit_prefix(text, (uint32_t)precision < sizeof(cut) - 1 ?
+		    (size_t)precision : sizeof(cut) - 1);
+		if (text[n] != '\0') {
+			memcpy(cut, text, n);
+			cut[n] = '\0';
+			text = cut;
+		}
 		xo_emit(argfmt, text);
 	} else
 		xo_emit("{:arguments/%s}\n", text);
@@ -144,9 +182,11 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 {
 	char user_buf[4 * USER_MAX_SHOWN + 1];
 	char comm_buf[4 * sizeof(kp->ki_comm) + 1];
-	char text_buf[4 * TEXT_MAX_SHOWN + 1];
+	char text_buf[TEXT_BUFSIZE];
 	const char *user;
 	struct passwd *pw;
+	xo_style_t style;
+	size_t user_size, comm_size;
 
 	pw = getpwuid(kp->ki_uid);
 	if (pw != NULL)
@@ -156,13 +196,21 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 		user = uid_text;
 	}
 	/*
+	 * A display cuts the user and command columns to twelve bytes; cut
+	 * them first where no character or escape is split.
+	 */
+	style = xo_get_style(NULL);
+	user_size = sizeof(user_buf);
+	comm_size = sizeof(comm_buf);
+	if (style == XO_STYLE_TEXT || style == XO_STYLE_HTML)
+		user_size = comm_size = NAME_SHOWN + 1;
+	/*
 	 * Names and arguments are chosen by whoever started the process:
 	 * make them safe for every style and every libxo before they go out.
 	 */
 	report_row(kp->ki_pid, kp->ki_jid, kp->ki_uid,
-	    safe_text(user, USER_MAX_SHOWN, user_buf, sizeof(user_buf)),
-	    safe_text(kp->ki_comm, sizeof(kp->ki_comm), comm_buf,
-	    sizeof(comm_buf)),
+	    safe_text(user, USER_MAX_SHOWN, user_buf, user_size),
+	    safe_text(kp->ki_comm, sizeof(kp->ki_comm), comm_buf, comm_size),
 	    why, safe_text(text, TEXT_MAX_SHOWN, text_buf, sizeof(text_buf)));
 }
 

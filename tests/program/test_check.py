@@ -313,6 +313,15 @@ class HostileText(RealProcessTest):
         ("a\ufffeb\uffff".encode(), "a\\357\\277\\276b\\357\\277\\277"),
         ("a\u202eb\u2066".encode(), "a\\342\\200\\256b\\342\\201\\246"),
         ("café 日本語 <&>".encode(), "café 日本語 <&>"),
+        (b"abcdefgh\x1b", "abcdefgh\\033"),
+    ]
+    # command name -> what every style shows
+    NAMES = [
+        # Linux cuts a command name at 15 bytes, here inside a character.
+        ("sw\x1b\u00e9\u65e5\u672c\u8a9e\u30b3\u30de",
+         "sw\\033\u00e9\u65e5\u672c\u8a9e\\343"),
+        # A display's twelve bytes end inside the second escape.
+        ("swxyz\x1b\x1bab", "swxyz\\033\\033ab"),
     ]
 
     def setUp(self):
@@ -322,20 +331,22 @@ class HostileText(RealProcessTest):
             s = self.subject(name="swh%d" % i, argv0=arg)
             os.unlink(s.exe)
             self.want[str(s.pid)] = ("swh%d" % i, shown)
-        # Linux cuts a command name at 15 bytes, here inside a character.
-        s = self.subject(name="sw\x1b\u00e9\u65e5\u672c\u8a9e\u30b3\u30de")
-        os.unlink(s.exe)
-        self.want[str(s.pid)] = ("sw\\033\u00e9\u65e5\u672c\u8a9e\\343",
-                                 s.exe.replace("\x1b", "\\033"))
+        for name, shown in self.NAMES:
+            s = self.subject(name=name)
+            os.unlink(s.exe)
+            self.want[str(s.pid)] = (shown, s.exe.replace("\x1b", "\\033"))
         self.ops = sorted(self.want, key=int)
 
-    def column(self, pid, comm):
-        """The command column of a display is cut to twelve columns."""
-        self.assertTrue(self.want[pid][0].startswith(comm), comm)
-        return self.want[pid][0]
+    def column(self, pid, text, field=0):
+        """A display cuts the command column to twelve bytes and the
+        arguments to the width, never inside a character or escape."""
+        self.assertTrue(self.want[pid][field].startswith(text), text)
+        self.assertIsNone(re.search(r"\\[0-7]{0,2}$", text), text)
+        return self.want[pid][field]
 
-    def check(self, style, parse):
-        rc, out, err = run(["-w", "--libxo=" + style] + self.ops)
+    def check(self, style, parse, width=None):
+        rc, out, err = run((["-w"] if width is None else []) +
+                           ["--libxo=" + style] + self.ops, columns=width)
         self.assertEqual((rc, err), (0, ""), style)
         got = parse(out)
         self.assertEqual(got, {p: self.want[p] for p in self.ops}, style)
@@ -375,6 +386,12 @@ class HostileText(RealProcessTest):
             return {m.group(1): (self.column(m.group(1), m.group(2)),
                                  m.group(3)) for m in map(row.match, lines[1:])}
         self.check("text", from_text)
+
+        def cut(out):
+            return {m.group(1): (self.want[m.group(1)][0],
+                                 self.column(m.group(1), m.group(3), 1))
+                    for m in map(row.match, out.splitlines()[1:])}
+        self.check("text", cut, width="52")
 
 
 class ProcessViews(RealProcessTest):
