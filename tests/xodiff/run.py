@@ -16,11 +16,12 @@ the two builds must really differ on the case.
            [--seed S] [--only SUBSTRING] [--show N] [--list]
     run.py --skip MESSAGE          (no real libxo: report a skipped test)
 
-XODIFF_RANDOM and XODIFF_SEED in the environment override --random and
---seed.
+XODIFF_RANDOM, XODIFF_SEED and XODIFF_JOBS in the environment override
+--random, --seed and --jobs.
 """
 
 import argparse
+import concurrent.futures
 import difflib
 import os
 import random
@@ -77,7 +78,7 @@ def qb(b):
 
 
 def s_arg(s):
-    return 's:' + q(s)[1:-1] if s else 's:""'
+    return 's:' + q(s)
 
 
 # ------------------------------------------------------------------ cases
@@ -238,15 +239,19 @@ def diag_script(point, diag):
         out.append(text)
         if name == point:
             out.append(diag)
-    out.append('finish\n')
+    if point == 'finished':
+        out.append('finish\n')  # as after a usage message
     return ''.join(out)
 
 
 def diag_cases():
     cases = []
     for dname, diag in DIAGS:
+        # The program's own diagnostics in every style, the others in the
+        # plain ones.
+        styles = STYLE_ARGS if dname in ('warn', 'errx', 'error') else [STYLE_ARGS[i] for i in (0, 1, 3, 5)]
         for point in POINTS:
-            for sname, sargs in STYLE_ARGS:
+            for sname, sargs in styles:
                 cases.append(Case('diag/%s/%s/%s' % (dname, point, sname), diag_script(point, diag), sargs))
     # Odd arguments.
     for sname, sargs in STYLE_ARGS:
@@ -290,7 +295,7 @@ def structure_cases():
         'version-twice': 'version 1\nversion 2\noc a\nemit "{:x/%d}\\n" i:1\n',
         'version-markup': 'version ' + q('1<&>"\'') + '\noc a\nemit "{:x/%d}\\n" i:1\n',
         'version-empty': 'version ""\noc a\n',
-        'getstyle': 'getstyle\nstyle json\ngetstyle\nstyle 7\ngetstyle\n',
+        'getstyle': 'getstyle\nstyle json\ngetstyle\nstyle html\ngetstyle\n',
         'style-midway': 'oc a\nemit "{:x/%d}\\n" i:1\nstyle xml\nemit "{:y/%d}\\n" i:2\n',
         'names-markup': 'oc ' + q('a<b') + '\noi ' + q('c&d') + '\nemit "{:e\\"f/%d}\\n" i:1\n',
         'names-underscore': 'flags UNDERSCORES\noc my-top\nol my-list\noi my-list\nemit "{:my-field/%d}\\n" i:1\n',
@@ -342,16 +347,19 @@ FIELDS = [
 ]
 
 
+# Field cases run in these styles; XOF_COLUMNS changes what xo_emit returns.
+FIELD_STYLES = [('text', [], 'WARN'), ('text/columns', [], 'WARN|COLUMNS'),
+                ('json/columns', ['--libxo=json'], 'WARN|COLUMNS'), ('json-pretty', ['--libxo=json,pretty'], 'WARN'),
+                ('xml/columns', ['--libxo=xml'], 'WARN|COLUMNS'),
+                ('html/columns', ['--libxo=html'], 'WARN|COLUMNS')]
+
+
 def field_cases():
     cases = []
     for i, (fmt, vals) in enumerate(FIELDS):
-        for sname, sargs in STYLE_ARGS:
-            for cols in (False, True):
-                flags = 'WARN|COLUMNS' if cols else 'WARN'
-                script = 'flags %s\nparse\noc top\nemit %s %s\nemit "\\n"\ncc top\nfinish\n' % (
-                    flags, q(fmt), vals)
-                cases.append(Case('field/%02d %s/%s%s' % (i, fmt.replace('\n', '\\n'), sname,
-                                                          '/columns' if cols else ''), script, sargs))
+        for sname, sargs, flags in FIELD_STYLES:
+            script = 'flags %s\nparse\noc top\nemit %s %s\nemit "\\n"\ncc top\nfinish\n' % (flags, q(fmt), vals)
+            cases.append(Case('field/%02d %s/%s' % (i, fmt.replace('\n', '\\n'), sname), script, sargs))
     return cases
 
 
@@ -568,11 +576,14 @@ def main():
     ap.add_argument('--bundled')
     ap.add_argument('--real')
     ap.add_argument('--readme')
-    ap.add_argument('--random', type=int, default=200)
+    ap.add_argument('--random', type=int, default=150)
     ap.add_argument('--seed', type=int, default=1)
     ap.add_argument('--only', default='', help='run the cases whose name contains this')
     ap.add_argument('--show', type=int, default=25, help='describe at most this many differences')
     ap.add_argument('--list', action='store_true', help='list the cases and stop')
+    ap.add_argument('--ignore', default='', help='comma-separated channels not to compare '
+                    '(stdout, stderr, status, returns, merged): for looking into one at a time')
+    ap.add_argument('--jobs', type=int, default=2, help='cases run at the same time')
     ap.add_argument('--skip', metavar='MESSAGE')
     a = ap.parse_args()
     if a.skip:
@@ -588,38 +599,57 @@ def main():
             print(c.name)
         return 0
     known = deliberate_ids(a.readme)
+    ignore = set(a.ignore.split(','))
+
+    def compare(index, case, tmp):
+        """Runs one case under both builds: (error, differences)."""
+        work = os.path.join(tmp, str(index))
+        os.mkdir(work)
+        b = run_one(a.bundled, case, work, False)
+        r = run_one(a.real, case, work, False)
+        if b'xodiff driver: ' in b['stderr'] + r['stderr']:
+            msg = (b['stderr'] + r['stderr']).decode('utf-8', 'replace').strip().split('\n')[-1]
+            return '%s: the script is wrong: %s' % (case.name, msg), []
+        diffs = [(ch, b[ch], r[ch]) for ch in ('stdout', 'stderr', 'status', 'returns')
+                 if b[ch] != r[ch] and ch not in ignore]
+        if 'merged' not in ignore and ((b['stdout'] and b['stderr']) or (r['stdout'] and r['stderr'])):
+            bm = run_one(a.bundled, case, work, True)
+            rm = run_one(a.real, case, work, True)
+            if bm['stdout'] != rm['stdout'] and not diffs:
+                diffs.append(('stdout+stderr on one pipe', bm['stdout'], rm['stdout']))
+        return None, diffs
+
     same = deliberate = 0
     failed = []
     errors = []
     shown = 0
+    jobs = max(1, int(os.environ.get('XODIFF_JOBS', a.jobs)))
     with tempfile.TemporaryDirectory(prefix='xodiff.') as tmp:
-        for case in cases:
-            b = run_one(a.bundled, case, tmp, False)
-            r = run_one(a.real, case, tmp, False)
-            diffs = [(ch, b[ch], r[ch]) for ch in ('stdout', 'stderr', 'status', 'returns') if b[ch] != r[ch]]
-            if (b['stdout'] and b['stderr']) or (r['stdout'] and r['stderr']):
-                bm = run_one(a.bundled, case, tmp, True)
-                rm = run_one(a.real, case, tmp, True)
-                if bm['stdout'] != rm['stdout'] and not diffs:
-                    diffs.append(('stdout+stderr on one pipe', bm['stdout'], rm['stdout']))
-            if case.deliberate:
-                if case.deliberate not in known:
-                    errors.append('%s: deliberate difference "%s" is not described under '
-                                  '"## Deliberate differences" in %s' % (case.name, case.deliberate, a.readme))
-                elif not diffs:
-                    errors.append('%s: marked deliberate "%s", but both write the same: '
-                                  'remove the mark' % (case.name, case.deliberate))
-                else:
-                    deliberate += 1
-                    print('deliberate: %s: %s' % (case.deliberate, case.name))
-                continue
-            if not diffs:
-                same += 1
-                continue
-            failed.append(case.name)
-            if shown < a.show:
-                shown += 1
-                print(describe(case, diffs))
+        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+            results = pool.map(lambda ic: compare(ic[0], ic[1], tmp), enumerate(cases))
+            for case, (error, diffs) in zip(cases, results):
+                if error:
+                    errors.append(error)
+                    continue
+                if case.deliberate:
+                    if case.deliberate not in known:
+                        errors.append('%s: deliberate difference "%s" is not described under '
+                                      '"## Deliberate differences" in %s' % (case.name, case.deliberate,
+                                                                            a.readme))
+                    elif not diffs:
+                        errors.append('%s: marked deliberate "%s", but both write the same: '
+                                      'remove the mark' % (case.name, case.deliberate))
+                    else:
+                        deliberate += 1
+                        print('deliberate: %s: %s' % (case.deliberate, case.name))
+                    continue
+                if not diffs:
+                    same += 1
+                    continue
+                failed.append(case.name)
+                if shown < a.show:
+                    shown += 1
+                    print(describe(case, diffs))
     for e in errors:
         print('ERROR: ' + e)
     if len(failed) > shown:
