@@ -263,6 +263,11 @@ def diag_cases():
                          ('error-multibyte', 'error "grüße %s\\n" ' + s_arg('日本語 <b>') + '\n')):
             script = STARTUP + OPEN + 'oi process\n' + d + 'ci process\n' + CLOSE
             cases.append(Case('diag/%s/%s' % (label, sname), script, sargs))
+    # Warnings as XML (warn-xml), the program's and libxo's own.
+    for style in ('text', 'xml', 'json', 'html'):
+        script = (STARTUP + OPEN + 'oi process\nwarnx "user %s" ' + s_arg('<x&y>') +
+                  '\nerrno 13\nwarn "open"\ncl nosuch\nci process\n' + CLOSE)
+        cases.append(Case('diag/warn-xml/%s' % style, script, ['--libxo=%s,warn-xml' % style]))
     # A diagnostic before start-up names the program as start-up would.
     cases.append(Case('diag/program-set', 'program myprog\nwarnx "named"\n' + STARTUP + 'warnx "again"\n',
                       ['--libxo=json']))
