@@ -98,12 +98,19 @@ private:
     bool style_seen_ = false;
 
     void warn(const std::string &msg) { write_stderr(h_, diag_prefix(h_) + msg + "\n"); }
+    // Said only when the warn flag is set.
+    void note(const std::string &msg)
+    {
+        if (has(h_, XOF_WARN))
+            warn(msg);
+    }
     bool word(const std::string &w);
-    bool valued(const std::string &name, const std::string &value, char sep);
+    bool valued(const std::string &name, const std::string &value);
 };
 
 // "json,pretty": comma-separated words, each "name", "name=value" or
-// "name:value".  A trailing comma is allowed, an empty word is not.
+// "name:value".  A trailing comma is allowed, an empty word is not.  As
+// in libxo, every word is taken even after a wrong one.
 bool OptionParser::keywords(const std::string &list)
 {
     style_seen_ = false;
@@ -114,13 +121,13 @@ bool OptionParser::keywords(const std::string &list)
         return true;
     }
     size_t pos = 0;
+    bool ok = true;
     for (;;) {
         size_t comma = list.find(',', pos);
         std::string w = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        if (!word(w))
-            return false;
+        ok = word(w) && ok;
         if (comma == std::string::npos || comma + 1 == list.size())
-            return true;
+            return ok;
         pos = comma + 1;
     }
 }
@@ -130,7 +137,7 @@ bool OptionParser::word(const std::string &w)
     size_t sep = w.find_first_of("=:");
     std::string name = w.substr(0, sep);
     if (sep != std::string::npos)
-        return valued(name, w.substr(sep + 1), w[sep]);
+        return valued(name, w.substr(sep + 1));
     xo_style_t style;
     if (!name.empty() && style_name(name, style)) {
         if (style_seen_) {
@@ -147,11 +154,11 @@ bool OptionParser::word(const std::string &w)
         h_.flags &= ~(XOF_COLOR | XOF_COLOR_ALLOWED);
         return true;
     }
-    if (name == "indent") {
-        warn("missing value for indent option");
+    if (name == "indent" || name == "encoder") {
+        note("missing value for " + name + " option");
         return true;
     }
-    if (name == "colors" || name == "encoder")
+    if (name == "colors")
         return true;
     const Keyword *k = name.empty() ? nullptr : find_keyword(name);
     if (!k) {
@@ -163,7 +170,7 @@ bool OptionParser::word(const std::string &w)
 }
 
 // A word with a value: the value matters to indent and encoder only.
-bool OptionParser::valued(const std::string &name, const std::string &value, char sep)
+bool OptionParser::valued(const std::string &name, const std::string &value)
 {
     if (name == "indent") {
         h_.indent_width = indent_value(value.c_str());
@@ -172,9 +179,9 @@ bool OptionParser::valued(const std::string &name, const std::string &value, cha
     if (name == "colors")
         return true; // colors are not supported; the setting is accepted
     if (name == "encoder") {
-        // No external encoders here: none can be found.
-        if (sep == '=')
-            warn("encoder not founde: " + value);
+        // No external encoders here: none can be found.  (The spelling
+        // is libxo's.)
+        note("encoder not founde: " + value);
         warn("error initializing encoder: " + value);
         return false;
     }

@@ -74,6 +74,9 @@ void open(Handle &h, Frame &f)
 void close(Handle &h, const Frame &f)
 {
     if (has(h, XOF_PRETTY)) {
+        // libxo leaves a blank line in an empty object, not in an array.
+        if (f.json_object && f.level.first)
+            h.out.push_back('\n');
         h.out.push_back('\n');
         indent(h, depth(h));
     }
