@@ -1,0 +1,89 @@
+// Containers, lists and instances: their nesting, and xo_finish.
+#include "frames.h"
+
+#include "diag.h"
+#include "style.h"
+
+namespace xo {
+
+namespace {
+
+const char *kind_name(Frame::Kind k)
+{
+    switch (k) {
+    case Frame::CONTAINER: return "container";
+    case Frame::LIST: return "list";
+    default: return "instance";
+    }
+}
+
+} // namespace
+
+void push_frame(Handle &h, Frame::Kind kind, const char *name)
+{
+    Frame f;
+    f.kind = kind;
+    f.name = name;
+    style_of(h).open(h, f);
+    h.stack.push_back(std::move(f));
+}
+
+void pop_frame(Handle &h)
+{
+    Frame f = std::move(h.stack.back());
+    h.stack.pop_back();
+    style_of(h).close(h, f);
+}
+
+ssize_t open_frame(Handle &h, Frame::Kind kind, const char *name)
+{
+    if (!name || !*name) {
+        libxo_warning(h, std::string("xo_open_") + kind_name(kind) + " without a name");
+        return -1;
+    }
+    start_output(h);
+    size_t before = h.out.size();
+    push_frame(h, kind, name);
+    ssize_t n = static_cast<ssize_t>(h.out.size() - before);
+    after_call(h, false);
+    return n;
+}
+
+ssize_t close_frame(Handle &h, Frame::Kind kind, const char *name)
+{
+    bool any = !name || !*name;
+    size_t i = h.stack.size();
+    while (i > 0 && !(h.stack[i - 1].kind == kind && (any || h.stack[i - 1].name == name)))
+        i--;
+    if (i == 0) {
+        libxo_warning(h, std::string("xo_close_") + kind_name(kind) + " can't find match for '" +
+                             (any ? "" : name) + "'");
+        return -1;
+    }
+    start_output(h);
+    size_t before = h.out.size();
+    while (h.stack.size() > i) {
+        const Frame &inner = h.stack.back();
+        libxo_warning(h, std::string("xo_close_") + kind_name(kind) + " '" + h.stack[i - 1].name +
+                             "' also closes " + kind_name(inner.kind) + " '" + inner.name + "'");
+        pop_frame(h);
+    }
+    pop_frame(h);
+    ssize_t n = static_cast<ssize_t>(h.out.size() - before);
+    after_call(h, false);
+    return n;
+}
+
+ssize_t finish(Handle &h)
+{
+    if (!h.finished) {
+        while (!h.stack.empty())
+            pop_frame(h);
+        style_of(h).finish(h);
+        h.root = Level{};
+        h.finished = true;
+    }
+    return write_pending(h);
+}
+
+} // namespace xo
