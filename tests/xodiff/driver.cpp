@@ -325,10 +325,13 @@ int main(int argc, char **argv)
                 argc = n;
         } else if (cmd == "program") {
             need(1);
-            xo_set_program(text_or_null(w, q, 1));
+            // libxo keeps the pointer: the name must outlive the script.
+            const char *name = text_or_null(w, q, 1);
+            xo_set_program(name ? strdup(name) : nullptr);
         } else if (cmd == "version") {
             need(1);
-            xo_set_version(text_or_null(w, q, 1));
+            const char *version = text_or_null(w, q, 1);
+            xo_set_version(version ? strdup(version) : nullptr);
         } else if (cmd == "oc" || cmd == "cc" || cmd == "ol" || cmd == "cl" || cmd == "oi" ||
                    cmd == "ci") {
             const char *name = w.size() > 1 ? text_or_null(w, q, 1) : nullptr;

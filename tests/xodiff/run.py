@@ -348,7 +348,10 @@ FIELDS = [
     ('{:x/%s}', s_arg('x' * 5000)), ('{:x/%5000s}', s_arg('y')),
     # Malformed descriptors.
     ('{:x/%d', 'i:1'), ('{:x/%y}', 'i:1'), ('{z:x/%d}', 'i:1'), ('{:/%d}', 'i:1'), ('{}', ''),
-    ('{:x/%}', ''), ('{:x/%ls}', s_arg('w')), ('{:x/%d/%s}', 'i:1'),
+    ('{:x/%}', ''), ('{:x/%ls}', s_arg('w')),
+    # An encoding-only field still takes its argument in text style.
+    ('{e:pid/%d}{:x/%s}', 'i:1000 ' + s_arg('after')), ('{d:pid/%d}{:x/%s}', 'i:1000 ' + s_arg('after')),
+    ('{:x/%.s}|{:y/%5.d}', s_arg('abc') + ' i:7'),
 ]
 
 
@@ -554,6 +557,17 @@ def describe(case, diffs):
     for channel, b, r in diffs:
         out.append('    %s differs (- bundled, + real):' % channel)
         d = list(difflib.unified_diff(show(b), show(r), lineterm='', n=1))[2:]
+        minus = [x[1:] for x in d if x.startswith('-')]
+        plus = [x[1:] for x in d if x.startswith('+')]
+        if len(minus) == 1 and len(plus) == 1 and max(len(minus[0]), len(plus[0])) > 120:
+            # One long line each: show where they part.
+            i = 0
+            while i < min(len(minus[0]), len(plus[0])) and minus[0][i] == plus[0][i]:
+                i += 1
+            start = max(0, i - 60)
+            d.append('first difference at column %d:' % (i + 1))
+            d.append('- ...' + minus[0][start:i + 80])
+            d.append('+ ...' + plus[0][start:i + 80])
         if len(d) > 40:
             d = d[:40] + ['... (%d more diff lines)' % (len(d) - 40)]
         out += ['      ' + clip(line) for line in d]
