@@ -371,23 +371,38 @@ def field_cases():
     return cases
 
 
-# Values the layer deliberately writes differently from libxo: the ids
-# refer to sections of the layer's README.
+# Where the layer deliberately writes something else than libxo: case
+# name prefixes and the id of the difference, as described in the layer's
+# README under "## Deliberate differences" (the longest prefix wins; None:
+# not deliberate).  Nothing else may differ.
+DELIBERATE = {
+    'deliberate/control/json': 'json-control-characters',
+    'deliberate/control/xml': 'xml-control-characters',
+    'deliberate/invalid-utf8/': 'invalid-utf-8',
+    'deliberate/invalid-utf8/text/nocolumns': None,  # both write the bytes as they are
+    'deliberate/title-markup/': 'html-title-escaping',
+}
+
+
+# Values on which the layer and libxo part on purpose.
 def deliberate_cases():
     cases = []
-    ids = {'json': 'json-control-characters', 'xml': 'xml-control-characters',
-           'html': None}  # HTML: both write them as they are
+    # Control characters: raw in libxo's JSON and XML (HTML: both raw).
     for sname, sargs in STYLE_ARGS[1:]:
         script = STARTUP + OPEN + row(1, 0, 0, 'root', 'tab\there', 'bin', 'esc\x1b[31m and \x01') + CLOSE
-        cases.append(Case('deliberate/control/%s' % sname, script, sargs,
-                          deliberate=ids[sname.split('-')[0]]))
+        cases.append(Case('deliberate/control/%s' % sname, script, sargs))
+    # Bytes that are not UTF-8.
     for sname, sargs in STYLE_ARGS:
         for cols in (True, False):
             flags = 'WARN|COLUMNS' if cols else 'WARN'
             script = 'flags %s\nparse\noc top\nemit "{:v/%%s}\\n" %s\ncc top\nfinish\n' % (
-                flags, 's:' + qb(b'ab\xffcd')[1:-1])
-            cases.append(Case('deliberate/invalid-utf8/%s%s' % (sname, '/columns' if cols else ''),
-                              script, sargs, deliberate='invalid-utf-8'))
+                flags, 's:' + qb(b'ab\xffcd'))
+            cases.append(Case('deliberate/invalid-utf8/%s/%s' % (sname, 'columns' if cols else 'nocolumns'),
+                              script, sargs))
+    # A title's argument with markup characters: libxo escapes it twice in HTML.
+    for sname, sargs in STYLE_ARGS[5:]:
+        script = STARTUP + 'emit "{T:/%s}{Tw:/%-6s}\\n" ' + s_arg('<a&b>') + ' ' + s_arg('"x"') + '\nfinish\n'
+        cases.append(Case('deliberate/title-markup/%s' % sname, script, sargs))
     return cases
 
 
@@ -464,7 +479,11 @@ def random_field(rng):
     mods = mods.replace('k', '').replace('e', '').replace('d', '').replace('q', '').replace('n', '')
     if rng.random() < 0.5:
         return '{%s%s:%s}' % (role, mods, rng.choice(TEXTS).replace('/', '')), []
-    return '{%s%s:/%s}' % (role, mods, random_conv(rng, 's')), [s_arg(rng.choice(STR_VALUES))]
+    values = STR_VALUES
+    if role == 'T':
+        # Markup in a title's argument is a deliberate difference.
+        values = [v for v in STR_VALUES if not set(v) & set('<>&')]
+    return '{%s%s:/%s}' % (role, mods, random_conv(rng, 's')), [s_arg(rng.choice(values))]
 
 
 def random_case(rng, index):
@@ -591,6 +610,10 @@ def all_cases(nrandom, seed):
              + deliberate_cases())
     rng = random.Random(seed)
     cases += [random_case(rng, i) for i in range(nrandom)]
+    for case in cases:
+        prefixes = [p for p in DELIBERATE if case.name.startswith(p)]
+        if prefixes:
+            case.deliberate = DELIBERATE[max(prefixes, key=len)]
     return cases
 
 
