@@ -8,12 +8,19 @@ the calls return must be the same, byte for byte.  Where both standard
 output and standard error are written, the case runs once more with both
 on one pipe, so that the order of the two is compared too.
 
-A case may carry the id of a deliberate difference: that id must be
-described in the layer's README under "## Deliberate differences", and
-the two builds must really differ on the case.
+Cases: the report rows of the program (its own row code) with varied
+values, display widths and styles; --libxo options as users type them;
+every diagnostic at every point of a document; odd document structure;
+fixed field descriptors; and a seeded random exploration of descriptors.
+
+A case may carry the id of a deliberate difference (the DELIBERATE table
+below): that id must be described in the layer's README under
+"## Deliberate differences", and the two builds must really differ on the
+case.  Any other difference fails the test.
 
     run.py --bundled B --real R --readme xo/README.md [--random N]
-           [--seed S] [--only SUBSTRING] [--show N] [--list]
+           [--seed S] [--jobs N] [--only SUBSTRING] [--show N]
+           [--ignore CHANNELS] [--list]
     run.py --skip MESSAGE          (no real libxo: report a skipped test)
 
 XODIFF_RANDOM, XODIFF_SEED and XODIFF_JOBS in the environment override
