@@ -243,13 +243,12 @@ bool Emitter::field(std::string_view desc)
         check_key_order(f, name);
 
     // The display format takes the arguments first, then the encoding
-    // format reads the same ones again.
-    if (shown || f.role == 'C') {
-        if (!display_text(f, disp))
-            return false;
-    }
+    // format reads the same ones again.  An encoding-only value takes
+    // them with its encoding format in every style.
+    if (!(value && (f.mods & M_ENC)) && !display_text(f, disp))
+        return false;
     bool numeric = false;
-    if (wanted) {
+    if (wanted || (value && (f.mods & M_ENC))) {
         std::string_view efmt = !f.enc_fmt.empty() ? f.enc_fmt : !f.text_fmt.empty() ? f.text_fmt : "%s";
         FormatResult r = format_printf(enc, efmt, pool_);
         if (!r.ok) {

@@ -65,10 +65,11 @@ void open(Handle &h, Frame &f)
         h.out.push_back('{');
         return;
     }
-    // An instance outside a list is written as a member object.
+    // An instance outside a list is an array of one object, as in libxo.
     quoted_name(h, f.name);
-    h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
+    h.out.append(f.kind == Frame::CONTAINER ? ": {" : f.kind == Frame::LIST ? ": [" : ": [{");
     f.json_object = f.kind != Frame::LIST;
+    f.lone_instance = f.kind == Frame::INSTANCE;
 }
 
 void close(Handle &h, const Frame &f)
@@ -80,17 +81,15 @@ void close(Handle &h, const Frame &f)
         h.out.push_back('\n');
         indent(h, depth(h));
     }
-    h.out.push_back(f.json_object ? '}' : ']');
+    h.out.append(f.lone_instance ? "}]" : f.json_object ? "}" : "]");
 }
 
 void leaf(Handle &h, const Leaf &v)
 {
-    // A lone value directly inside a list becomes a one-member object,
-    // so that the array stays valid JSON.
-    bool wrap = in_list(h);
-    begin_item(h, wrap);
-    if (wrap)
-        h.out.push_back('{');
+    // A value cannot sit in an array: as libxo does, it ends the list.
+    if (in_list(h))
+        pop_frame(h);
+    begin_item(h, false);
     quoted_name(h, v.name);
     h.out.append(has(h, XOF_PRETTY) ? ": " : ":");
     if (v.quoted)
@@ -98,8 +97,6 @@ void leaf(Handle &h, const Leaf &v)
     escape_json(h.out, v.value);
     if (v.quoted)
         h.out.push_back('"');
-    if (wrap)
-        h.out.push_back('}');
 }
 
 void finish(Handle &h)
