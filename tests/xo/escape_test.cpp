@@ -121,12 +121,30 @@ TEST(Escaping, AttributeValues)
     });
     EXPECT_EQ(xml.out, "<top version=\"1 '&lt;&amp;&gt;'\"></top>");
     EXPECT_EQ(run_python(PYTHON_XML_CHECK, xml.out, nullptr), 0);
-    Outcome json = run_styled(XO_STYLE_JSON, 0, [] { xo_set_version("1 \\ <q>"); });
-    EXPECT_EQ(json.out, "{\"__version\": \"1 \\\\ <q>\"}\n");
+    // The version goes into the outer object with its first member.
+    Outcome json = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_set_version("1 <q> & 'r'");
+        xo_open_container("top");
+    });
+    EXPECT_EQ(json.out, "{\"__version\": \"1 <q> & 'r'\", \"top\": {}}\n");
     EXPECT_EQ(run_python(PYTHON_JSON_CHECK, json.out, nullptr), 0);
+    EXPECT_EQ(run_styled(XO_STYLE_JSON, 0, [] { xo_set_version("1"); }).out, "{ }\n");
     // A version with a double quote in it is not taken at all.
-    Outcome quoted = run_styled(XO_STYLE_JSON, 0, [] { xo_set_version("1 \"q\""); });
-    EXPECT_EQ(quoted.out, "{ }\n");
+    Outcome quoted = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_set_version("1 \"q\"");
+        xo_open_container("top");
+    });
+    EXPECT_EQ(quoted.out, "{\"top\": {}}\n");
+}
+
+TEST(Escaping, BackslashInTheJsonVersion)
+{
+    SKIP_WITH_SYSTEM_LIBXO("json-version-escaping", "libxo writes a backslash in the version raw");
+    Outcome json = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_set_version("1 \\ q");
+        xo_open_container("top");
+    });
+    EXPECT_EQ(json.out, "{\"__version\": \"1 \\\\ q\", \"top\": {}}\n");
 }
 
 } // namespace

@@ -13,6 +13,20 @@ size_t depth(const Handle &h)
     return h.stack.size() + (has(h, XOF_NO_TOP) ? 0 : 1);
 }
 
+void write_version(Handle &h)
+{
+    h.version_pending = false;
+    if (has(h, XOF_PRETTY)) {
+        h.out.push_back('\n');
+        indent(h, 1);
+    }
+    h.out.append("\"__version\": \"");
+    escape_json(h.out, h.version);
+    h.out.push_back('"');
+    h.root.first = false;
+    h.root.after_version = true;
+}
+
 // Starts the next member or array element at the current level.
 void begin_item(Handle &h, bool opener)
 {
@@ -21,6 +35,8 @@ void begin_item(Handle &h, bool opener)
         h.top_open = true;
         if (!has(h, XOF_NO_TOP))
             h.out.push_back('{');
+        if (h.version_pending)
+            write_version(h);
     }
     Level &lv = current_level(h);
     bool pretty = has(h, XOF_PRETTY);
@@ -47,14 +63,9 @@ void quoted_name(Handle &h, std::string_view name)
 
 void version(Handle &h)
 {
-    // Without the outer object there is nowhere for it to go.
-    if (has(h, XOF_NO_TOP))
-        return;
-    begin_item(h, false);
-    h.out.append("\"__version\": \"");
-    escape_json(h.out, h.version);
-    h.out.push_back('"');
-    current_level(h).after_version = true;
+    // The first member of the outer object, once there is one; without
+    // that object there is nowhere for it to go.
+    h.version_pending = !has(h, XOF_NO_TOP);
 }
 
 void open(Handle &h, Frame &f)
