@@ -236,4 +236,12 @@ TEST(ParseArgs, BriefIndentTakesAllItsDigits)
     EXPECT_EQ(parse({"x", "--libxo:XPi12"}).out.substr(0, 19), "<top>\n            <");
 }
 
+TEST(ParseArgs, IndentIsBounded)
+{
+    SKIP_WITH_SYSTEM_LIBXO("indent-limit", "libxo indents by any amount, as far as atoi reads");
+    Parsed p = parse({"x", "--libxo=xml,pretty,indent=99999"});
+    EXPECT_EQ(p.out, "<top>\n" + std::string(4096, ' ') + "<id>1</id>\n" + std::string(4096, ' ') +
+                         "<some-name>v</some-name>\n</top>\n");
+}
+
 } // namespace

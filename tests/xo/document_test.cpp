@@ -242,6 +242,16 @@ TEST(Document, LeafDirectlyInAListEndsTheList)
     EXPECT_EQ(run_python(PYTHON_JSON_CHECK, o.out, nullptr), 0);
 }
 
+TEST(Document, NotFirstKeepsJsonValid)
+{
+    SKIP_WITH_SYSTEM_LIBXO("json-not-first", "libxo writes a comma before the first member, even twice");
+    Outcome o = run_styled(XO_STYLE_JSON, XOF_NOT_FIRST, [] {
+        xo_set_version("2");
+        xo_open_container("a");
+    });
+    EXPECT_EQ(o.out, "{\"__version\": \"2\", \"a\": {}}\n");
+}
+
 TEST(Document, NoTopLeavesOutTheOuterObject)
 {
     Outcome o = run_styled(XO_STYLE_JSON, XOF_NO_TOP, [] {

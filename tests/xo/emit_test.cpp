@@ -453,6 +453,18 @@ TEST(MalformedDescriptor, UnsupportedConversionsStop)
     });
 }
 
+TEST(MalformedDescriptor, FieldWithoutAName)
+{
+    SKIP_WITH_SYSTEM_LIBXO("missing-field-name", "libxo makes up a member \"missing-field-name\": true");
+    Outcome o = run_styled(XO_STYLE_JSON, XOF_WARN, [] {
+        xo_open_container("c");
+        note("%ld", static_cast<long>(xo_emit("{:}{:a/%d}", 1)));
+    });
+    EXPECT_EQ(o.out, "{\"c\": {\"a\":1}}\n");
+    EXPECT_EQ(o.err, "stalewatch: missing field name in '{:}{:a/%d}'\n");
+    EXPECT_EQ(o.notes, "0");
+}
+
 TEST(MalformedDescriptor, ManyFields)
 {
     Outcome o = run_styled(XO_STYLE_TEXT, XOF_WARN, [] {

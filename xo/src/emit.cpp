@@ -228,6 +228,8 @@ bool Emitter::field(std::string_view desc)
     std::string name_storage;
     std::string_view name = name_of(f, name_storage);
     bool no_format = f.text_fmt.empty() && f.enc_fmt.empty();
+    if (f.role == 'V' && name.empty() && no_format)
+        warn("missing field name");
     if (f.role == 'G' || (f.role == 'C' && no_format) || (f.role == 'V' && name.empty() && no_format))
         return true;
 
