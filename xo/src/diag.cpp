@@ -7,26 +7,9 @@
 
 #include "escape.h"
 
-#ifdef __GLIBC__
-#include <errno.h> // program_invocation_short_name
-#endif
-
 namespace xo {
 
 namespace {
-
-// The name the program was started with, as the C library knows it.
-const char *invocation_name()
-{
-#if defined(__GLIBC__)
-    return program_invocation_short_name;
-#elif defined(__FreeBSD__) || defined(__APPLE__) || defined(__NetBSD__) || defined(__OpenBSD__) || \
-    defined(__DragonFly__)
-    return getprogname();
-#else
-    return nullptr;
-#endif
-}
 
 // warn-xml: a warning as an XML element in the document.
 bool warning_as_xml(Handle &h, const std::string &line)
@@ -51,14 +34,13 @@ void warning_line(Handle &h, const std::string &line)
 void set_program(Handle &h, const char *name)
 {
     h.program = name ? name : "";
-    h.program_set = true;
     h.prefix = h.program.empty() ? std::string() : h.program + ": ";
 }
 
 const std::string &diag_prefix(Handle &h)
 {
-    if (!h.program_set)
-        set_program(h, invocation_name());
+    // Until xo_parse_args or xo_set_program names the program,
+    // diagnostics go out without a name, as in libxo.
     return h.prefix;
 }
 

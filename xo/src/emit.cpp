@@ -228,6 +228,8 @@ bool Emitter::field(std::string_view desc)
     std::string name_storage;
     std::string_view name = name_of(f, name_storage);
     bool no_format = f.text_fmt.empty() && f.enc_fmt.empty();
+    if (f.role == 'V' && name.empty() && no_format)
+        warn("missing field name");
     if (f.role == 'G' || (f.role == 'C' && no_format) || (f.role == 'V' && name.empty() && no_format))
         return true;
 
@@ -243,13 +245,12 @@ bool Emitter::field(std::string_view desc)
         check_key_order(f, name);
 
     // The display format takes the arguments first, then the encoding
-    // format reads the same ones again.
-    if (shown || f.role == 'C') {
-        if (!display_text(f, disp))
-            return false;
-    }
+    // format reads the same ones again.  An encoding-only value takes
+    // them with its encoding format in every style.
+    if (!(value && (f.mods & M_ENC)) && !display_text(f, disp))
+        return false;
     bool numeric = false;
-    if (wanted) {
+    if (wanted || (value && (f.mods & M_ENC))) {
         std::string_view efmt = !f.enc_fmt.empty() ? f.enc_fmt : !f.text_fmt.empty() ? f.text_fmt : "%s";
         FormatResult r = format_printf(enc, efmt, pool_);
         if (!r.ok) {

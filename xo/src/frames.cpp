@@ -58,17 +58,13 @@ ssize_t close_frame(Handle &h, Frame::Kind kind, const char *name)
     if (i == 0) {
         libxo_warning(h, std::string("xo_close_") + kind_name(kind) + " can't find match for '" +
                              (any ? "" : name) + "'");
-        return -1;
+        return 0;
     }
     start_output(h);
     size_t before = h.out.size();
-    while (h.stack.size() > i) {
-        const Frame &inner = h.stack.back();
-        libxo_warning(h, std::string("xo_close_") + kind_name(kind) + " '" + h.stack[i - 1].name +
-                             "' also closes " + kind_name(inner.kind) + " '" + inner.name + "'");
+    // What is still open inside is closed with it.
+    while (h.stack.size() >= i)
         pop_frame(h);
-    }
-    pop_frame(h);
     ssize_t n = static_cast<ssize_t>(h.out.size() - before);
     after_call(h, false);
     return n;

@@ -28,6 +28,7 @@ struct Frame {
     std::string name;
     Level level;
     bool json_object = true; // JSON: written as an object (not an array)
+    bool lone_instance = false; // JSON: an instance outside a list
     bool element = false;    // XML: written as an element
     std::string predicate;   // HTML xpath: the key fields of an instance
 };
@@ -46,8 +47,7 @@ struct Handle {
     bool version_pending = false; // XML: attribute for the next top element
     std::string version;
 
-    std::string program;      // name used in diagnostics
-    bool program_set = false;
+    std::string program;      // name used in diagnostics, if any
     std::string prefix;       // "program: ", built when the name is set
 
     std::string scratch_display; // reused buffers

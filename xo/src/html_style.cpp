@@ -77,9 +77,11 @@ void end_line(Handle &h)
 
 void error(Handle &h, const std::string &msg)
 {
-    close_line(h);
+    // The error ends the line it is written on.
     div(h, Piece{"error", msg, {}, false});
     close_line(h);
+    // libxo writes what it has at once.
+    write_pending(h);
 }
 
 } // namespace

@@ -13,6 +13,20 @@ size_t depth(const Handle &h)
     return h.stack.size() + (has(h, XOF_NO_TOP) ? 0 : 1);
 }
 
+void write_version(Handle &h)
+{
+    h.version_pending = false;
+    if (has(h, XOF_PRETTY)) {
+        h.out.push_back('\n');
+        indent(h, 1);
+    }
+    h.out.append("\"__version\": \"");
+    escape_json(h.out, h.version);
+    h.out.push_back('"');
+    h.root.first = false;
+    h.root.after_version = true;
+}
+
 // Starts the next member or array element at the current level.
 void begin_item(Handle &h, bool opener)
 {
@@ -21,6 +35,8 @@ void begin_item(Handle &h, bool opener)
         h.top_open = true;
         if (!has(h, XOF_NO_TOP))
             h.out.push_back('{');
+        if (h.version_pending)
+            write_version(h);
     }
     Level &lv = current_level(h);
     bool pretty = has(h, XOF_PRETTY);
@@ -47,14 +63,9 @@ void quoted_name(Handle &h, std::string_view name)
 
 void version(Handle &h)
 {
-    // Without the outer object there is nowhere for it to go.
-    if (has(h, XOF_NO_TOP))
-        return;
-    begin_item(h, false);
-    h.out.append("\"__version\": \"");
-    escape_json(h.out, h.version);
-    h.out.push_back('"');
-    current_level(h).after_version = true;
+    // The first member of the outer object, once there is one; without
+    // that object there is nowhere for it to go.
+    h.version_pending = !has(h, XOF_NO_TOP);
 }
 
 void open(Handle &h, Frame &f)
@@ -65,10 +76,11 @@ void open(Handle &h, Frame &f)
         h.out.push_back('{');
         return;
     }
-    // An instance outside a list is written as a member object.
+    // An instance outside a list is an array of one object, as in libxo.
     quoted_name(h, f.name);
-    h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
+    h.out.append(f.kind == Frame::CONTAINER ? ": {" : f.kind == Frame::LIST ? ": [" : ": [{");
     f.json_object = f.kind != Frame::LIST;
+    f.lone_instance = f.kind == Frame::INSTANCE;
 }
 
 void close(Handle &h, const Frame &f)
@@ -80,17 +92,15 @@ void close(Handle &h, const Frame &f)
         h.out.push_back('\n');
         indent(h, depth(h));
     }
-    h.out.push_back(f.json_object ? '}' : ']');
+    h.out.append(f.lone_instance ? "}]" : f.json_object ? "}" : "]");
 }
 
 void leaf(Handle &h, const Leaf &v)
 {
-    // A lone value directly inside a list becomes a one-member object,
-    // so that the array stays valid JSON.
-    bool wrap = in_list(h);
-    begin_item(h, wrap);
-    if (wrap)
-        h.out.push_back('{');
+    // A value cannot sit in an array: as libxo does, it ends the list.
+    if (in_list(h))
+        pop_frame(h);
+    begin_item(h, false);
     quoted_name(h, v.name);
     h.out.append(has(h, XOF_PRETTY) ? ": " : ":");
     if (v.quoted)
@@ -98,8 +108,6 @@ void leaf(Handle &h, const Leaf &v)
     escape_json(h.out, v.value);
     if (v.quoted)
         h.out.push_back('"');
-    if (wrap)
-        h.out.push_back('}');
 }
 
 void finish(Handle &h)
