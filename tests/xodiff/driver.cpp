@@ -21,6 +21,7 @@
 //   version V               xo_set_version(V)
 //   oc|cc|ol|cl|oi|ci NAME  open/close container, list, instance
 //   emit FMT ARG...         xo_emit(FMT, ARG...)
+//   emitv FMT ARG...        xo_emit_hv(NULL, FMT, va_list of ARG...)
 //   warn|warnx|error FMT ARG...
 //   err|errx EVAL FMT ARG...
 //   errno N                 sets errno for the next diagnostic
@@ -39,6 +40,7 @@ extern "C" {
 }
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -204,6 +206,15 @@ const char *text_or_null(const std::vector<std::string> &w, const std::vector<bo
     return w[i].c_str();
 }
 
+xo_ssize_t emit_hv(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    xo_ssize_t r = xo_emit_hv(NULL, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
 } // namespace
 
 #if defined(__clang__)
@@ -348,6 +359,12 @@ int main(int argc, char **argv)
             const char *fmt = text_or_null(w, q, 1);
             auto f = [fmt](auto... a) -> long long { return xo_emit(fmt, a...); };
             side("emit -> " + std::to_string(apply<6>(f, args, 0)));
+        } else if (cmd == "emitv") {
+            need(1);
+            typed(2, 3);
+            const char *fmt = text_or_null(w, q, 1);
+            auto f = [fmt](auto... a) -> long long { return emit_hv(fmt, a...); };
+            side("emitv -> " + std::to_string(apply<3>(f, args, 0)));
         } else if (cmd == "warn" || cmd == "warnx" || cmd == "error") {
             need(1);
             typed(2, 3);

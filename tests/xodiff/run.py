@@ -298,6 +298,7 @@ def structure_cases():
         'emit-null': 'emit null\n',
         'emit-empty': 'emit ""\n',
         'emit-text-only': 'emit "just text\\n"\nemit "more"\nemit "\\n"\n',
+        'emit-hv': 'oc a\nemitv "{:x/%d} {:y/%s}\\n" i:1 s:two\nemitv "{Lwc:Label}{:z/%5s}\\n" s:<&>\nemitv null\n',
         'finish-twice': 'oc a\nemit "{:x/%d}\\n" i:1\nfinish\nfinish\n',
         'emit-after-finish': 'oc a\nemit "{:x/%d}\\n" i:1\nfinish\nemit "{:y/%d}\\n" i:2\nfinish\n',
         'no-finish': 'oc a\nol b\noi b\nemit "{:x/%d}\\n" i:1\n',
