@@ -275,7 +275,8 @@ bool Parser::parse_precision(Conv &sp)
     }
     bool got;
     long p = read_number(fmt, i, max_precision, got);
-    sp.prec = p > max_precision ? max_precision : p;
+    // A dot without digits is no precision at all to libxo.
+    sp.prec = !got ? -1 : p > max_precision ? max_precision : p;
     return true;
 }
 
@@ -313,8 +314,6 @@ bool Parser::parse(Conv &sp, size_t start)
     if (i >= fmt.size())
         return fail("incomplete conversion '" + std::string(fmt.substr(start)) + "'");
     sp.conv = fmt[i++];
-    if (sp.width > max_width)
-        return fail("width too large for '" + std::string(fmt.substr(start, i - start)) + "'");
     return true;
 }
 
@@ -341,7 +340,8 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
         if (!a)
             return mismatch();
         put_int(out, sp, as_unsigned(*a, sp.len), false);
-        integer = true;
+        // libxo quotes hexadecimal, and octal with its leading zero.
+        integer = sp.conv == 'u' || (sp.conv == 'o' && !sp.alt);
         return true;
     }
     case 'c': {
@@ -383,7 +383,7 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
 
 } // namespace
 
-FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool)
+FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool, Widths widths)
 {
     FormatResult res;
     Parser p{fmt, pool, 0, 0, {}};
@@ -407,7 +407,14 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
         }
         Conv sp;
         bool integer = false;
-        if (!p.parse(sp, pct) || !p.convert(out, sp, fmt.substr(pct, p.i - pct), integer)) {
+        bool parsed = p.parse(sp, pct);
+        if (parsed && widths == Widths::DROP) {
+            sp.width = -1;
+            sp.zero = false;
+        }
+        if (parsed && sp.width > max_width)
+            parsed = p.fail("width too large for '" + std::string(fmt.substr(pct, p.i - pct)) + "'");
+        if (!parsed || !p.convert(out, sp, fmt.substr(pct, p.i - pct), integer)) {
             res.ok = false;
             res.error = std::move(p.error);
             return res;
