@@ -280,6 +280,9 @@ bool Emitter::field(std::string_view desc)
     }
     if (f.role == 'G' || (f.role == 'C' && no_format))
         return true;
+    // A value cannot sit directly in a list: as libxo does, it ends it.
+    if (value && in_list(h_))
+        pop_frame(h_);
     if (value && !(f.mods & M_DISP))
         check_key_order(f, name);
 

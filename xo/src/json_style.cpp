@@ -95,9 +95,6 @@ void close(Handle &h, const Frame &f)
 
 void leaf(Handle &h, const Leaf &v)
 {
-    // A value cannot sit in an array: as libxo does, it ends the list.
-    if (in_list(h))
-        pop_frame(h);
     begin_item(h, false);
     quoted_name(h, v.name);
     h.out.append(has(h, XOF_PRETTY) ? ": " : ":");

@@ -29,6 +29,7 @@ struct Conv {
     bool minus = false, plus = false, space = false, zero = false, alt = false;
     long width = -1;
     long prec = -1;
+    bool star = false; // the width came from an argument
     enum Len { NONE, HH, H, L, LL, J, Z, T } len = NONE;
     char conv = 0;
 };
@@ -244,6 +245,7 @@ bool Parser::parse_width(Conv &sp)
         if (!a)
             return mismatch();
         int w = static_cast<int>(static_cast<uint32_t>(a->bits));
+        sp.star = true;
         if (w < 0) {
             sp.minus = true;
             sp.width = w == INT32_MIN ? max_width + 1 : -static_cast<long>(w);
@@ -408,7 +410,8 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
         Conv sp;
         bool integer = false;
         bool parsed = p.parse(sp, pct);
-        if (parsed && widths == Widths::DROP) {
+        // Only a width right after the '%' (zeros included) is dropped.
+        if (parsed && widths == Widths::DROP && !sp.star && !sp.minus && !sp.plus && !sp.space && !sp.alt) {
             sp.width = -1;
             sp.zero = false;
         }
