@@ -148,6 +148,10 @@ void Emitter::show(const char *cls, std::string_view text, std::string_view tag,
 
 void Emitter::flush_text()
 {
+    // libxo's HTML writes "%%" of the literal text as one percent sign.
+    if (h_.style == XO_STYLE_HTML)
+        for (size_t p = text_.find("%%"); p != std::string::npos; p = text_.find("%%", p + 1))
+            text_.erase(p, 1);
     show("text", text_);
     text_.clear();
 }
@@ -216,9 +220,10 @@ void Emitter::check_key_order(const Field &f, std::string_view name)
 
 void Emitter::show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only)
 {
-    bool units = f.role == 'U';
+    // Units and notes take their blank before them.
+    bool units = f.role == 'U' || f.role == 'N';
     bool colon = (f.mods & M_COLON) != 0;
-    if (colon && (f.role == 'N' || units)) {
+    if (colon && units) {
         libxo_warning(h_, "colon modifier on 'N' or 'U' field ignored: '" + std::string(fmt_) + "'");
         colon = false;
     }
