@@ -149,7 +149,7 @@ TEST(Document, ValueOutsideAnyContainerIsAnObject)
 
 TEST(Document, FinishTwiceWritesOnce)
 {
-    SKIP_WITH_SYSTEM_LIBXO("json-finish-twice", "libxo closes the JSON object again at every xo_finish");
+    SKIP_WITH_SYSTEM_LIBXO("json-after-finish", "libxo closes the JSON object again at every xo_finish");
     for (xo_style_t style : {XO_STYLE_JSON, XO_STYLE_XML, XO_STYLE_HTML, XO_STYLE_TEXT}) {
         Outcome once = run_styled(style, 0, [] {
             xo_open_container("c");
@@ -250,6 +250,63 @@ TEST(Document, NotFirstKeepsJsonValid)
         xo_open_container("a");
     });
     EXPECT_EQ(o.out, "{\"__version\": \"2\", \"a\": {}}\n");
+}
+
+TEST(Document, CloseWhatIsNotOpen)
+{
+    SKIP_WITH_SYSTEM_LIBXO("json-close-unopened", "libxo writes stray closing braces");
+    Outcome o = run_styled(XO_STYLE_JSON, XOF_WARN, [] {
+        note("%ld", static_cast<long>(xo_close_container("nosuch")));
+        xo_close_instance("nosuch");
+    });
+    EXPECT_EQ(o.out, "{ }\n");
+    EXPECT_EQ(o.notes, "0");
+    EXPECT_EQ(o.err, "stalewatch: close with empty stack: 'nosuch'\n"
+                     "stalewatch: xo_close_instance ignored when called from initial state ('nosuch')\n");
+}
+
+TEST(Document, OpenWithoutAName)
+{
+    SKIP_WITH_SYSTEM_LIBXO("open-without-name", "libxo opens it under a made-up name");
+    Outcome o = run_styled(XO_STYLE_JSON, XOF_WARN, [] {
+        note("%ld", static_cast<long>(xo_open_container(NULL)));
+        xo_open_container("a");
+    });
+    EXPECT_EQ(o.out, "{\"a\": {}}\n");
+    EXPECT_EQ(o.notes, "-1");
+    EXPECT_EQ(o.err, "stalewatch: xo_open_container without a name\n");
+}
+
+TEST(Document, EmptyErrorMessage)
+{
+    SKIP_WITH_SYSTEM_LIBXO("json-empty-error", "libxo writes true for the empty message");
+    Outcome o = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_open_container("a");
+        xo_error("%s", "");
+    });
+    EXPECT_EQ(o.out, "{\"a\": {\"error\": {\"message\":\"\"}}}\n");
+}
+
+TEST(Document, StyleChangedMidway)
+{
+    SKIP_WITH_SYSTEM_LIBXO("style-change", "libxo closes text-style frames with XML end tags");
+    Outcome o = run_styled(XO_STYLE_TEXT, 0, [] {
+        xo_open_container("a");
+        xo_emit("{:x/%d}\n", 1);
+        xo_set_style(NULL, XO_STYLE_XML);
+        xo_emit("{:y/%d}\n", 2);
+    });
+    EXPECT_EQ(o.out, "1\n<y>2</y>");
+}
+
+TEST(Document, ExitWithoutFinish)
+{
+    SKIP_WITH_SYSTEM_LIBXO("flush-at-exit", "libxo loses what it has not written");
+    Outcome o = run_child([] {
+        xo_emit("{:a/%d}\n", 1);
+        exit(0);
+    });
+    EXPECT_EQ(o.out, "1\n");
 }
 
 TEST(Document, NoTopLeavesOutTheOuterObject)

@@ -3,6 +3,7 @@
 #include "harness.h"
 
 #include <climits>
+#include <clocale>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -64,6 +65,18 @@ TEST(ColumnCount, WideCombiningAndInvalidCharacters)
         note("%ld", static_cast<long>(xo_emit("{w:x/%-5s}", "\xc3\xa9")));               // é, padded
     });
     EXPECT_EQ(o.notes, "4 1 6");
+}
+
+TEST(ColumnCount, NoConversionThroughTheLocale)
+{
+    SKIP_WITH_SYSTEM_LIBXO("locale-conversion", "libxo turns what the locale cannot show into '?'");
+    Outcome o = run_styled(XO_STYLE_TEXT, XOF_WARN | XOF_COLUMNS, [] {
+        setlocale(LC_ALL, "C");
+        note("%ld", static_cast<long>(xo_emit("{:a/%s}\n", "\xc3\xbc\xe6\x97\xa5")));
+    });
+    EXPECT_EQ(o.out, "\xc3\xbc\xe6\x97\xa5\n");
+    EXPECT_EQ(o.notes, "3");
+    EXPECT_EQ(o.err, "");
 }
 
 TEST(ColumnCount, WithoutTheFlagNothingIsCounted)
@@ -288,6 +301,16 @@ TEST(FieldModifier, QuotingInJson)
         xo_emit("{:a/%d}{q:b/%d}{:c/%s}{n:d/%s}{:e/%u}", 1, 2, "3", "true", 4u);
     });
     EXPECT_EQ(o.out, "{\"c\": {\"a\":1,\"b\":\"2\",\"c\":\"3\",\"d\":true,\"e\":4}}\n");
+}
+
+TEST(FieldModifier, IntegersThatAreNotJsonNumbers)
+{
+    SKIP_WITH_SYSTEM_LIBXO("json-numbers", "libxo writes +5, 007 or nothing unquoted");
+    Outcome o = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_open_container("c");
+        xo_emit("{:a/%+d}{:b/%.3d}{:c/%.0d}", 5, 7, 0);
+    });
+    EXPECT_EQ(o.out, "{\"c\": {\"a\":\"+5\",\"b\":\"007\",\"c\":\"\"}}\n");
 }
 
 TEST(FieldModifier, KeysWithTheKeysFlag)

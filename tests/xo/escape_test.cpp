@@ -83,7 +83,7 @@ TEST(Escaping, ControlCharactersInXml)
 
 TEST(Escaping, InvalidUtf8BecomesTheReplacementCharacter)
 {
-    SKIP_WITH_SYSTEM_LIBXO("invalid-utf8", "libxo empties the field or passes the bytes on");
+    SKIP_WITH_SYSTEM_LIBXO("invalid-utf-8", "libxo empties the field or passes the bytes on");
     // A stray continuation byte, a truncated sequence, an overlong form, a
     // surrogate, then valid two-, three- and four-byte characters.
     const char *v = "a\x80" "b\xe6\x97" "c\xc0\xaf" "d\xed\xa0\x80" "e\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80";
@@ -145,6 +145,29 @@ TEST(Escaping, BackslashInTheJsonVersion)
         xo_open_container("top");
     });
     EXPECT_EQ(json.out, "{\"__version\": \"1 \\\\ q\", \"top\": {}}\n");
+}
+
+} // namespace
+
+namespace {
+
+TEST(Escaping, VersionSetTwice)
+{
+    SKIP_WITH_SYSTEM_LIBXO("xml-version-twice", "libxo writes the attribute twice, which is not XML");
+    Outcome o = run_styled(XO_STYLE_XML, 0, [] {
+        xo_set_version("1");
+        xo_set_version("2");
+        xo_open_container("a");
+    });
+    EXPECT_EQ(o.out, "<a version=\"2\"></a>");
+}
+
+TEST(Escaping, MarkupInHtmlTitlesAndNames)
+{
+    SKIP_WITH_SYSTEM_LIBXO("html-title-escaping", "libxo escapes a title's argument twice");
+    Outcome o = run_styled(XO_STYLE_HTML, 0, [] { xo_emit("{T:/%s}{:e\"f/%d}\n", "<&>", 1); });
+    EXPECT_EQ(o.out, "<div class=\"line\"><div class=\"title\">&lt;&amp;&gt;</div>"
+                     "<div class=\"data\" data-tag=\"e&quot;f\">1</div></div>");
 }
 
 } // namespace

@@ -225,7 +225,8 @@ int parse_args(Handle &h, int argc, char **argv)
 {
     if (argc <= 0 || !argv)
         return argc;
-    if (argv[0]) {
+    // A name given with xo_set_program stays.
+    if (argv[0] && h.program.empty()) {
         const char *base = std::strrchr(argv[0], '/');
         set_program(h, base ? base + 1 : argv[0]);
     }

@@ -52,16 +52,13 @@ void libxo_warning(Handle &h, const std::string &msg)
 
 void user_warning(Handle &h, const char *fmt, va_list ap, const int *error)
 {
-    std::string line = diag_prefix(h);
-    std::string msg = vformat(fmt, ap);
-    if (!msg.empty() && msg.back() == '\n')
-        msg.pop_back();
-    line += msg;
-    if (error) {
-        if (fmt)
-            line += ": ";
-        line += std::strerror(*error);
-    }
+    // Like libxo: no format, no warning; a newline of the message's own
+    // stays (and makes an empty line).
+    if (!fmt)
+        return;
+    std::string line = diag_prefix(h) + vformat(fmt, ap);
+    if (error)
+        line += std::string(": ") + std::strerror(*error);
     warning_line(h, line);
 }
 

@@ -3,6 +3,7 @@
 
 #include "diag.h"
 #include "field.h"
+#include "frames.h"
 #include "printf.h"
 #include "style.h"
 #include "utf8.h"
@@ -105,21 +106,26 @@ private:
     std::string_view fmt_;
     ArgPool pool_;
     std::string text_; // literal text not yet written
+    int escaped_braces_ = 0; // "{{" seen, its "}}" not yet
     size_t columns_ = 0;
     bool newline_ = false;
 
     void warn(const std::string &what) { libxo_warning(h_, what + " in '" + std::string(fmt_) + "'"); }
     bool format(std::string &out, std::string_view fmt, ArgPool &pool);
-    void show(const char *cls, std::string_view text, std::string_view tag = {}, bool key = false);
+    void show(const char *cls, std::string_view text, std::string_view tag = {}, bool key = false,
+              bool even_empty = false);
     void flush_text();
     void end_line();
 
     bool field(std::string_view desc);
     std::string_view name_of(Field &f, std::string &storage);
     bool display_text(const Field &f, std::string &disp);
+    bool encoding_text(const Field &f, std::string &enc, bool &numeric);
     void check_key_order(const Field &f, std::string_view name);
-    void show_field(const Field &f, std::string_view name, std::string_view disp);
+    void show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only);
     void encode_field(const Field &f, std::string_view name, std::string &enc, bool numeric);
+    void add_predicate(std::string_view name, std::string_view enc);
+    void encode_message(const Field &f, std::string_view text);
 };
 
 bool Emitter::format(std::string &out, std::string_view fmt, ArgPool &pool)
@@ -131,9 +137,9 @@ bool Emitter::format(std::string &out, std::string_view fmt, ArgPool &pool)
 }
 
 // One displayed piece: counted, and written in the display styles.
-void Emitter::show(const char *cls, std::string_view text, std::string_view tag, bool key)
+void Emitter::show(const char *cls, std::string_view text, std::string_view tag, bool key, bool even_empty)
 {
-    if (text.empty())
+    if (text.empty() && !even_empty)
         return;
     if (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML)
         columns_ += string_columns(text);
@@ -142,6 +148,10 @@ void Emitter::show(const char *cls, std::string_view text, std::string_view tag,
 
 void Emitter::flush_text()
 {
+    // libxo's HTML writes "%%" of the literal text as one percent sign.
+    if (h_.style == XO_STYLE_HTML)
+        for (size_t p = text_.find("%%"); p != std::string::npos; p = text_.find("%%", p + 1))
+            text_.erase(p, 1);
     show("text", text_);
     text_.clear();
 }
@@ -166,10 +176,10 @@ std::string_view Emitter::name_of(Field &f, std::string &storage)
 }
 
 // What a field shows: a value's display format applied to its
-// arguments, or the text of the other roles, formatted if asked.
+// arguments, or the text of the other roles, formatted if asked.  An
+// explicitly empty display format ("{:name//%d}") shows nothing.
 bool Emitter::display_text(const Field &f, std::string &disp)
 {
-    std::string_view fmt = !f.text_fmt.empty() ? f.text_fmt : f.enc_fmt;
     if (f.role != 'V' && !f.name.empty()) {
         if (f.text_fmt.empty()) {
             disp.assign(f.name);
@@ -179,9 +189,23 @@ bool Emitter::display_text(const Field &f, std::string &disp)
         ArgPool fixed(text.c_str());
         return format(disp, f.text_fmt, fixed);
     }
-    if (f.role != 'V' && fmt.empty())
+    std::string_view fmt = !f.text_fmt.empty() ? f.text_fmt : f.enc_fmt;
+    if ((f.role != 'V' && fmt.empty()) || (f.role == 'V' && f.formats && f.text_fmt.empty()))
         return true;
     return format(disp, fmt.empty() ? std::string_view("%s") : fmt, pool_);
+}
+
+// The encoded value: the encoding format, or else the display format
+// without its widths.
+bool Emitter::encoding_text(const Field &f, std::string &enc, bool &numeric)
+{
+    FormatResult r = !f.enc_fmt.empty()    ? format_printf(enc, f.enc_fmt, pool_)
+                     : !f.text_fmt.empty() ? format_printf(enc, f.text_fmt, pool_, Widths::DROP)
+                                           : format_printf(enc, "%s", pool_);
+    if (!r.ok)
+        warn(r.error);
+    numeric = r.numeric;
+    return r.ok;
 }
 
 // libxo expects the keys of an instance before its other values.
@@ -194,14 +218,22 @@ void Emitter::check_key_order(const Field &f, std::string_view name)
         libxo_warning(h_, "key field emitted after normal value field: '" + std::string(name) + "'");
 }
 
-void Emitter::show_field(const Field &f, std::string_view name, std::string_view disp)
+void Emitter::show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only)
 {
-    bool value = f.role == 'V';
-    bool units = f.role == 'U';
+    // Units and notes take their blank before them.
+    bool units = f.role == 'U' || f.role == 'N';
+    bool colon = (f.mods & M_COLON) != 0;
+    if (colon && units) {
+        libxo_warning(h_, "colon modifier on 'N' or 'U' field ignored: '" + std::string(fmt_) + "'");
+        colon = false;
+    }
     if ((f.mods & M_WS) && units)
         show("padding", " ");
-    show(html_class(f.role), disp, value ? name : std::string_view(), (f.mods & M_KEY) != 0);
-    if (f.mods & M_COLON)
+    // An encoding-only value shows nothing, but its colon and blank.
+    if (!enc_only)
+        show(html_class(f.role), disp, f.role == 'V' ? name : std::string_view(), (f.mods & M_KEY) != 0,
+             true);
+    if (colon)
         show("decoration", ":");
     if ((f.mods & M_WS) && !units)
         show("padding", " ");
@@ -213,11 +245,29 @@ void Emitter::encode_field(const Field &f, std::string_view name, std::string &e
         warn("missing field name");
         return;
     }
+    columns_ += string_columns(enc); // before trimming, as libxo counts
     if (f.mods & M_TRIM)
         trim(enc);
     bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(numeric && json_number(enc)));
-    columns_ += string_columns(enc);
     style_.leaf(h_, Leaf{name, enc, quoted, (f.mods & M_KEY) != 0});
+}
+
+// HTML's xpath: the keys of an instance select it.
+void Emitter::add_predicate(std::string_view name, std::string_view enc)
+{
+    if (h_.stack.empty())
+        return;
+    columns_ += string_columns(enc); // libxo counts it too
+    h_.stack.back().predicate +=
+        "[" + std::string(name) + (has(h_, XOF_PRETTY) ? " = '" : "='") + std::string(enc) + "']";
+}
+
+// Warnings and errors are objects of their own in the encoding styles.
+void Emitter::encode_message(const Field &f, std::string_view text)
+{
+    push_frame(h_, Frame::CONTAINER, f.role == 'W' ? "__warning" : "__error");
+    style_.leaf(h_, Leaf{"message", text, true, false});
+    pop_frame(h_);
 }
 
 bool Emitter::field(std::string_view desc)
@@ -227,55 +277,52 @@ bool Emitter::field(std::string_view desc)
     parse_field(desc, f);
     std::string name_storage;
     std::string_view name = name_of(f, name_storage);
-    bool no_format = f.text_fmt.empty() && f.enc_fmt.empty();
-    if (f.role == 'V' && name.empty() && no_format)
-        warn("missing field name");
-    if (f.role == 'G' || (f.role == 'C' && no_format) || (f.role == 'V' && name.empty() && no_format))
-        return true;
-
     const bool value = f.role == 'V';
-    const bool shown = !(value && (f.mods & M_ENC)) && f.role != 'C';
-    const bool wanted = value && !(f.mods & M_DISP) &&
-                        (encodes(h_) || ((f.mods & M_KEY) && h_.style == XO_STYLE_HTML && has(h_, XOF_XPATH)));
+    const bool no_format = f.text_fmt.empty() && f.enc_fmt.empty();
+    if (value && name.empty() && no_format) {
+        warn("missing field name");
+        return true;
+    }
+    if (f.role == 'G' || (f.role == 'C' && no_format))
+        return true;
+    // A value cannot sit directly in a list: as libxo does, it ends it.
+    if (value && in_list(h_))
+        pop_frame(h_);
+    if (value && !(f.mods & M_DISP))
+        check_key_order(f, name);
+
+    // The display format takes the arguments first, then the encoding
+    // format reads the same ones again.
+    const bool enc_only = value && (f.mods & M_ENC);
+    const bool xpath_key = (f.mods & M_KEY) && h_.style == XO_STYLE_HTML && has(h_, XOF_XPATH);
+    const bool encoded = value && !(f.mods & M_DISP) && (encodes(h_) || xpath_key);
     std::string &disp = h_.scratch_display;
     std::string &enc = h_.scratch_encoding;
     disp.clear();
     enc.clear();
-    if (value)
-        check_key_order(f, name);
-
-    // The display format takes the arguments first, then the encoding
-    // format reads the same ones again.  An encoding-only value takes
-    // them with its encoding format in every style.
-    if (!(value && (f.mods & M_ENC)) && !display_text(f, disp))
-        return false;
     bool numeric = false;
-    if (wanted || (value && (f.mods & M_ENC))) {
-        std::string_view efmt = !f.enc_fmt.empty() ? f.enc_fmt : !f.text_fmt.empty() ? f.text_fmt : "%s";
-        FormatResult r = format_printf(enc, efmt, pool_);
-        if (!r.ok) {
-            warn(r.error);
-            return false;
-        }
-        numeric = r.numeric;
-    }
+    if (!enc_only && !display_text(f, disp))
+        return false;
+    // Arguments that nothing shown took are taken all the same.
+    bool unread = enc_only || (value && f.formats && f.text_fmt.empty());
+    if ((encoded || unread) && !encoding_text(f, enc, numeric))
+        return false;
 
     if (f.role == 'C') {
         // Colors are not shown, but libxo counts what their format makes.
         if (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML)
             columns_ += string_columns(disp);
-    } else if (shown) {
-        show_field(f, name, disp);
+        return true;
     }
-    if (wanted && encodes(h_))
+    if (encodes(h_) && (f.role == 'W' || f.role == 'E')) {
+        encode_message(f, disp);
+        return true;
+    }
+    show_field(f, name, disp, enc_only);
+    if (encoded && encodes(h_))
         encode_field(f, name, enc, numeric);
-    else if (wanted && !h_.stack.empty()) {
-        // HTML's xpath: the instance's keys select it.
-        bool pretty = has(h_, XOF_PRETTY);
-        columns_ += string_columns(enc); // libxo counts it too
-        h_.stack.back().predicate +=
-            "[" + std::string(name) + (pretty ? " = '" : "='") + enc + "']";
-    }
+    else if (encoded)
+        add_predicate(name, enc);
     return true;
 }
 
@@ -289,6 +336,7 @@ bool Emitter::run()
         char c = fmt_[i];
         if (c == '{' && i + 1 < n && fmt_[i + 1] == '{') {
             text_.push_back('{');
+            escaped_braces_++;
             i += 2;
         } else if (c == '{') {
             flush_text();
@@ -296,11 +344,15 @@ bool Emitter::run()
             if (!field(fmt_.substr(i + 1, close - i - 1)))
                 return false;
             i = close + 1;
-        } else if (c == '}') {
-            // A closing brace, single or doubled, ends a piece of text.
+        } else if (c == '}' && i + 1 < n && fmt_[i + 1] == '}' && escaped_braces_ > 0) {
+            // "{{...}}" is text in braces, a piece of its own.
             text_.push_back('}');
-            i += (i + 1 < n && fmt_[i + 1] == '}') ? 2 : 1;
+            escaped_braces_--;
+            i += 2;
             flush_text();
+        } else if (c == '}') {
+            text_.push_back('}');
+            i++;
         } else if (c == '\n') {
             end_line();
             i++;

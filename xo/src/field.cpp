@@ -43,6 +43,7 @@ FieldError parse_field(std::string_view desc, Field &f)
     f.name = content.substr(0, s1);
     if (s1 == std::string_view::npos)
         return FieldError::NONE;
+    f.formats = true;
     std::string_view formats = content.substr(s1 + 1);
     size_t s2 = formats.find('/');
     f.text_fmt = formats.substr(0, s2);

@@ -25,6 +25,7 @@ struct Field {
     std::string_view name;     // the content: a value's name, or the text
     std::string_view text_fmt; // display format
     std::string_view enc_fmt;  // encoding format
+    bool formats = false;      // a slash after the content: formats given
 };
 
 enum class FieldError { NONE, UNKNOWN_MODIFIER, MISSING_CONTENT };

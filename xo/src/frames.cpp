@@ -42,9 +42,20 @@ ssize_t open_frame(Handle &h, Frame::Kind kind, const char *name)
         return -1;
     }
     start_output(h);
+    // As libxo does: a list cannot hold a list, so the outer one ends;
+    // an instance outside a list gets a list of its own name.
+    if (kind == Frame::LIST && in_list(h))
+        pop_frame(h);
+    if (kind == Frame::INSTANCE && !in_list(h))
+        push_frame(h, Frame::LIST, name);
     size_t before = h.out.size();
     push_frame(h, kind, name);
-    ssize_t n = static_cast<ssize_t>(h.out.size() - before);
+    // libxo does not count the separator before a JSON member.
+    size_t skip = 0;
+    while (before + skip < h.out.size() && (h.out[before + skip] == ',' || h.out[before + skip] == ' ' ||
+                                            h.out[before + skip] == '\n'))
+        skip++;
+    ssize_t n = static_cast<ssize_t>(h.out.size() - before - skip);
     after_call(h, false);
     return n;
 }
@@ -55,19 +66,22 @@ ssize_t close_frame(Handle &h, Frame::Kind kind, const char *name)
     size_t i = h.stack.size();
     while (i > 0 && !(h.stack[i - 1].kind == kind && (any || h.stack[i - 1].name == name)))
         i--;
+    std::string shown = any ? "" : name;
     if (i == 0) {
-        libxo_warning(h, std::string("xo_close_") + kind_name(kind) + " can't find match for '" +
-                             (any ? "" : name) + "'");
+        if (h.stack.empty() && kind == Frame::CONTAINER)
+            libxo_warning(h, "close with empty stack: '" + shown + "'");
+        else if (h.stack.empty() && kind == Frame::INSTANCE)
+            libxo_warning(h, "xo_close_instance ignored when called from initial state ('" + shown + "')");
+        else
+            libxo_warning(h, std::string("xo_close_") + kind_name(kind) + " can't find match for '" + shown + "'");
         return 0;
     }
     start_output(h);
-    size_t before = h.out.size();
     // What is still open inside is closed with it.
     while (h.stack.size() >= i)
         pop_frame(h);
-    ssize_t n = static_cast<ssize_t>(h.out.size() - before);
     after_call(h, false);
-    return n;
+    return 0; // libxo returns nothing more for a close
 }
 
 ssize_t finish(Handle &h)

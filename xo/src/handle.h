@@ -28,7 +28,6 @@ struct Frame {
     std::string name;
     Level level;
     bool json_object = true; // JSON: written as an object (not an array)
-    bool lone_instance = false; // JSON: an instance outside a list
     bool element = false;    // XML: written as an element
     std::string predicate;   // HTML xpath: the key fields of an instance
 };

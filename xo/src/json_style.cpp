@@ -76,11 +76,9 @@ void open(Handle &h, Frame &f)
         h.out.push_back('{');
         return;
     }
-    // An instance outside a list is an array of one object, as in libxo.
     quoted_name(h, f.name);
-    h.out.append(f.kind == Frame::CONTAINER ? ": {" : f.kind == Frame::LIST ? ": [" : ": [{");
+    h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
     f.json_object = f.kind != Frame::LIST;
-    f.lone_instance = f.kind == Frame::INSTANCE;
 }
 
 void close(Handle &h, const Frame &f)
@@ -92,14 +90,11 @@ void close(Handle &h, const Frame &f)
         h.out.push_back('\n');
         indent(h, depth(h));
     }
-    h.out.append(f.lone_instance ? "}]" : f.json_object ? "}" : "]");
+    h.out.push_back(f.json_object ? '}' : ']');
 }
 
 void leaf(Handle &h, const Leaf &v)
 {
-    // A value cannot sit in an array: as libxo does, it ends the list.
-    if (in_list(h))
-        pop_frame(h);
     begin_item(h, false);
     quoted_name(h, v.name);
     h.out.append(has(h, XOF_PRETTY) ? ": " : ":");
@@ -124,6 +119,8 @@ void finish(Handle &h)
 
 void error(Handle &h, const std::string &msg)
 {
+    // A version not yet written is dropped.
+    h.version_pending = false;
     // As libxo does, an error ends the list it interrupts: the error
     // object follows the array as a member of the enclosing object.
     if (in_list(h))

@@ -29,6 +29,7 @@ struct Conv {
     bool minus = false, plus = false, space = false, zero = false, alt = false;
     long width = -1;
     long prec = -1;
+    bool star = false; // the width came from an argument
     enum Len { NONE, HH, H, L, LL, J, Z, T } len = NONE;
     char conv = 0;
 };
@@ -244,6 +245,7 @@ bool Parser::parse_width(Conv &sp)
         if (!a)
             return mismatch();
         int w = static_cast<int>(static_cast<uint32_t>(a->bits));
+        sp.star = true;
         if (w < 0) {
             sp.minus = true;
             sp.width = w == INT32_MIN ? max_width + 1 : -static_cast<long>(w);
@@ -275,7 +277,8 @@ bool Parser::parse_precision(Conv &sp)
     }
     bool got;
     long p = read_number(fmt, i, max_precision, got);
-    sp.prec = p > max_precision ? max_precision : p;
+    // A dot without digits is no precision at all to libxo.
+    sp.prec = !got ? -1 : p > max_precision ? max_precision : p;
     return true;
 }
 
@@ -313,8 +316,6 @@ bool Parser::parse(Conv &sp, size_t start)
     if (i >= fmt.size())
         return fail("incomplete conversion '" + std::string(fmt.substr(start)) + "'");
     sp.conv = fmt[i++];
-    if (sp.width > max_width)
-        return fail("width too large for '" + std::string(fmt.substr(start, i - start)) + "'");
     return true;
 }
 
@@ -341,7 +342,8 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
         if (!a)
             return mismatch();
         put_int(out, sp, as_unsigned(*a, sp.len), false);
-        integer = true;
+        // libxo quotes hexadecimal, and octal with its leading zero.
+        integer = sp.conv == 'u' || (sp.conv == 'o' && !sp.alt);
         return true;
     }
     case 'c': {
@@ -383,7 +385,7 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
 
 } // namespace
 
-FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool)
+FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool, Widths widths)
 {
     FormatResult res;
     Parser p{fmt, pool, 0, 0, {}};
@@ -407,7 +409,15 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
         }
         Conv sp;
         bool integer = false;
-        if (!p.parse(sp, pct) || !p.convert(out, sp, fmt.substr(pct, p.i - pct), integer)) {
+        bool parsed = p.parse(sp, pct);
+        // Only a width right after the '%' (zeros included) is dropped.
+        if (parsed && widths == Widths::DROP && !sp.star && !sp.minus && !sp.plus && !sp.space && !sp.alt) {
+            sp.width = -1;
+            sp.zero = false;
+        }
+        if (parsed && sp.width > max_width)
+            parsed = p.fail("width too large for '" + std::string(fmt.substr(pct, p.i - pct)) + "'");
+        if (!parsed || !p.convert(out, sp, fmt.substr(pct, p.i - pct), integer)) {
             res.ok = false;
             res.error = std::move(p.error);
             return res;

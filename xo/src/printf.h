@@ -51,15 +51,20 @@ private:
 
 struct FormatResult {
     bool ok = true;
-    bool numeric = false; // at least one integer conversion, nothing else
+    bool numeric = false; // decimal or octal integers and nothing else
     std::string error;    // what went wrong when !ok
 };
 
 // Formats printf-style fmt (the subset d i u x X o c s p %%, flags, width,
 // precision, '*', hh h l ll j z t q) into out, taking arguments from pool
 // starting at position 0.  A string's precision counts bytes and never
-// splits a character; its width counts display columns.
-FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool);
+// splits a character; its width counts display columns.  With
+// Widths::DROP a width written right after the '%' (zero padding
+// included) is read but not applied, as libxo does when a field's display
+// format also serves as its encoding format.
+enum class Widths { APPLY, DROP };
+FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool,
+                           Widths widths = Widths::APPLY);
 
 } // namespace xo
 

@@ -29,8 +29,18 @@ void end_line(Handle &h)
 
 void version(Handle &h)
 {
-    // An attribute of the next outermost element.
+    // An attribute of the next element, whatever its depth.
     h.version_pending = true;
+}
+
+void version_attribute(Handle &h)
+{
+    if (!h.version_pending)
+        return;
+    h.version_pending = false;
+    h.out.append(" version=\"");
+    escape_xml(h.out, h.version, true);
+    h.out.push_back('"');
 }
 
 void open(Handle &h, Frame &f)
@@ -41,12 +51,7 @@ void open(Handle &h, Frame &f)
     start_line(h);
     h.out.push_back('<');
     h.out.append(field_name(h, f.name));
-    if (depth(h) == 0 && h.version_pending) {
-        h.version_pending = false;
-        h.out.append(" version=\"");
-        escape_xml(h.out, h.version, true);
-        h.out.push_back('"');
-    }
+    version_attribute(h);
     h.out.push_back('>');
     end_line(h);
 }
@@ -68,6 +73,7 @@ void leaf(Handle &h, const Leaf &v)
     std::string tag = field_name(h, v.name);
     h.out.push_back('<');
     h.out.append(tag);
+    version_attribute(h);
     if (v.key && has(h, XOF_KEYS))
         h.out.append(" key=\"key\"");
     h.out.push_back('>');
