@@ -403,6 +403,9 @@ DELIBERATE = {
     'structure/two-lists/html*': 'html-open-line',
     'structure/flush-flag/html*': 'html-open-line',
     'structure/flush-line/html*': 'html-open-line',
+    'structure/instance-outside-list/html*': 'html-open-line',
+    'structure/list-in-list/html*': 'html-open-line',
+    'structure/value-in-list/html*': 'html-open-line',
     'field/22 {:name/%+d}/json*': 'json-numbers',
     'field/26 {:name/%.3d}/json*': 'json-numbers',
     'field/27 {:name/%.0d}/json*': 'json-numbers',
@@ -415,9 +418,6 @@ DELIBERATE = {
     'diag/error-empty/json*': 'json-empty-error',
     # After xo_finish and a diagnostic, the document is finished again.
     'diag/*/finished/json*': 'json-after-finish',
-    'diag/warnx-nl/finished/json*': None,
-    'diag/warn-null/*': None,
-    'diag/errx-null/*': None,
     # xo_err and xo_errx end the document in the middle of a line.
     'diag/err/instance/html*': 'html-open-line',
     'diag/errx/instance/html*': 'html-open-line',
