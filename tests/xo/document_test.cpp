@@ -282,7 +282,10 @@ TEST(Document, EmptyErrorMessage)
     SKIP_WITH_SYSTEM_LIBXO("json-empty-error", "libxo writes true for the empty message");
     Outcome o = run_styled(XO_STYLE_JSON, 0, [] {
         xo_open_container("a");
-        xo_error("%s", "");
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-zero-length"
+        xo_error("");
+#pragma GCC diagnostic pop
     });
     EXPECT_EQ(o.out, "{\"a\": {\"error\": {\"message\":\"\"}}}\n");
 }

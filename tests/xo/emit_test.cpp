@@ -70,9 +70,13 @@ TEST(ColumnCount, WideCombiningAndInvalidCharacters)
 TEST(ColumnCount, NoConversionThroughTheLocale)
 {
     SKIP_WITH_SYSTEM_LIBXO("locale-conversion", "libxo turns what the locale cannot show into '?'");
-    Outcome o = run_styled(XO_STYLE_TEXT, XOF_WARN | XOF_COLUMNS, [] {
-        setlocale(LC_ALL, "C");
+    Outcome o = run_child([] {
+        setenv("LC_ALL", "C", 1);
+        setlocale(LC_ALL, "");
+        xo_set_program("stalewatch");
+        xo_set_flags(NULL, XOF_WARN | XOF_COLUMNS);
         note("%ld", static_cast<long>(xo_emit("{:a/%s}\n", "\xc3\xbc\xe6\x97\xa5")));
+        xo_finish();
     });
     EXPECT_EQ(o.out, "\xc3\xbc\xe6\x97\xa5\n");
     EXPECT_EQ(o.notes, "3");
