@@ -54,7 +54,17 @@ class StartupErrors(unittest.TestCase):
         self.check(["--libxo=bogus"],
                    "stalewatch: unknown libxo option value: 'bogus'\n")
         self.check(["--libxo"], "stalewatch: missing libxo option\n")
-        self.check(["--libxo:Q"], "stalewatch: unknown option: 'Q'\n")
+
+    def test_unknown_brief_letter_warns_and_runs(self):
+        # libxo reports a letter it does not know and takes the others;
+        # the run goes on (here over this test's own process, not stale).
+        me = str(os.getpid())
+        self.assertEqual(run(["--libxo:Q", me]),
+                         (0, "", "stalewatch: unknown option: 'Q'\n"))
+        rc, out, err = run(["--libxo:QJ", me])
+        self.assertEqual((rc, err), (0, "stalewatch: unknown option: 'QJ'\n"))
+        self.assertEqual(json.loads(out),
+                         {"__version": "2", "stalewatch": {"process": []}})
 
     def test_errors_in_encoded_styles(self):
         self.check(["-u", "nosuch"], 'stalewatch: user "nosuch" not found\n',

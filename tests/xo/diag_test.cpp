@@ -58,11 +58,42 @@ TEST(Diagnostics, ProgramNameFromArgvOrSetProgram)
     EXPECT_EQ(from_argv.err, "stalewatch: a\nother: b\n");
 }
 
-TEST(Diagnostics, DefaultProgramNameIsTheInvocationName)
+TEST(Diagnostics, NoProgramNameUntilOneIsGiven)
 {
-    SKIP_WITH_SYSTEM_LIBXO("the default program name");
     Outcome o = run_child([] { xo_warnx("hello"); });
-    EXPECT_EQ(o.err, std::string(program_invocation_short_name) + ": hello\n");
+    EXPECT_EQ(o.err, "hello\n");
+}
+
+TEST(Diagnostics, WarningsWaitForNothing)
+{
+    // The document stays in libxo's buffer while diagnostics go out.
+    Outcome o = run_styled(XO_STYLE_TEXT, 0, [] {
+        xo_emit("{:a/%d}\n", 1);
+        xo_warnx("careful");
+        fprintf(stderr, "|");
+        xo_flush();
+        xo_warnx("again");
+    });
+    EXPECT_EQ(o.err, "stalewatch: careful\n|stalewatch: again\n");
+    EXPECT_EQ(o.out, "1\n");
+}
+
+TEST(Diagnostics, WarnXmlPutsWarningsInTheDocument)
+{
+    SKIP_WITH_SYSTEM_LIBXO("warn-xml", "libxo breaks JSON and HTML with XML, and leaves errno text outside");
+    Outcome xml = run_styled(XO_STYLE_XML, XOF_WARN | XOF_WARN_XML, [] {
+        xo_open_container("top");
+        xo_emit("{:a/%d}{k:b/%d}", 1, 2);
+        errno = ENOENT;
+        xo_warn("open <%s>", "x");
+    });
+    EXPECT_EQ(xml.out, "<top><a>1</a><error><message>stalewatch: key field emitted after normal value field: "
+                       "'b'</message></error>\n<b>2</b><error><message>stalewatch: open &lt;x&gt;: "
+                       "No such file or directory</message></error>\n</top>");
+    EXPECT_EQ(xml.err, "");
+    Outcome json = run_styled(XO_STYLE_JSON, XOF_WARN_XML, [] { xo_warnx("plain"); });
+    EXPECT_EQ(json.out, "{ }\n");
+    EXPECT_EQ(json.err, "stalewatch: plain\n");
 }
 
 TEST(Diagnostics, ErrorInTextIsWrittenAsIs)

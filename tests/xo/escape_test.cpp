@@ -43,11 +43,14 @@ TEST(Escaping, QuotesBackslashesAndMarkup)
         EXPECT_EQ(d.json, expected);
         EXPECT_EQ(d.xml, expected);
     }
-    Outcome json = run_styled(XO_STYLE_JSON, 0, [=] { xo_emit("{:v/%s}", v); });
-    EXPECT_EQ(json.out, "{\"v\":\"say \\\"hi\\\" \\\\ it's <b>&amp;</b> & done\"}\n");
+    Outcome json = run_styled(XO_STYLE_JSON, 0, [=] {
+        xo_open_container("c");
+        xo_emit("{:v/%s}", v);
+    });
+    EXPECT_EQ(json.out, "{\"c\": {\"v\":\"say \\\"hi\\\" \\\\ it's <b>&amp;</b> & done\"}}\n");
     Outcome xml = run_styled(XO_STYLE_XML, 0, [=] { xo_emit("{:v/%s}", v); });
     EXPECT_EQ(xml.out, "<v>say \"hi\" \\ it's &lt;b&gt;&amp;amp;&lt;/b&gt; &amp; done</v>");
-    Outcome html = run_styled(XO_STYLE_HTML, 0, [=] { xo_emit("{:v/%s}", v); });
+    Outcome html = run_styled(XO_STYLE_HTML, 0, [=] { xo_emit("{:v/%s}\n", v); });
     EXPECT_EQ(html.out, "<div class=\"line\"><div class=\"data\" data-tag=\"v\">"
                         "say \"hi\" \\ it's &lt;b&gt;&amp;amp;&lt;/b&gt; &amp; done</div></div>");
     Outcome text = run_styled(XO_STYLE_TEXT, 0, [=] { xo_emit("{:v/%s}", v); });
@@ -56,13 +59,23 @@ TEST(Escaping, QuotesBackslashesAndMarkup)
 
 TEST(Escaping, ControlCharactersInJson)
 {
-    SKIP_WITH_SYSTEM_LIBXO("libxo writes control characters raw");
+    SKIP_WITH_SYSTEM_LIBXO("json-control-characters", "libxo writes them raw, which is not JSON");
     const char *v = "tab\tnl\ncr\rbs\bff\fone\x01us\x1f";
-    Outcome json = run_styled(XO_STYLE_JSON, 0, [=] { xo_emit("{:v/%s}", v); });
-    EXPECT_EQ(json.out, "{\"v\":\"tab\\tnl\\ncr\\rbs\\bff\\fone\\u0001us\\u001f\"}\n");
+    Outcome json = run_styled(XO_STYLE_JSON, 0, [=] {
+        xo_open_container("c");
+        xo_emit("{:v/%s}", v);
+    });
+    EXPECT_EQ(json.out, "{\"c\": {\"v\":\"tab\\tnl\\ncr\\rbs\\bff\\fone\\u0001us\\u001f\"}}\n");
     Decoded d = decode(v, 0);
     EXPECT_EQ(d.json, "'tab\\tnl\\ncr\\rbs\\x08ff\\x0cone\\x01us\\x1f'\n");
+}
+
+TEST(Escaping, ControlCharactersInXml)
+{
+    SKIP_WITH_SYSTEM_LIBXO("xml-control-characters", "libxo writes them raw, which XML 1.0 cannot hold");
     // XML 1.0 cannot carry most C0 controls; TAB, LF and CR stay.
+    const char *v = "tab\tnl\ncr\rbs\bff\fone\x01us\x1f";
+    Decoded d = decode(v, 0);
     Outcome xml = run_styled(XO_STYLE_XML, 0, [=] { xo_emit("{:v/%s}", v); });
     EXPECT_EQ(xml.out, "<v>tab\tnl\ncr\rbs\xef\xbf\xbd" "ff\xef\xbf\xbd" "one\xef\xbf\xbdus\xef\xbf\xbd</v>");
     EXPECT_EQ(d.xml, "'tab\\tnl\\ncr\\nbs\\ufffdff\\ufffdone\\ufffdus\\ufffd'\n");
@@ -70,21 +83,30 @@ TEST(Escaping, ControlCharactersInJson)
 
 TEST(Escaping, InvalidUtf8BecomesTheReplacementCharacter)
 {
-    SKIP_WITH_SYSTEM_LIBXO("libxo passes invalid UTF-8 through");
+    SKIP_WITH_SYSTEM_LIBXO("invalid-utf-8", "libxo empties the field or passes the bytes on");
     // A stray continuation byte, a truncated sequence, an overlong form, a
     // surrogate, then valid two-, three- and four-byte characters.
     const char *v = "a\x80" "b\xe6\x97" "c\xc0\xaf" "d\xed\xa0\x80" "e\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80";
     const char *r = "\xef\xbf\xbd";
     std::string clean = std::string("a") + r + "b" + r + r + "c" + r + r + "d" + r + r + r +
                         "e\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80";
-    Outcome json = run_styled(XO_STYLE_JSON, 0, [=] { xo_emit("{:v/%s}", v); });
-    EXPECT_EQ(json.out, "{\"v\":\"" + clean + "\"}\n");
+    Outcome json = run_styled(XO_STYLE_JSON, 0, [=] {
+        xo_open_container("c");
+        xo_emit("{:v/%s}", v);
+    });
+    EXPECT_EQ(json.out, "{\"c\": {\"v\":\"" + clean + "\"}}\n");
     Outcome xml = run_styled(XO_STYLE_XML, 0, [=] { xo_emit("{:v/%s}", v); });
     EXPECT_EQ(xml.out, "<v>" + clean + "</v>");
-    Outcome html = run_styled(XO_STYLE_HTML, 0, [=] { xo_emit("{:v/%s}", v); });
+    Outcome html = run_styled(XO_STYLE_HTML, 0, [=] { xo_emit("{:v/%s}\n", v); });
     EXPECT_EQ(html.out, "<div class=\"line\"><div class=\"data\" data-tag=\"v\">" + clean + "</div></div>");
-    Outcome text = run_styled(XO_STYLE_TEXT, 0, [=] { xo_emit("{:v/%s}", v); });
-    EXPECT_EQ(text.out, v);
+    // Text keeps the bytes, each counted as one column, and a precision
+    // cuts them like any other.
+    Outcome text = run_styled(XO_STYLE_TEXT, XOF_COLUMNS, [=] {
+        note("%ld ", static_cast<long>(xo_emit("{:v/%s}", v)));
+        note("%ld", static_cast<long>(xo_emit("[{:w/%.3s}]", "a\xff\xfe" "bc")));
+    });
+    EXPECT_EQ(text.out, std::string(v) + "[a\xff\xfe]");
+    EXPECT_EQ(text.notes, "18 5");
     Decoded d = decode(v, XOF_PRETTY);
     const char *decoded = "'a\\ufffdb\\ufffd\\ufffdc\\ufffd\\ufffdd\\ufffd\\ufffd\\ufffde\\xe9\\u65e5\\U0001f600'\n";
     EXPECT_EQ(d.json, decoded);
@@ -94,14 +116,58 @@ TEST(Escaping, InvalidUtf8BecomesTheReplacementCharacter)
 TEST(Escaping, AttributeValues)
 {
     Outcome xml = run_styled(XO_STYLE_XML, 0, [] {
-        xo_set_version("1 \"<&>\"");
+        xo_set_version("1 '<&>'");
         xo_open_container("top");
     });
-    EXPECT_EQ(xml.out, "<top version=\"1 &quot;&lt;&amp;&gt;&quot;\"></top>");
+    EXPECT_EQ(xml.out, "<top version=\"1 '&lt;&amp;&gt;'\"></top>");
     EXPECT_EQ(run_python(PYTHON_XML_CHECK, xml.out, nullptr), 0);
-    Outcome json = run_styled(XO_STYLE_JSON, 0, [] { xo_set_version("1 \"q\""); });
-    EXPECT_EQ(json.out, "{\"__version\": \"1 \\\"q\\\"\"}\n");
+    // The version goes into the outer object with its first member.
+    Outcome json = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_set_version("1 <q> & 'r'");
+        xo_open_container("top");
+    });
+    EXPECT_EQ(json.out, "{\"__version\": \"1 <q> & 'r'\", \"top\": {}}\n");
     EXPECT_EQ(run_python(PYTHON_JSON_CHECK, json.out, nullptr), 0);
+    EXPECT_EQ(run_styled(XO_STYLE_JSON, 0, [] { xo_set_version("1"); }).out, "{ }\n");
+    // A version with a double quote in it is not taken at all.
+    Outcome quoted = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_set_version("1 \"q\"");
+        xo_open_container("top");
+    });
+    EXPECT_EQ(quoted.out, "{\"top\": {}}\n");
+}
+
+TEST(Escaping, BackslashInTheJsonVersion)
+{
+    SKIP_WITH_SYSTEM_LIBXO("json-version-escaping", "libxo writes a backslash in the version raw");
+    Outcome json = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_set_version("1 \\ q");
+        xo_open_container("top");
+    });
+    EXPECT_EQ(json.out, "{\"__version\": \"1 \\\\ q\", \"top\": {}}\n");
+}
+
+} // namespace
+
+namespace {
+
+TEST(Escaping, VersionSetTwice)
+{
+    SKIP_WITH_SYSTEM_LIBXO("xml-version-twice", "libxo writes the attribute twice, which is not XML");
+    Outcome o = run_styled(XO_STYLE_XML, 0, [] {
+        xo_set_version("1");
+        xo_set_version("2");
+        xo_open_container("a");
+    });
+    EXPECT_EQ(o.out, "<a version=\"2\"></a>");
+}
+
+TEST(Escaping, MarkupInHtmlTitlesAndNames)
+{
+    SKIP_WITH_SYSTEM_LIBXO("html-title-escaping", "libxo escapes a title's argument twice");
+    Outcome o = run_styled(XO_STYLE_HTML, 0, [] { xo_emit("{T:/%s}{:e\"f/%d}\n", "<&>", 1); });
+    EXPECT_EQ(o.out, "<div class=\"line\"><div class=\"title\">&lt;&amp;&gt;</div>"
+                     "<div class=\"data\" data-tag=\"e&quot;f\">1</div></div>");
 }
 
 } // namespace

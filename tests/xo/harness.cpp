@@ -13,6 +13,9 @@ extern "C" {
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "report.h"
+#include "settings.h"
+
 namespace {
 
 FILE *note_file = nullptr;
@@ -115,30 +118,6 @@ const std::vector<Row> reference_rows = {
      "arg with \"quotes\" & <tags> and \\ backslash\ttab"},
 };
 
-void emit_row(const Row &r, int termwidth, long counts[6])
-{
-    xo_open_instance("process");
-    counts[0] = xo_emit("{kw:pid/%5d/%d}", r.pid);
-    counts[1] = xo_emit("{w:jid/%5d/%d}", r.jid);
-    counts[2] = xo_emit("{e:uid/%d/%d}", r.uid);
-    counts[3] = xo_emit("{w:user/%-12.12s/%s}", r.user);
-    counts[4] = xo_emit("{w:command/%-12.12s/%s}", r.command);
-    counts[5] = xo_emit("{w:why/%-3s/%s}", r.shlib ? ".so" : "bin");
-    if (xo_get_style(NULL) == XO_STYLE_TEXT && termwidth != 0) {
-        long used = 0;
-        for (int i = 0; i < 6; i++)
-            used += counts[i];
-        long room = termwidth - used;
-        int prec = room >= 10 ? static_cast<int>(room) : 9;
-        char fmt[28];
-        snprintf(fmt, sizeof fmt, "{:arguments/%%.%ds}\n", prec);
-        xo_emit(fmt, r.arguments);
-    } else {
-        xo_emit("{:arguments/%s}\n", r.arguments);
-    }
-    xo_close_instance("process");
-}
-
 void run_report(const std::vector<std::string> &options, const std::vector<Row> &rows, int termwidth)
 {
     std::vector<std::string> args{"stalewatch"};
@@ -147,18 +126,12 @@ void run_report(const std::vector<std::string> &options, const std::vector<Row> 
     xo_set_flags(NULL, XOF_WARN | XOF_COLUMNS);
     if (xo_parse_args(av.argc(), av.argv()) < 0)
         exit(1);
+    settings.termwidth = termwidth;
     xo_set_version("2");
     xo_open_container("stalewatch");
     xo_open_list("process");
-    bool first = true;
-    for (const Row &r : rows) {
-        if (first)
-            xo_emit("{Tw:/%5s}{Tw:/%5s}{Tw:/%-12.12s}{Tw:/%-12.12s}{Tw:/%-3s}{T:/%s}\n", "PID", "JID", "USER",
-                    "COMMAND", "WHY", "ARGUMENTS");
-        first = false;
-        long counts[6];
-        emit_row(r, termwidth, counts);
-    }
+    for (const Row &r : rows)
+        report_row(r.pid, r.jid, r.uid, r.user, r.command, r.shlib ? WHY_SO : WHY_BIN, r.arguments);
     xo_close_list("process");
     xo_close_container("stalewatch");
     xo_finish();

@@ -62,13 +62,11 @@ struct Row {
 // The three rows behind the reference files.
 extern const std::vector<Row> reference_rows;
 
-// The report as the program makes it: flags, option parsing, header and
-// rows, then xo_finish and exit(0) (exit(1) when the options are bad).
+// The report as the program makes it: flags, option parsing, then the
+// program's own row writer with the given display width, xo_finish and
+// exit(0) (exit(1) when the options are bad).
 [[noreturn]] void run_report(const std::vector<std::string> &options, const std::vector<Row> &rows,
                              int termwidth);
-
-// One report row's field calls; the n1..n6 return values go to *counts.
-void emit_row(const Row &row, int termwidth, long counts[6]);
 
 // The reference triple NAME.out, NAME.err, NAME.rc.
 struct Reference {
@@ -88,9 +86,12 @@ int run_python(const std::string &script, const std::string &doc, std::string *o
 #define PYTHON_XML_CHECK "import sys, xml.dom.minidom\nxml.dom.minidom.parseString(sys.stdin.buffer.read())\n"
 
 #ifdef XO_TEST_SYSTEM_LIBXO
-#define SKIP_WITH_SYSTEM_LIBXO(why) GTEST_SKIP() << "not checked against a system libxo: " why
+// A test of a deliberate difference from libxo: id is its entry under
+// "Deliberate differences" in xo/README.md, why the reason in short.
+#define SKIP_WITH_SYSTEM_LIBXO(id, why) \
+    GTEST_SKIP() << "deliberate difference " id " (xo/README.md): " why
 #else
-#define SKIP_WITH_SYSTEM_LIBXO(why) (void)0
+#define SKIP_WITH_SYSTEM_LIBXO(id, why) (void)0
 #endif
 
 #endif

@@ -1,7 +1,10 @@
-// --libxo command-line options.
-#include "xo_internal.h"
+// --libxo command-line options, read as libxo reads them.
+#include "args.h"
 
+#include <cstdlib>
 #include <cstring>
+
+#include "diag.h"
 
 namespace xo {
 
@@ -9,168 +12,211 @@ namespace {
 
 struct Keyword {
     const char *name;
-    xo_xof_flags_t set;
-    xo_xof_flags_t clear;
+    xo_xof_flags_t flags;
 };
 
-// Keywords that only set or clear flags.  Several have no effect on the
-// output of this layer; they are accepted so that command lines written
-// for libxo keep working.
+// Keywords that set flags, in the order in which a prefix is looked up:
+// the first keyword that starts with the given word wins ("p" is
+// "pretty").  Several have no effect on the output of this layer; they
+// are accepted so that command lines written for libxo keep working.
 const Keyword keywords[] = {
-    {"pretty", XOF_PRETTY, 0},
-    {"warn", XOF_WARN, 0},
-    {"keys", XOF_KEYS, 0},
-    {"underscores", XOF_UNDERSCORES, 0},
-    {"no-top", XOF_NO_TOP, 0},
-    {"flush", XOF_FLUSH, 0},
-    {"flush-line", XOF_FLUSH_LINE, 0},
-    {"columns", XOF_COLUMNS, 0},
-    {"not-first", XOF_NOT_FIRST, 0},
-    {"xpath", XOF_XPATH, 0},
-    {"info", XOF_INFO, 0},
-    {"warn-xml", XOF_WARN_XML, 0},
-    {"dtrt", XOF_DTRT, 0},
-    {"log-gettext", XOF_LOG_GETTEXT, 0},
-    {"log-syslog", XOF_LOG_SYSLOG, 0},
-    {"no-humanize", XOF_NO_HUMANIZE, 0},
-    {"no-locale", XOF_NO_LOCALE, 0},
-    {"no-retain", XOF_RETAIN_NONE, 0},
-    {"retain", XOF_RETAIN_ALL, 0},
-    {"units", XOF_UNITS, 0},
-    {"ignore-close", XOF_IGNORE_CLOSE, 0},
-    {"allow-color", XOF_COLOR_ALLOWED, 0},
-    {"color", XOF_COLOR_ALLOWED | XOF_COLOR, 0},
-    {"no-color", 0, XOF_COLOR | XOF_COLOR_ALLOWED},
-    {"debug", 0, 0},
+    {"color", XOF_COLOR_ALLOWED},
+    {"color-force", XOF_COLOR},
+    {"columns", XOF_COLUMNS},
+    {"debug", flag_debug},
+    {"dtrt", XOF_DTRT},
+    {"flush", XOF_FLUSH},
+    {"flush-line", XOF_FLUSH_LINE},
+    {"ignore-close", XOF_IGNORE_CLOSE},
+    {"info", XOF_INFO},
+    {"keys", XOF_KEYS},
+    {"log-gettext", XOF_LOG_GETTEXT},
+    {"log-syslog", XOF_LOG_SYSLOG},
+    {"no-humanize", XOF_NO_HUMANIZE},
+    {"no-locale", XOF_NO_LOCALE},
+    {"no-retain", XOF_RETAIN_NONE},
+    {"no-top", XOF_NO_TOP},
+    {"not-first", XOF_NOT_FIRST},
+    {"pretty", XOF_PRETTY},
+    {"retain", XOF_RETAIN_ALL},
+    {"underscores", XOF_UNDERSCORES},
+    {"units", XOF_UNITS},
+    {"warn", XOF_WARN},
+    {"warn-xml", XOF_WARN_XML},
+    {"xpath", XOF_XPATH},
 };
 
-struct Settings {
-    xo_style_t style;
-    bool style_set = false;
-    xo_xof_flags_t set = 0;
-    xo_xof_flags_t clear = 0;
-    unsigned indent = 0;
-    bool indent_set = false;
+// One letter each, after "--libxo:".
+struct Letter {
+    char letter;
+    xo_xof_flags_t flags;
 };
 
-bool parse_number(const char *s, unsigned &out)
+const Letter letters[] = {
+    {'F', XOF_FLUSH_LINE}, {'I', XOF_INFO},   {'P', XOF_PRETTY},          {'U', XOF_UNITS},
+    {'W', XOF_WARN},       {'c', XOF_COLOR_ALLOWED}, {'f', XOF_FLUSH},    {'g', XOF_LOG_GETTEXT},
+    {'k', XOF_KEYS},       {'n', XOF_NO_HUMANIZE}, {'u', XOF_UNDERSCORES}, {'x', XOF_XPATH},
+};
+
+// An indent value as atoi reads it, kept within reason.
+unsigned indent_value(const char *s)
 {
-    if (!*s)
-        return false;
     unsigned long v = 0;
-    for (; *s; s++) {
-        if (*s < '0' || *s > '9')
-            return false;
-        v = v * 10 + static_cast<unsigned long>(*s - '0');
-        if (v > 64)
-            return false;
-    }
-    out = static_cast<unsigned>(v);
-    return true;
+    while (*s >= '0' && *s <= '9' && v <= 4096)
+        v = v * 10 + static_cast<unsigned long>(*s++ - '0');
+    return static_cast<unsigned>(v > 4096 ? 4096 : v);
 }
 
-// "--libxo=json,pretty" and "--libxo json,pretty".
-bool parse_keywords(Handle &h, const char *list, Settings &st)
+bool style_name(const std::string &name, xo_style_t &style)
 {
-    std::string all(list);
-    size_t pos = 0;
-    while (pos <= all.size()) {
-        size_t comma = all.find(',', pos);
-        if (comma == std::string::npos)
-            comma = all.size();
-        std::string word = all.substr(pos, comma - pos);
-        pos = comma + 1;
-        if (word.empty())
-            continue;
-        std::string key = word, val;
-        size_t eq = word.find('=');
-        if (eq != std::string::npos) {
-            key = word.substr(0, eq);
-            val = word.substr(eq + 1);
-        }
-        bool ok = true;
-        if (eq == std::string::npos && (key == "text" || key == "xml" || key == "json" || key == "html")) {
-            st.style = key == "text" ? XO_STYLE_TEXT
-                       : key == "xml" ? XO_STYLE_XML
-                       : key == "json" ? XO_STYLE_JSON
-                                       : XO_STYLE_HTML;
-            st.style_set = true;
-        } else if (key == "indent" && eq != std::string::npos) {
-            ok = parse_number(val.c_str(), st.indent);
-            st.indent_set = ok;
-        } else if ((key == "colors" || key == "encoder") && eq != std::string::npos && !val.empty()) {
-            // Accepted; colors and external encoders are not supported.
-        } else if (eq == std::string::npos) {
-            ok = false;
-            for (const Keyword &k : keywords) {
-                if (key == k.name) {
-                    st.set = (st.set & ~k.clear) | k.set;
-                    st.clear = (st.clear & ~k.set) | k.clear;
-                    ok = true;
-                    break;
-                }
-            }
-        } else {
-            ok = false;
-        }
-        if (!ok) {
-            write_stderr(h, (program_name(h).empty() ? std::string() : program_name(h) + ": ") +
-                                "unknown libxo option value: '" + word + "'\n");
-            return false;
+    static const char *const names[] = {"text", "xml", "json", "html"};
+    for (xo_style_t s = XO_STYLE_TEXT; s <= XO_STYLE_HTML; s++) {
+        if (name == names[s]) {
+            style = s;
+            return true;
         }
     }
+    return false;
+}
+
+const Keyword *find_keyword(const std::string &word)
+{
+    for (const Keyword &k : keywords)
+        if (std::strncmp(k.name, word.c_str(), word.size()) == 0)
+            return &k;
+    return nullptr;
+}
+
+class OptionParser {
+public:
+    explicit OptionParser(Handle &h) : h_(h) {}
+    bool keywords(const std::string &list);
+    void brief(const char *s);
+
+private:
+    Handle &h_;
+    bool style_seen_ = false;
+
+    void warn(const std::string &msg) { write_stderr(h_, diag_prefix(h_) + msg + "\n"); }
+    // Said only when the warn flag is set.
+    void note(const std::string &msg)
+    {
+        if (has(h_, XOF_WARN))
+            warn(msg);
+    }
+    bool word(const std::string &w);
+    bool valued(const std::string &name, const std::string &value);
+};
+
+// "json,pretty": comma-separated words, each "name", "name=value" or
+// "name:value".  A trailing comma is allowed, an empty word is not.  As
+// in libxo, every word is taken even after a wrong one.
+bool OptionParser::keywords(const std::string &list)
+{
+    style_seen_ = false;
+    if (list.empty())
+        return true;
+    if (list[0] == ':') {
+        brief(list.c_str() + 1);
+        return true;
+    }
+    size_t pos = 0;
+    bool ok = true;
+    for (;;) {
+        size_t comma = list.find(',', pos);
+        std::string w = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        ok = word(w) && ok;
+        if (comma == std::string::npos || comma + 1 == list.size())
+            return ok;
+        pos = comma + 1;
+    }
+}
+
+bool OptionParser::word(const std::string &w)
+{
+    size_t sep = w.find_first_of("=:");
+    std::string name = w.substr(0, sep);
+    if (sep != std::string::npos)
+        return valued(name, w.substr(sep + 1));
+    xo_style_t style;
+    if (!name.empty() && style_name(name, style)) {
+        if (style_seen_) {
+            warn("ignoring multiple styles: '" + name + "'");
+            return true;
+        }
+        style_seen_ = true;
+        // Text is where every handle starts: naming it changes nothing.
+        if (style != XO_STYLE_TEXT)
+            h_.style = style;
+        return true;
+    }
+    if (name == "no-color") {
+        h_.flags &= ~(XOF_COLOR | XOF_COLOR_ALLOWED);
+        return true;
+    }
+    if (name == "indent" || name == "encoder") {
+        note("missing value for " + name + " option");
+        return true;
+    }
+    if (name == "colors")
+        return true;
+    const Keyword *k = name.empty() ? nullptr : find_keyword(name);
+    if (!k) {
+        warn("unknown libxo option value: '" + name + "'");
+        return false;
+    }
+    h_.flags |= k->flags;
     return true;
 }
 
-// "--libxo:JP": one letter per setting.
-bool parse_letters(Handle &h, const char *s, Settings &st)
+// A word with a value: the value matters to indent and encoder only.
+bool OptionParser::valued(const std::string &name, const std::string &value)
+{
+    if (name == "indent") {
+        h_.indent_width = indent_value(value.c_str());
+        return true;
+    }
+    if (name == "colors")
+        return true; // colors are not supported; the setting is accepted
+    if (name == "encoder") {
+        // No external encoders here: none can be found.  (The spelling
+        // is libxo's.)
+        note("encoder not founde: " + value);
+        warn("error initializing encoder: " + value);
+        return false;
+    }
+    return word(name);
+}
+
+// "JP": one letter per setting; a letter that means nothing is reported
+// with the rest of the word and skipped.
+void OptionParser::brief(const char *s)
 {
     for (; *s; s++) {
         switch (*s) {
-        case 'T': st.style = XO_STYLE_TEXT; st.style_set = true; break;
-        case 'X': st.style = XO_STYLE_XML; st.style_set = true; break;
-        case 'J': st.style = XO_STYLE_JSON; st.style_set = true; break;
-        case 'H': st.style = XO_STYLE_HTML; st.style_set = true; break;
-        case 'P': st.set |= XOF_PRETTY; break;
-        case 'W': st.set |= XOF_WARN; break;
-        case 'k': st.set |= XOF_KEYS; break;
-        case 'u': st.set |= XOF_UNDERSCORES; break;
-        case 'F': st.set |= XOF_FLUSH_LINE; break;
-        case 'f': st.set |= XOF_FLUSH; break;
-        case 'I': st.set |= XOF_INFO; break;
-        case 'x': st.set |= XOF_XPATH; break;
-        case 'n': st.set |= XOF_NO_HUMANIZE; break;
-        case 'U': st.set |= XOF_UNITS; break;
-        case 'c': st.set |= XOF_COLOR_ALLOWED | XOF_COLOR; break;
-        case 'i': {
-            unsigned v = 0;
-            bool any = false;
-            while (s[1] >= '0' && s[1] <= '9') {
-                v = v * 10 + static_cast<unsigned>(s[1] - '0');
-                if (v > 64)
-                    v = 64;
-                any = true;
-                s++;
+        case 'T': h_.style = XO_STYLE_TEXT; continue;
+        case 'X': h_.style = XO_STYLE_XML; continue;
+        case 'J': h_.style = XO_STYLE_JSON; continue;
+        case 'H': h_.style = XO_STYLE_HTML; continue;
+        case 'i':
+            if (s[1] >= '0' && s[1] <= '9') {
+                h_.indent_width = indent_value(s + 1);
+                while (s[1] >= '0' && s[1] <= '9')
+                    s++;
             }
-            if (!any)
-                v = 2;
-            st.indent = v;
-            st.indent_set = true;
+            continue;
+        default:
             break;
         }
-        default:
-            write_stderr(h, (program_name(h).empty() ? std::string() : program_name(h) + ": ") +
-                                "unknown option: '" + std::string(1, *s) + "'\n");
-            return false;
-        }
+        const Letter *l = nullptr;
+        for (const Letter &x : letters)
+            if (x.letter == *s)
+                l = &x;
+        if (l)
+            h_.flags |= l->flags;
+        else
+            warn(std::string("unknown option: '") + s + "'");
     }
-    return true;
-}
-
-void missing(Handle &h)
-{
-    write_stderr(h, (program_name(h).empty() ? std::string() : program_name(h) + ": ") +
-                        "missing libxo option\n");
 }
 
 } // namespace
@@ -179,56 +225,39 @@ int parse_args(Handle &h, int argc, char **argv)
 {
     if (argc <= 0 || !argv)
         return argc;
-    if (argv[0]) {
-        const char *base = strrchr(argv[0], '/');
-        h.program = base ? base + 1 : argv[0];
-        h.program_set = true;
+    // A name given with xo_set_program stays.
+    if (argv[0] && h.program.empty()) {
+        const char *base = std::strrchr(argv[0], '/');
+        set_program(h, base ? base + 1 : argv[0]);
     }
-    Settings st;
-    std::vector<char *> keep;
-    keep.push_back(argv[0]);
-    int i = 1;
-    for (; i < argc; i++) {
-        char *a = argv[i];
-        if (!a)
-            break;
-        if (strcmp(a, "--") == 0)
-            break; // the rest belongs to the program
-        if (strncmp(a, "--libxo", 7) != 0 || (a[7] != '\0' && a[7] != '=' && a[7] != ':')) {
-            keep.push_back(a);
+    OptionParser options(h);
+    int kept = 1;
+    for (int i = 1; i < argc && argv[i]; i++) {
+        const char *a = argv[i];
+        if (std::strncmp(a, "--libxo", 7) != 0) {
+            argv[kept++] = argv[i];
             continue;
         }
-        bool ok;
+        bool ok = true;
         if (a[7] == '\0') {
-            if (i + 1 >= argc || !argv[i + 1] || !*argv[i + 1]) {
-                missing(h);
+            if (i + 1 >= argc || !argv[i + 1]) {
+                write_stderr(h, diag_prefix(h) + "missing libxo option\n");
                 return -1;
             }
-            ok = parse_keywords(h, argv[++i], st);
-        } else if (a[8] == '\0') {
-            missing(h);
-            return -1;
+            ok = options.keywords(argv[++i]);
         } else if (a[7] == '=') {
-            ok = parse_keywords(h, a + 8, st);
+            ok = options.keywords(a + 8);
+        } else if (a[7] == ':') {
+            options.brief(a + 8);
         } else {
-            ok = parse_letters(h, a + 8, st);
+            write_stderr(h, diag_prefix(h) + "unknown libxo option: '" + a + "'\n");
+            return -1;
         }
         if (!ok)
             return -1;
     }
-    for (; i < argc && argv[i]; i++)
-        keep.push_back(argv[i]);
-
-    if (st.style_set)
-        h.style = st.style;
-    h.flags = (h.flags & ~st.clear) | st.set;
-    if (st.indent_set)
-        h.indent_width = st.indent;
-    size_t n = keep.size();
-    for (size_t k = 0; k < n; k++)
-        argv[k] = keep[k];
-    argv[n] = nullptr;
-    return static_cast<int>(n);
+    argv[kept] = nullptr;
+    return kept;
 }
 
 } // namespace xo

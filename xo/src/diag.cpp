@@ -1,20 +1,73 @@
-// Diagnostics: warnings and errors on stderr, error elements in the
-// encoding styles.
-#include "xo_internal.h"
+// Diagnostics: the program's name, warnings and errors.
+#include "diag.h"
 
-#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "escape.h"
 
 namespace xo {
 
-const std::string &program_name(Handle &h)
+namespace {
+
+// warn-xml: a warning as an XML element in the document.
+bool warning_as_xml(Handle &h, const std::string &line)
 {
-    if (!h.program_set) {
-        h.program = program_invocation_short_name ? program_invocation_short_name : "";
-        h.program_set = true;
-    }
-    return h.program;
+    if (!has(h, XOF_WARN_XML) || (h.style != XO_STYLE_TEXT && h.style != XO_STYLE_XML))
+        return false;
+    start_output(h);
+    h.out.append("<error><message>");
+    escape_xml(h.out, line, false);
+    h.out.append("</message></error>\n");
+    return true;
+}
+
+void warning_line(Handle &h, const std::string &line)
+{
+    if (!warning_as_xml(h, line))
+        write_stderr(h, line + "\n");
+}
+
+} // namespace
+
+void set_program(Handle &h, const char *name)
+{
+    h.program = name ? name : "";
+    h.prefix = h.program.empty() ? std::string() : h.program + ": ";
+}
+
+const std::string &diag_prefix(Handle &h)
+{
+    // Until xo_parse_args or xo_set_program names the program,
+    // diagnostics go out without a name, as in libxo.
+    return h.prefix;
+}
+
+void libxo_warning(Handle &h, const std::string &msg)
+{
+    if (has(h, XOF_WARN))
+        warning_line(h, diag_prefix(h) + msg);
+}
+
+void user_warning(Handle &h, const char *fmt, va_list ap, const int *error)
+{
+    // Like libxo: no format, no warning; a newline of the message's own
+    // stays (and makes an empty line).
+    if (!fmt)
+        return;
+    std::string line = diag_prefix(h) + vformat(fmt, ap);
+    if (error)
+        line += std::string(": ") + std::strerror(*error);
+    warning_line(h, line);
+}
+
+void write_stderr(Handle &, const std::string &text)
+{
+    // Like libxo, the document waits in its buffer: a diagnostic does not
+    // push it out first.
+    fwrite(text.data(), 1, text.size(), stderr);
+    fflush(stderr);
 }
 
 std::string vformat(const char *fmt, va_list ap)
@@ -36,26 +89,6 @@ std::string vformat(const char *fmt, va_list ap)
     va_end(cp);
     s.resize(static_cast<size_t>(n));
     return s;
-}
-
-void write_stderr(Handle &h, const std::string &text)
-{
-    // What was produced before the diagnostic goes out before it.
-    write_pending(h);
-    fwrite(text.data(), 1, text.size(), stderr);
-    fflush(stderr);
-}
-
-void libxo_warning(Handle &h, const std::string &msg)
-{
-    if (!has(h, XOF_WARN))
-        return;
-    std::string line;
-    const std::string &prog = program_name(h);
-    if (!prog.empty())
-        line = prog + ": ";
-    line += "libxo: " + msg + "\n";
-    write_stderr(h, line);
 }
 
 } // namespace xo

@@ -1,92 +1,16 @@
-// xo_emit: field descriptors and their output in each style.
-#include "xo_internal.h"
+// xo_emit: the format's literal text and fields, in each style.
+#include "emit.h"
+
+#include "diag.h"
+#include "field.h"
+#include "frames.h"
+#include "printf.h"
+#include "style.h"
+#include "utf8.h"
 
 namespace xo {
 
 namespace {
-
-constexpr int max_fields = 1024;
-
-enum Mod : unsigned {
-    M_KEY = 1u << 0,
-    M_WS = 1u << 1,
-    M_ENC = 1u << 2,
-    M_DISP = 1u << 3,
-    M_QUOTE = 1u << 4,
-    M_NOQUOTE = 1u << 5,
-    M_COLON = 1u << 6,
-    M_TRIM = 1u << 7,
-    M_ARG = 1u << 8,
-    M_OTHER = 1u << 9, // accepted, no effect here (l h g p)
-};
-
-struct Emitter {
-    Handle &h;
-    std::string_view fmt;
-    ArgPool pool;
-    size_t columns = 0;
-    bool count_columns;
-    bool newline = false;
-    bool pretty;
-
-    Emitter(Handle &hh, const char *f, va_list *ap)
-        : h(hh), fmt(f), pool(ap, hh.scratch_args), count_columns(has(hh, XOF_COLUMNS)), pretty(has(hh, XOF_PRETTY))
-    {
-    }
-
-    void warn(const std::string &what)
-    {
-        libxo_warning(h, what + " in '" + std::string(fmt) + "'");
-    }
-
-    void html_div(const char *cls, std::string_view text, std::string_view tag, bool key)
-    {
-        html_open_line(h);
-        if (pretty)
-            indent(h, 1);
-        h.out.append("<div class=\"");
-        h.out.append(cls);
-        h.out.push_back('"');
-        if (!tag.empty()) {
-            h.out.append(" data-tag=\"");
-            escape_html(h.out, field_name(h, tag), true);
-            h.out.push_back('"');
-        }
-        if (key && has(h, XOF_KEYS))
-            h.out.append(" data-key=\"key\"");
-        h.out.push_back('>');
-        escape_html(h.out, text, false);
-        h.out.append("</div>");
-        if (pretty)
-            h.out.push_back('\n');
-    }
-
-    void literal(std::string_view text)
-    {
-        if (text.empty())
-            return;
-        if (count_columns)
-            columns += string_columns(text);
-        if (h.style == XO_STYLE_TEXT)
-            h.out.append(text);
-        else if (h.style == XO_STYLE_HTML)
-            html_div("text", text, {}, false);
-    }
-
-    void end_line()
-    {
-        newline = true;
-        if (h.style == XO_STYLE_TEXT) {
-            h.out.push_back('\n');
-        } else if (h.style == XO_STYLE_HTML) {
-            html_open_line(h);
-            html_close_line(h);
-        }
-    }
-
-    bool field(std::string_view desc);
-    bool run();
-};
 
 void trim(std::string &s)
 {
@@ -95,8 +19,7 @@ void trim(std::string &s)
         s.clear();
         return;
     }
-    size_t e = s.find_last_not_of(" \t\n\r\f\v");
-    s.erase(e + 1);
+    s.erase(s.find_last_not_of(" \t\n\r\f\v") + 1);
     s.erase(0, b);
 }
 
@@ -108,9 +31,7 @@ bool json_number(std::string_view s)
         i++;
     while (n > i && s[n - 1] == ' ')
         n--;
-    if (i == n)
-        return false;
-    if (s[i] == '-')
+    if (i < n && s[i] == '-')
         i++;
     if (i == n || s[i] < '0' || s[i] > '9')
         return false;
@@ -137,274 +58,329 @@ const char *html_class(char role)
     }
 }
 
-bool Emitter::field(std::string_view desc)
+// Checks every descriptor before anything is written: libxo writes
+// nothing of a format that has a bad one.
+bool check_format(Handle &h, std::string_view fmt)
 {
-    pool.next_field();
-
-    // Roles and modifiers run up to the colon; without one, up to the
-    // formats, and the field has no name.
-    std::string_view mods = desc, content;
-    size_t sep = desc.find_first_of(":/");
-    if (sep != std::string_view::npos) {
-        mods = desc.substr(0, sep);
-        content = desc.substr(desc[sep] == ':' ? sep + 1 : sep);
-    }
-    std::string_view name = content, tfmt, efmt;
-    size_t s1 = content.find('/');
-    if (s1 != std::string_view::npos) {
-        name = content.substr(0, s1);
-        std::string_view rest = content.substr(s1 + 1);
-        size_t s2 = rest.find('/');
-        tfmt = rest.substr(0, s2);
-        if (s2 != std::string_view::npos)
-            efmt = rest.substr(s2 + 1);
-    }
-
-    char role = 'V';
-    unsigned m = 0;
-    for (char c : mods) {
-        switch (c) {
-        case 'T': case 'V': case 'L': case 'D': case 'P':
-        case 'N': case 'U': case 'E': case 'W': case 'C': case 'G':
-            role = c;
-            break;
-        case 'k': m |= M_KEY; break;
-        case 'w': m |= M_WS; break;
-        case 'e': m |= M_ENC; break;
-        case 'd': m |= M_DISP; break;
-        case 'q': m |= M_QUOTE; break;
-        case 'n': m |= M_NOQUOTE; break;
-        case 'c': m |= M_COLON; break;
-        case 't': m |= M_TRIM; break;
-        case 'a': m |= M_ARG; break;
-        case 'l': case 'h': case 'g': case 'p': m |= M_OTHER; break;
-        default:
-            warn(std::string("unknown field modifier '") + c + "'");
-            break;
+    for (size_t i = 0; i < fmt.size(); i++) {
+        if (fmt[i] != '{')
+            continue;
+        if (i + 1 < fmt.size() && fmt[i + 1] == '{') {
+            i++;
+            continue;
         }
-    }
-
-    std::string arg_name;
-    if (m & M_ARG) {
-        const Arg *a = pool.get(0, Arg::PTR);
-        const char *s = a ? static_cast<const char *>(a->ptr) : nullptr;
-        arg_name = s ? s : "";
-        name = arg_name;
-        pool.rebase();
-    }
-
-    const bool value = role == 'V';
-    if (name.empty() && tfmt.empty() && efmt.empty()) {
-        // Nothing to show and nothing that asks for an argument.
-        if (value)
-            warn("field without a name or a format");
-        return true;
-    }
-    std::string &disp = h.scratch_display;
-    std::string &enc = h.scratch_encoding;
-    disp.clear();
-    enc.clear();
-
-    std::string_view disp_fmt = !tfmt.empty() ? tfmt : !efmt.empty() ? efmt : std::string_view("%s");
-    std::string_view enc_fmt = !efmt.empty() ? efmt : disp_fmt;
-    bool want_enc = value && !(m & M_DISP) &&
-                    (h.style == XO_STYLE_XML || h.style == XO_STYLE_JSON);
-    bool shown = !(m & M_ENC) && role != 'C' && role != 'G';
-    bool numeric = false;
-
-    if (value && (m & M_ENC)) {
-        // Only the encoding format matters; it alone takes the arguments.
-        FormatResult r = format_printf(enc, enc_fmt, pool);
-        if (!r.ok) {
-            warn(r.error);
+        size_t close = fmt.find('}', i + 1);
+        if (close == std::string_view::npos) {
+            libxo_warning(h, "missing closing '}': " + std::string(fmt));
             return false;
         }
-        numeric = r.numeric;
-    } else {
-        if (!value && !name.empty()) {
-            // The content is the text; a format, if any, applies to it.
-            if (tfmt.empty()) {
-                disp.assign(name);
-            } else {
-                std::string text(name);
-                ArgPool fixed(text.c_str());
-                FormatResult r = format_printf(disp, tfmt, fixed);
-                if (!r.ok) {
-                    warn(r.error);
-                    return false;
-                }
-            }
-        } else {
-            FormatResult r = format_printf(disp, disp_fmt, pool);
-            if (!r.ok) {
-                warn(r.error);
-                return false;
-            }
+        Field f;
+        switch (parse_field(fmt.substr(i + 1, close - i - 1), f)) {
+        case FieldError::UNKNOWN_MODIFIER:
+            libxo_warning(h, "field descriptor uses unknown modifier: '" + std::string(fmt) + "'");
+            return false;
+        case FieldError::MISSING_CONTENT:
+            libxo_warning(h, "missing content (':'): '" + std::string(fmt) + "'");
+            return false;
+        case FieldError::NONE:
+            break;
         }
-        if (want_enc) {
-            FormatResult r = format_printf(enc, enc_fmt, pool);
-            if (!r.ok) {
-                warn(r.error);
-                return false;
-            }
-            numeric = r.numeric;
-        }
+        i = close;
     }
+    return true;
+}
 
-    if (shown) {
-        if (m & M_TRIM)
-            trim(disp);
-        if (m & M_COLON)
-            disp.push_back(':');
-        if (count_columns)
-            columns += string_columns(disp) + ((m & M_WS) ? 1 : 0);
-        if (h.style == XO_STYLE_TEXT) {
-            h.out.append(disp);
-            if (m & M_WS)
-                h.out.push_back(' ');
-        } else if (h.style == XO_STYLE_HTML) {
-            html_div(html_class(role), disp, value ? name : std::string_view(), (m & M_KEY) != 0);
-            if (m & M_WS)
-                html_div("padding", " ", {}, false);
-        }
+class Emitter {
+public:
+    Emitter(Handle &h, std::string_view fmt, va_list *ap)
+        : h_(h), style_(style_of(h)), fmt_(fmt), pool_(ap, h.scratch_args)
+    {
     }
+    bool run();
+    size_t columns() const { return columns_; }
+    bool saw_newline() const { return newline_; }
 
-    if (want_enc) {
-        if (name.empty()) {
-            warn("missing field name");
+private:
+    Handle &h_;
+    const StyleOps &style_;
+    std::string_view fmt_;
+    ArgPool pool_;
+    std::string text_; // literal text not yet written
+    int escaped_braces_ = 0; // "{{" seen, its "}}" not yet
+    size_t columns_ = 0;
+    bool newline_ = false;
+
+    void warn(const std::string &what) { libxo_warning(h_, what + " in '" + std::string(fmt_) + "'"); }
+    bool format(std::string &out, std::string_view fmt, ArgPool &pool);
+    void show(const char *cls, std::string_view text, std::string_view tag = {}, bool key = false,
+              bool even_empty = false);
+    void flush_text();
+    void end_line();
+
+    bool field(std::string_view desc);
+    std::string_view name_of(Field &f, std::string &storage);
+    bool display_text(const Field &f, std::string &disp);
+    bool encoding_text(const Field &f, std::string &enc, bool &numeric);
+    void check_key_order(const Field &f, std::string_view name);
+    void show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only);
+    void encode_field(const Field &f, std::string_view name, std::string &enc, bool numeric);
+    void add_predicate(std::string_view name, std::string_view enc);
+    void encode_message(const Field &f, std::string_view text);
+};
+
+bool Emitter::format(std::string &out, std::string_view fmt, ArgPool &pool)
+{
+    FormatResult r = format_printf(out, fmt, pool);
+    if (!r.ok)
+        warn(r.error);
+    return r.ok;
+}
+
+// One displayed piece: counted, and written in the display styles.
+void Emitter::show(const char *cls, std::string_view text, std::string_view tag, bool key, bool even_empty)
+{
+    if (text.empty() && !even_empty)
+        return;
+    if (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML)
+        columns_ += string_columns(text);
+    style_.display(h_, Piece{cls, text, tag, key});
+}
+
+void Emitter::flush_text()
+{
+    // libxo's HTML writes "%%" of the literal text as one percent sign.
+    if (h_.style == XO_STYLE_HTML)
+        for (size_t p = text_.find("%%"); p != std::string::npos; p = text_.find("%%", p + 1))
+            text_.erase(p, 1);
+    show("text", text_);
+    text_.clear();
+}
+
+void Emitter::end_line()
+{
+    flush_text();
+    newline_ = true;
+    style_.end_line(h_);
+}
+
+// The field's name: its content, or the argument the 'a' modifier takes.
+std::string_view Emitter::name_of(Field &f, std::string &storage)
+{
+    if (!(f.mods & M_ARG))
+        return f.name;
+    const Arg *a = pool_.get(0, Arg::PTR);
+    const char *s = a ? static_cast<const char *>(a->ptr) : nullptr;
+    storage = s ? s : "";
+    pool_.rebase();
+    return storage;
+}
+
+// What a field shows: a value's display format applied to its
+// arguments, or the text of the other roles, formatted if asked.  An
+// explicitly empty display format ("{:name//%d}") shows nothing.
+bool Emitter::display_text(const Field &f, std::string &disp)
+{
+    if (f.role != 'V' && !f.name.empty()) {
+        if (f.text_fmt.empty()) {
+            disp.assign(f.name);
             return true;
         }
-        if (m & M_TRIM)
-            trim(enc);
-        bool quoted;
-        if (m & M_QUOTE)
-            quoted = true;
-        else if (m & M_NOQUOTE)
-            quoted = false;
-        else
-            quoted = !(numeric && json_number(enc));
-        write_leaf(h, name, enc, quoted, (m & M_KEY) != 0);
+        std::string text(f.name);
+        ArgPool fixed(text.c_str());
+        return format(disp, f.text_fmt, fixed);
     }
+    std::string_view fmt = !f.text_fmt.empty() ? f.text_fmt : f.enc_fmt;
+    if ((f.role != 'V' && fmt.empty()) || (f.role == 'V' && f.formats && f.text_fmt.empty()))
+        return true;
+    return format(disp, fmt.empty() ? std::string_view("%s") : fmt, pool_);
+}
+
+// The encoded value: the encoding format, or else the display format
+// without its widths.
+bool Emitter::encoding_text(const Field &f, std::string &enc, bool &numeric)
+{
+    FormatResult r = !f.enc_fmt.empty()    ? format_printf(enc, f.enc_fmt, pool_)
+                     : !f.text_fmt.empty() ? format_printf(enc, f.text_fmt, pool_, Widths::DROP)
+                                           : format_printf(enc, "%s", pool_);
+    if (!r.ok)
+        warn(r.error);
+    numeric = r.numeric;
+    return r.ok;
+}
+
+// libxo expects the keys of an instance before its other values.
+void Emitter::check_key_order(const Field &f, std::string_view name)
+{
+    Level &lv = current_level(h_);
+    if (!(f.mods & M_KEY))
+        lv.saw_value = true;
+    else if (lv.saw_value)
+        libxo_warning(h_, "key field emitted after normal value field: '" + std::string(name) + "'");
+}
+
+void Emitter::show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only)
+{
+    // Units and notes take their blank before them.
+    bool units = f.role == 'U' || f.role == 'N';
+    bool colon = (f.mods & M_COLON) != 0;
+    if (colon && units) {
+        libxo_warning(h_, "colon modifier on 'N' or 'U' field ignored: '" + std::string(fmt_) + "'");
+        colon = false;
+    }
+    if ((f.mods & M_WS) && units)
+        show("padding", " ");
+    // An encoding-only value shows nothing, but its colon and blank.
+    if (!enc_only)
+        show(html_class(f.role), disp, f.role == 'V' ? name : std::string_view(), (f.mods & M_KEY) != 0,
+             true);
+    if (colon)
+        show("decoration", ":");
+    if ((f.mods & M_WS) && !units)
+        show("padding", " ");
+}
+
+void Emitter::encode_field(const Field &f, std::string_view name, std::string &enc, bool numeric)
+{
+    if (name.empty()) {
+        warn("missing field name");
+        return;
+    }
+    columns_ += string_columns(enc); // before trimming, as libxo counts
+    if (f.mods & M_TRIM)
+        trim(enc);
+    bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(numeric && json_number(enc)));
+    style_.leaf(h_, Leaf{name, enc, quoted, (f.mods & M_KEY) != 0});
+}
+
+// HTML's xpath: the keys of an instance select it.
+void Emitter::add_predicate(std::string_view name, std::string_view enc)
+{
+    if (h_.stack.empty())
+        return;
+    columns_ += string_columns(enc); // libxo counts it too
+    h_.stack.back().predicate +=
+        "[" + std::string(name) + (has(h_, XOF_PRETTY) ? " = '" : "='") + std::string(enc) + "']";
+}
+
+// Warnings and errors are objects of their own in the encoding styles.
+void Emitter::encode_message(const Field &f, std::string_view text)
+{
+    push_frame(h_, Frame::CONTAINER, f.role == 'W' ? "__warning" : "__error");
+    style_.leaf(h_, Leaf{"message", text, true, false});
+    pop_frame(h_);
+}
+
+bool Emitter::field(std::string_view desc)
+{
+    pool_.next_field();
+    Field f;
+    parse_field(desc, f);
+    std::string name_storage;
+    std::string_view name = name_of(f, name_storage);
+    const bool value = f.role == 'V';
+    const bool no_format = f.text_fmt.empty() && f.enc_fmt.empty();
+    if (value && name.empty() && no_format) {
+        warn("missing field name");
+        return true;
+    }
+    if (f.role == 'G' || (f.role == 'C' && no_format))
+        return true;
+    // A value cannot sit directly in a list: as libxo does, it ends it.
+    if (value && in_list(h_))
+        pop_frame(h_);
+    if (value && !(f.mods & M_DISP))
+        check_key_order(f, name);
+
+    // The display format takes the arguments first, then the encoding
+    // format reads the same ones again.
+    const bool enc_only = value && (f.mods & M_ENC);
+    const bool xpath_key = (f.mods & M_KEY) && h_.style == XO_STYLE_HTML && has(h_, XOF_XPATH);
+    const bool encoded = value && !(f.mods & M_DISP) && (encodes(h_) || xpath_key);
+    std::string &disp = h_.scratch_display;
+    std::string &enc = h_.scratch_encoding;
+    disp.clear();
+    enc.clear();
+    bool numeric = false;
+    if (!enc_only && !display_text(f, disp))
+        return false;
+    // Arguments that nothing shown took are taken all the same.
+    bool unread = enc_only || (value && f.formats && f.text_fmt.empty());
+    if ((encoded || unread) && !encoding_text(f, enc, numeric))
+        return false;
+
+    if (f.role == 'C') {
+        // Colors are not shown, but libxo counts what their format makes.
+        if (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML)
+            columns_ += string_columns(disp);
+        return true;
+    }
+    if (encodes(h_) && (f.role == 'W' || f.role == 'E')) {
+        encode_message(f, disp);
+        return true;
+    }
+    show_field(f, name, disp, enc_only);
+    if (encoded && encodes(h_))
+        encode_field(f, name, enc, numeric);
+    else if (encoded)
+        add_predicate(name, enc);
     return true;
 }
 
 bool Emitter::run()
 {
-    const size_t n = fmt.size();
-    std::string text; // pending literal text
-    int fields = 0;
+    if (!check_format(h_, fmt_))
+        return false;
+    const size_t n = fmt_.size();
     size_t i = 0;
-    bool ok = true;
     while (i < n) {
-        char c = fmt[i];
-        if (c == '{') {
-            if (i + 1 < n && fmt[i + 1] == '{') {
-                text.push_back('{');
-                i += 2;
-                continue;
-            }
-            literal(text);
-            text.clear();
-            size_t close = fmt.find('}', i + 1);
-            if (close == std::string_view::npos) {
-                warn("unclosed field descriptor");
-                ok = false;
-                break;
-            }
-            if (++fields > max_fields) {
-                warn("too many fields");
-                ok = false;
-                break;
-            }
-            if (!field(fmt.substr(i + 1, close - i - 1))) {
-                ok = false;
-                break;
-            }
+        char c = fmt_[i];
+        if (c == '{' && i + 1 < n && fmt_[i + 1] == '{') {
+            text_.push_back('{');
+            escaped_braces_++;
+            i += 2;
+        } else if (c == '{') {
+            flush_text();
+            size_t close = fmt_.find('}', i + 1);
+            if (!field(fmt_.substr(i + 1, close - i - 1)))
+                return false;
             i = close + 1;
+        } else if (c == '}' && i + 1 < n && fmt_[i + 1] == '}' && escaped_braces_ > 0) {
+            // "{{...}}" is text in braces, a piece of its own.
+            text_.push_back('}');
+            escaped_braces_--;
+            i += 2;
+            flush_text();
         } else if (c == '}') {
-            text.push_back('}');
-            i += (i + 1 < n && fmt[i + 1] == '}') ? 2 : 1;
+            text_.push_back('}');
+            i++;
         } else if (c == '\n') {
-            literal(text);
-            text.clear();
             end_line();
             i++;
         } else {
-            size_t next = fmt.find_first_of("{}\n", i);
+            size_t next = fmt_.find_first_of("{}\n", i);
             if (next == std::string_view::npos)
                 next = n;
-            text.append(fmt.data() + i, next - i);
+            text_.append(fmt_.data() + i, next - i);
             i = next;
         }
     }
-    literal(text);
-    return ok;
+    flush_text();
+    return true;
 }
 
 } // namespace
 
-void write_leaf(Handle &h, std::string_view name, std::string_view value, bool quoted, bool key)
-{
-    bool pretty = has(h, XOF_PRETTY);
-    if (h.style == XO_STYLE_XML) {
-        if (pretty)
-            indent(h, xml_depth(h));
-        std::string tag = field_name(h, name);
-        h.out.push_back('<');
-        h.out.append(tag);
-        if (key && has(h, XOF_KEYS))
-            h.out.append(" key=\"key\"");
-        h.out.push_back('>');
-        escape_xml(h.out, value, false);
-        h.out.append("</");
-        h.out.append(tag);
-        h.out.push_back('>');
-        if (pretty)
-            h.out.push_back('\n');
-    } else if (h.style == XO_STYLE_JSON) {
-        // A lone value directly inside a list becomes a one-member object,
-        // so that the array stays valid JSON.
-        bool in_list = !h.stack.empty() && h.stack.back().kind == Frame::LIST;
-        json_begin_item(h, in_list);
-        if (in_list)
-            h.out.push_back('{');
-        h.out.push_back('"');
-        escape_json(h.out, field_name(h, name));
-        h.out.append(pretty ? "\": " : "\":");
-        if (quoted)
-            h.out.push_back('"');
-        escape_json(h.out, value);
-        if (quoted)
-            h.out.push_back('"');
-        if (in_list)
-            h.out.push_back('}');
-    }
-}
-
-std::string field_name(const Handle &h, std::string_view name)
-{
-    std::string s(name);
-    if (has(h, XOF_UNDERSCORES))
-        for (char &c : s)
-            if (c == '-')
-                c = '_';
-    return s;
-}
-
 ssize_t emit(Handle &h, const char *fmt, va_list *ap)
 {
-    if (!fmt) {
-        libxo_warning(h, "null format string");
-        return -1;
-    }
+    if (!fmt)
+        return 0;
     start_output(h);
-    size_t before = h.out.size();
     Emitter e(h, fmt, ap);
     bool ok = e.run();
-    ssize_t ret = has(h, XOF_COLUMNS) ? static_cast<ssize_t>(e.columns)
-                                      : static_cast<ssize_t>(h.out.size() - before);
-    after_call(h, e.newline);
-    return ok ? ret : -1;
+    after_call(h, e.saw_newline());
+    if (!ok)
+        return -1;
+    return has(h, XOF_COLUMNS) ? static_cast<ssize_t>(e.columns()) : 0;
 }
 
 } // namespace xo

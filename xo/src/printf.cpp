@@ -3,9 +3,11 @@
 // Arguments go through an ArgPool so that a field's display format and its
 // encoding format read the same arguments, and so that a format never reads
 // an argument as a type other than the one it was fetched as.
-#include "xo_internal.h"
+#include "printf.h"
 
 #include <cstring>
+
+#include "utf8.h"
 
 namespace xo {
 
@@ -18,12 +20,16 @@ bool compatible(Arg::Kind a, Arg::Kind b)
     return (a == Arg::PTR) == (b == Arg::PTR);
 }
 
-constexpr long max_width = 65536;
+// Widths beyond this are refused: a format must not make the layer pad
+// without end.  Precisions only ever cut, so any precision is taken.
+constexpr long max_width = 1000000;
+constexpr long max_precision = 0x7fffffff;
 
 struct Conv {
     bool minus = false, plus = false, space = false, zero = false, alt = false;
     long width = -1;
     long prec = -1;
+    bool star = false; // the width came from an argument
     enum Len { NONE, HH, H, L, LL, J, Z, T } len = NONE;
     char conv = 0;
 };
@@ -97,50 +103,19 @@ void put_int(std::string &out, const Conv &sp, uint64_t mag, bool neg)
         pad(out, fill, ' ');
 }
 
-// Appends s padded/truncated to display columns.
+// Appends s cut to the precision (in bytes, never inside a character)
+// and padded to the width (in display columns).
 void put_string(std::string &out, const Conv &sp, std::string_view s)
 {
-    size_t cut = s.size();
-    size_t cols;
-    bool ascii = true;
-    for (char c : s) {
-        auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u >= 0x7F) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii) {
-        if (sp.prec >= 0 && static_cast<size_t>(sp.prec) < cut)
-            cut = static_cast<size_t>(sp.prec);
-        cols = cut;
-    } else {
-        cols = 0;
-        size_t limit = sp.prec >= 0 ? static_cast<size_t>(sp.prec) : SIZE_MAX;
-        size_t i = 0;
-        while (i < s.size()) {
-            uint32_t cp;
-            size_t len = utf8_decode(s, i, cp);
-            size_t w;
-            if (len == 0) {
-                len = 1;
-                w = 1;
-            } else {
-                w = static_cast<size_t>(codepoint_columns(cp));
-            }
-            if (cols + w > limit)
-                break;
-            cols += w;
-            i += len;
-        }
-        cut = i;
-    }
+    size_t cut = sp.prec >= 0 ? cut_bytes(s, static_cast<size_t>(sp.prec)) : s.size();
+    std::string_view shown = s.substr(0, cut);
+    size_t cols = string_columns(shown);
     size_t fill = 0;
     if (sp.width > 0 && static_cast<size_t>(sp.width) > cols)
         fill = static_cast<size_t>(sp.width) - cols;
     if (fill && !sp.minus)
         pad(out, fill, ' ');
-    out.append(s.data(), cut);
+    out.append(shown);
     if (fill && sp.minus)
         pad(out, fill, ' ');
 }
@@ -207,195 +182,248 @@ const Arg *ArgPool::get(size_t idx, Arg::Kind kind)
     return &args_.back();
 }
 
-FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool)
+namespace {
+
+// Reads a run of digits at fmt[i], saturating at limit + 1.
+long read_number(std::string_view fmt, size_t &i, long limit, bool &got)
+{
+    long v = 0;
+    got = false;
+    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
+        if (v <= limit)
+            v = v * 10 + (fmt[i] - '0');
+        got = true;
+        i++;
+    }
+    return v;
+}
+
+struct Parser {
+    std::string_view fmt;
+    ArgPool &pool;
+    size_t i = 0;    // position in fmt
+    size_t argi = 0; // next argument of the field
+    std::string error;
+
+    bool fail(std::string msg)
+    {
+        error = std::move(msg);
+        return false;
+    }
+    bool mismatch() { return fail("arguments do not match between the formats of a field"); }
+
+    const Arg *next(Arg::Kind kind) { return pool.get(argi++, kind); }
+
+    void parse_flags(Conv &sp);
+    bool parse_width(Conv &sp);
+    bool parse_precision(Conv &sp);
+    void parse_length(Conv &sp);
+    bool parse(Conv &sp, size_t start);
+    bool convert(std::string &out, const Conv &sp, std::string_view whole, bool &integer);
+};
+
+void Parser::parse_flags(Conv &sp)
+{
+    for (; i < fmt.size(); i++) {
+        switch (fmt[i]) {
+        case '-': sp.minus = true; break;
+        case '+': sp.plus = true; break;
+        case ' ': sp.space = true; break;
+        case '0': sp.zero = true; break;
+        case '#': sp.alt = true; break;
+        case '\'': break; // digit grouping: accepted, not applied
+        default: return;
+        }
+    }
+}
+
+bool Parser::parse_width(Conv &sp)
+{
+    if (i < fmt.size() && fmt[i] == '*') {
+        i++;
+        const Arg *a = next(Arg::INT);
+        if (!a)
+            return mismatch();
+        int w = static_cast<int>(static_cast<uint32_t>(a->bits));
+        sp.star = true;
+        if (w < 0) {
+            sp.minus = true;
+            sp.width = w == INT32_MIN ? max_width + 1 : -static_cast<long>(w);
+        } else {
+            sp.width = w;
+        }
+        return true;
+    }
+    bool got;
+    long w = read_number(fmt, i, max_width, got);
+    if (got)
+        sp.width = w;
+    return true;
+}
+
+bool Parser::parse_precision(Conv &sp)
+{
+    if (i >= fmt.size() || fmt[i] != '.')
+        return true;
+    i++;
+    if (i < fmt.size() && fmt[i] == '*') {
+        i++;
+        const Arg *a = next(Arg::INT);
+        if (!a)
+            return mismatch();
+        int p = static_cast<int>(static_cast<uint32_t>(a->bits));
+        sp.prec = p < 0 ? -1 : p;
+        return true;
+    }
+    bool got;
+    long p = read_number(fmt, i, max_precision, got);
+    // A dot without digits is no precision at all to libxo.
+    sp.prec = !got ? -1 : p > max_precision ? max_precision : p;
+    return true;
+}
+
+void Parser::parse_length(Conv &sp)
+{
+    if (i >= fmt.size())
+        return;
+    auto doubled = [&](Conv::Len one, Conv::Len two) {
+        i++;
+        if (i < fmt.size() && fmt[i] == fmt[i - 1]) {
+            i++;
+            sp.len = two;
+        } else {
+            sp.len = one;
+        }
+    };
+    switch (fmt[i]) {
+    case 'h': doubled(Conv::H, Conv::HH); break;
+    case 'l': doubled(Conv::L, Conv::LL); break;
+    case 'q': sp.len = Conv::LL; i++; break;
+    case 'j': sp.len = Conv::J; i++; break;
+    case 'z': sp.len = Conv::Z; i++; break;
+    case 't': sp.len = Conv::T; i++; break;
+    default: break;
+    }
+}
+
+// Reads one conversion specification; i is just past its '%'.
+bool Parser::parse(Conv &sp, size_t start)
+{
+    parse_flags(sp);
+    if (!parse_width(sp) || !parse_precision(sp))
+        return false;
+    parse_length(sp);
+    if (i >= fmt.size())
+        return fail("incomplete conversion '" + std::string(fmt.substr(start)) + "'");
+    sp.conv = fmt[i++];
+    return true;
+}
+
+bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, bool &integer)
+{
+    integer = false;
+    switch (sp.conv) {
+    case 'd':
+    case 'i': {
+        const Arg *a = next(int_kind(sp.len));
+        if (!a)
+            return mismatch();
+        int64_t v = as_signed(*a, sp.len);
+        uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+        put_int(out, sp, mag, v < 0);
+        integer = true;
+        return true;
+    }
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o': {
+        const Arg *a = next(int_kind(sp.len));
+        if (!a)
+            return mismatch();
+        put_int(out, sp, as_unsigned(*a, sp.len), false);
+        // libxo quotes hexadecimal, and octal with its leading zero.
+        integer = sp.conv == 'u' || (sp.conv == 'o' && !sp.alt);
+        return true;
+    }
+    case 'c': {
+        if (sp.len != Conv::NONE)
+            break;
+        const Arg *a = next(Arg::INT);
+        if (!a)
+            return mismatch();
+        char ch = static_cast<char>(static_cast<unsigned char>(a->bits));
+        Conv whole_char = sp;
+        whole_char.prec = -1;
+        put_string(out, whole_char, std::string_view(&ch, 1));
+        return true;
+    }
+    case 's': {
+        if (sp.len != Conv::NONE)
+            break;
+        const Arg *a = next(Arg::PTR);
+        if (!a)
+            return mismatch();
+        const char *s = static_cast<const char *>(a->ptr);
+        put_string(out, sp, s ? std::string_view(s) : std::string_view("(null)"));
+        return true;
+    }
+    case 'p': {
+        const Arg *a = next(Arg::PTR);
+        if (!a)
+            return mismatch();
+        Conv no_zero = sp;
+        no_zero.zero = false;
+        put_int(out, no_zero, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(a->ptr)), false);
+        return true;
+    }
+    default:
+        break;
+    }
+    return fail("unsupported conversion '" + std::string(whole) + "'");
+}
+
+} // namespace
+
+FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool, Widths widths)
 {
     FormatResult res;
-    size_t argi = 0;
+    Parser p{fmt, pool, 0, 0, {}};
     bool any_int = false, other = false;
-    auto fail = [&](std::string msg) {
-        res.ok = false;
-        res.error = std::move(msg);
-        return res;
-    };
-    auto mismatch = [&]() {
-        return fail("arguments do not match between the formats of a field");
-    };
-
-    size_t i = 0;
-    const size_t n = fmt.size();
-    while (i < n) {
-        size_t pct = fmt.find('%', i);
-        if (pct == std::string_view::npos) {
-            out.append(fmt.data() + i, n - i);
+    while (p.i < fmt.size()) {
+        size_t pct = fmt.find('%', p.i);
+        if (pct == std::string_view::npos)
+            pct = fmt.size();
+        if (pct > p.i) {
+            out.append(fmt.data() + p.i, pct - p.i);
             other = true;
+        }
+        if (pct == fmt.size())
             break;
-        }
-        if (pct > i) {
-            out.append(fmt.data() + i, pct - i);
-            other = true;
-        }
-        size_t start = pct;
-        i = pct + 1;
-        if (i < n && fmt[i] == '%') {
+        p.i = pct + 1;
+        if (p.i < fmt.size() && fmt[p.i] == '%') {
             out.push_back('%');
             other = true;
-            i++;
+            p.i++;
             continue;
         }
         Conv sp;
-        for (; i < n; i++) {
-            char c = fmt[i];
-            if (c == '-')
-                sp.minus = true;
-            else if (c == '+')
-                sp.plus = true;
-            else if (c == ' ')
-                sp.space = true;
-            else if (c == '0')
-                sp.zero = true;
-            else if (c == '#')
-                sp.alt = true;
-            else if (c == '\'')
-                ; // digit grouping: accepted, not applied
-            else
-                break;
+        bool integer = false;
+        bool parsed = p.parse(sp, pct);
+        // Only a width right after the '%' (zeros included) is dropped.
+        if (parsed && widths == Widths::DROP && !sp.star && !sp.minus && !sp.plus && !sp.space && !sp.alt) {
+            sp.width = -1;
+            sp.zero = false;
         }
-        if (i < n && fmt[i] == '*') {
-            const Arg *a = pool.get(argi++, Arg::INT);
-            if (!a)
-                return mismatch();
-            int w = static_cast<int>(static_cast<uint32_t>(a->bits));
-            if (w < 0) {
-                sp.minus = true;
-                sp.width = w == INT32_MIN ? max_width + 1 : -static_cast<long>(w);
-            } else {
-                sp.width = w;
-            }
-            i++;
-        } else {
-            long w = 0;
-            bool got = false;
-            while (i < n && fmt[i] >= '0' && fmt[i] <= '9') {
-                if (w <= max_width)
-                    w = w * 10 + (fmt[i] - '0');
-                got = true;
-                i++;
-            }
-            if (got)
-                sp.width = w;
+        if (parsed && sp.width > max_width)
+            parsed = p.fail("width too large for '" + std::string(fmt.substr(pct, p.i - pct)) + "'");
+        if (!parsed || !p.convert(out, sp, fmt.substr(pct, p.i - pct), integer)) {
+            res.ok = false;
+            res.error = std::move(p.error);
+            return res;
         }
-        if (i < n && fmt[i] == '.') {
-            i++;
-            if (i < n && fmt[i] == '*') {
-                const Arg *a = pool.get(argi++, Arg::INT);
-                if (!a)
-                    return mismatch();
-                int p = static_cast<int>(static_cast<uint32_t>(a->bits));
-                sp.prec = p < 0 ? -1 : p;
-                i++;
-            } else {
-                long p = 0;
-                while (i < n && fmt[i] >= '0' && fmt[i] <= '9') {
-                    if (p <= max_width)
-                        p = p * 10 + (fmt[i] - '0');
-                    i++;
-                }
-                sp.prec = p;
-            }
-        }
-        if (i < n) {
-            switch (fmt[i]) {
-            case 'h':
-                i++;
-                if (i < n && fmt[i] == 'h') {
-                    sp.len = Conv::HH;
-                    i++;
-                } else {
-                    sp.len = Conv::H;
-                }
-                break;
-            case 'l':
-                i++;
-                if (i < n && fmt[i] == 'l') {
-                    sp.len = Conv::LL;
-                    i++;
-                } else {
-                    sp.len = Conv::L;
-                }
-                break;
-            case 'q': sp.len = Conv::LL; i++; break;
-            case 'j': sp.len = Conv::J; i++; break;
-            case 'z': sp.len = Conv::Z; i++; break;
-            case 't': sp.len = Conv::T; i++; break;
-            default: break;
-            }
-        }
-        if (i >= n)
-            return fail("incomplete conversion '" + std::string(fmt.substr(start)) + "'");
-        sp.conv = fmt[i++];
-        std::string_view whole = fmt.substr(start, i - start);
-        if (sp.width > max_width || sp.prec > max_width)
-            return fail("width or precision too large for '" + std::string(whole) + "'");
-        switch (sp.conv) {
-        case 'd':
-        case 'i': {
-            const Arg *a = pool.get(argi++, int_kind(sp.len));
-            if (!a)
-                return mismatch();
-            int64_t v = as_signed(*a, sp.len);
-            uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-            put_int(out, sp, mag, v < 0);
-            any_int = true;
-            break;
-        }
-        case 'u':
-        case 'x':
-        case 'X':
-        case 'o': {
-            const Arg *a = pool.get(argi++, int_kind(sp.len));
-            if (!a)
-                return mismatch();
-            put_int(out, sp, as_unsigned(*a, sp.len), false);
-            any_int = true;
-            break;
-        }
-        case 'c': {
-            if (sp.len != Conv::NONE)
-                return fail("unsupported conversion '" + std::string(whole) + "'");
-            const Arg *a = pool.get(argi++, Arg::INT);
-            if (!a)
-                return mismatch();
-            char ch = static_cast<char>(static_cast<unsigned char>(a->bits));
-            Conv s2 = sp;
-            s2.prec = -1;
-            put_string(out, s2, std::string_view(&ch, 1));
-            other = true;
-            break;
-        }
-        case 's': {
-            if (sp.len != Conv::NONE)
-                return fail("unsupported conversion '" + std::string(whole) + "'");
-            const Arg *a = pool.get(argi++, Arg::PTR);
-            if (!a)
-                return mismatch();
-            const char *s = static_cast<const char *>(a->ptr);
-            put_string(out, sp, s ? std::string_view(s) : std::string_view("(null)"));
-            other = true;
-            break;
-        }
-        case 'p': {
-            const Arg *a = pool.get(argi++, Arg::PTR);
-            if (!a)
-                return mismatch();
-            Conv s2 = sp;
-            s2.zero = false;
-            put_int(out, s2, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(a->ptr)), false);
-            other = true;
-            break;
-        }
-        default:
-            return fail("unsupported conversion '" + std::string(whole) + "'");
-        }
+        any_int = any_int || integer;
+        other = other || !integer;
     }
     res.numeric = any_int && !other;
     return res;

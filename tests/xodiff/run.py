@@ -1,0 +1,766 @@
+#!/usr/bin/env python3
+"""Differential test of the bundled libxo layer against the real libxo.
+
+Every case is a script of libxo calls (see driver.cpp), command-line
+arguments and environment.  The script runs under both builds of the
+driver; standard output, standard error, the exit status and the values
+the calls return must be the same, byte for byte.  Where both standard
+output and standard error are written, the case runs once more with both
+on one pipe, so that the order of the two is compared too.
+
+Cases: the report rows of the program (its own row code) with varied
+values, display widths and styles; --libxo options as users type them;
+every diagnostic at every point of a document; odd document structure;
+fixed field descriptors; and a seeded random exploration of descriptors.
+
+A case may carry the id of a deliberate difference (the DELIBERATE table
+below): that id must be described in the layer's README under
+"## Deliberate differences", and the two builds must really differ on the
+case.  Any other difference fails the test.
+
+    run.py --bundled B --real R --readme xo/README.md [--random N]
+           [--seed S] [--jobs N] [--only SUBSTRING] [--show N]
+           [--ignore CHANNELS] [--list]
+    run.py --skip MESSAGE          (no real libxo: report a skipped test)
+
+XODIFF_RANDOM, XODIFF_SEED and XODIFF_JOBS in the environment override
+--random, --seed and --jobs.
+"""
+
+import argparse
+import concurrent.futures
+import difflib
+import fnmatch
+import os
+import random
+import re
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+
+
+class Case:
+    def __init__(self, name, script, args=(), env=None, deliberate=None):
+        self.name = name
+        self.script = script
+        self.args = list(args)
+        self.env = dict(env or {})
+        self.deliberate = deliberate
+
+
+def q(s):
+    """Quotes a word for a script line."""
+    out = ['"']
+    for ch in s:
+        if ch == '"':
+            out.append('\\"')
+        elif ch == '\\':
+            out.append('\\\\')
+        elif ch == '\n':
+            out.append('\\n')
+        elif ch == '\t':
+            out.append('\\t')
+        elif ord(ch) < 0x20 or ord(ch) == 0x7f:
+            out.append('\\x%02x' % ord(ch))
+        else:
+            out.append(ch)
+    out.append('"')
+    return ''.join(out)
+
+
+def qb(b):
+    """Quotes bytes (possibly not UTF-8) for a script line."""
+    out = ['"']
+    for byte in b:
+        ch = chr(byte)
+        if ch in '"\\':
+            out.append('\\' + ch)
+        elif byte < 0x20 or byte >= 0x7f:
+            out.append('\\x%02x' % byte)
+        else:
+            out.append(ch)
+    out.append('"')
+    return ''.join(out)
+
+
+def s_arg(s):
+    return 's:' + q(s)
+
+
+# ------------------------------------------------------------------ cases
+
+# How a user picks a style, and what the program does at start-up.
+STYLE_ARGS = [
+    ('text', []),
+    ('json', ['--libxo=json']),
+    ('json-pretty', ['--libxo=json,pretty']),
+    ('xml', ['--libxo=xml']),
+    ('xml-pretty', ['--libxo=xml,pretty']),
+    ('html', ['--libxo=html']),
+    ('html-pretty', ['--libxo=html,pretty']),
+]
+
+STARTUP = 'flags WARN|COLUMNS\nparse\n'
+OPEN = 'version 2\noc stalewatch\nol process\n'
+CLOSE = 'cl process\ncc stalewatch\nfinish\n'
+
+
+def row(pid, jid, uid, user, command, why, text):
+    return 'row %d %d %d %s %s %s %s\n' % (pid, jid, uid, q(user), q(command), why, q(text))
+
+
+PLAIN_ROW = row(1234, 0, 0, 'root', 'sshd', 'so', '/usr/sbin/sshd')
+
+# Values a row can carry: (label, user, command, arguments).
+VALUES = [
+    ('plain', 'root', 'sshd', '/usr/sbin/sshd -D'),
+    ('empty', '', '', ''),
+    ('long', 'averyveryverylongusername', 'a_very_long_command_name',
+     '/usr/local/libexec/' + 'very/long/path/' * 30 + 'daemon --flag=' + 'x' * 200),
+    ('markup', 'we<ird>&"\'\\', '<&>"\'\\cmd', 'arg with "quotes" & <tags> \\ and \'apos\' </arguments>'),
+    ('entity', '&amp;', '&lt;x&gt;', '&#60; &quot; ]]> <![CDATA[ x ]]>'),
+    ('latin', 'jürgen', 'ärgerlich.sh', '/home/jürgen/bin/ärgerlich.sh --grüße'),
+    # Multibyte characters straddling the 12-byte cut of user and command.
+    ('split2', 'abcdefghijkä', 'abcdefghijk€x', 'ö' * 50),
+    ('split3', 'abcdefghij€', 'abcdefghijk日本', '日本語のコマンドの引数' * 10),
+    ('split4', 'abcdefghijk😀', 'abcdefghi😀😀', '😀 emoji 😀 ' * 20),
+    ('wide', '日本語ユーザー名', '日本語コマンド名です', '/opt/日本語/ディレクトリ/バイナリ'),
+    ('combining', 'e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301', 'n\u0303' * 8, 'a\u0308' * 40),
+    ('percent', '%s%d%n', '{braces}', '{:x/%s} %% %s %d {{}}'),
+]
+
+
+def report_cases():
+    cases = []
+    for label, user, command, text in VALUES:
+        for sname, sargs in STYLE_ARGS:
+            script = STARTUP + OPEN + PLAIN_ROW + row(56789, 3, 1001, user, command, 'bin', text) + CLOSE
+            cases.append(Case('report/%s/%s' % (label, sname), script, sargs))
+            if sname == 'text':
+                for cols in ('9', '40', '80', '100000'):
+                    cases.append(Case('report/%s/text/COLUMNS=%s' % (label, cols), script, [],
+                                      {'COLUMNS': cols}))
+                cases.append(Case('report/%s/text/COLUMNS=60/LANG=C' % label, script, [],
+                                  {'COLUMNS': '60', 'LANG': 'C', 'LC_ALL': 'C'}))
+    # An empty report, with and without the header, and the -w width.
+    for sname, sargs in STYLE_ARGS:
+        cases.append(Case('report/norows/%s' % sname, STARTUP + OPEN + CLOSE, sargs))
+        cases.append(Case('report/noheader/%s' % sname,
+                          STARTUP + 'noheader\n' + OPEN + PLAIN_ROW + CLOSE, sargs, {'COLUMNS': '50'}))
+    # Display widths around and far above what the arguments need.
+    long_text = 'A' * 70000
+    for cols in ('1', '44', '45', '46', '200', '65536', '65537', '65600', '100000', '2147483647'):
+        script = STARTUP + OPEN + PLAIN_ROW + row(2, 0, 0, 'daemon', 'cron', 'bin', long_text) + CLOSE
+        cases.append(Case('width/COLUMNS=%s' % cols, script, [], {'COLUMNS': cols}))
+    for prec in ('0', '9', '65535', '65536', '65537', '100000', '2147483647'):
+        script = STARTUP + OPEN + 'oi process\nemit "{:arguments/%%.%ss}\\n" %s\nci process\n' % (
+            prec, s_arg('x' * 100)) + CLOSE
+        cases.append(Case('width/precision-%s' % prec, script))
+    return cases
+
+
+# What a FreeBSD user can type: --libxo in its three forms, keywords,
+# brief letters, repeated options, LIBXO_OPTIONS.
+OPTION_SETS = [
+    ['--libxo=json'], ['--libxo', 'json'], ['--libxo:J'], ['--libxo:JP'],
+    ['--libxo=json,pretty'], ['--libxo', 'json,pretty'], ['--libxo:PJ'],
+    ['--libxo=xml'], ['--libxo:X'], ['--libxo:XP'], ['--libxo=html'], ['--libxo:H'],
+    ['--libxo:HP'], ['--libxo=text'], ['--libxo:T'], ['--libxo=xml,pretty,warn'],
+    ['--libxo=json,pre'], ['--libxo=js'], ['--libxo=j'], ['--libxo=p,json'],
+    ['--libxo=xml,json'], ['--libxo=json,xml,html'], ['--libxo:XJ'],
+    ['--libxo=json', '--libxo=xml'], ['--libxo:J', '--libxo:X'], ['--libxo', 'json', '--libxo', 'xml'],
+    ['--libxo=json', '--libxo=pretty'],
+    ['--libxo='], ['--libxo:'], ['--libxo'], ['--libxo', ''], ['--libxo', '--libxo=json'],
+    ['--libxo=bogus'], ['--libxo=json,bogus'], ['--libxo:Q'], ['--libxo:XQ'], ['--libxo:Jq'],
+    ['--libxo:J?P'], ['--libxo=,json'], ['--libxo=json,,pretty'], ['--libxo=json,'],
+    ['--libxo=indent=4,json,pretty'], ['--libxo=json,pretty,indent=8'], ['--libxo=xml,pretty,indent=0'],
+    ['--libxo=indent=x,json'], ['--libxo=indent,json,pretty'], ['--libxo:JPi4'], ['--libxo:XPi'],
+    ['--libxo:i3XP'], ['--libxo=colors=red', '--libxo=json'], ['--libxo=json,colors=red'],
+    ['--libxo=color'], ['--libxo=no-color'], ['--libxo=warn-xml,xml'], ['--libxo=xml,warn-xml'],
+    ['--libxo=xpath,html'], ['--libxo=html,xpath,pretty'], ['--libxo=html,pretty,keys'],
+    ['--libxo=xml,keys'], ['--libxo=html,info'], ['--libxo=json,underscores'], ['--libxo=json,no-top'],
+    ['--libxo=json,no-top,pretty'], ['--libxo=xml,no-top'], ['--libxo=TEXT'], ['--libxo=Json'],
+    ['--libxo=json', '-b', '-H', 'sshd'], ['-b', '--libxo=xml', 'x', '--libxo=pretty'],
+    ['--', '--libxo=json'], ['x', '--', '--libxo=json'],
+    ['--libxo=flush'], ['--libxo=flush-line'], ['--libxo=no-locale'], ['--libxo=warn'],
+    ['--libxo=no-humanize'], ['--libxo=units'], ['--libxo=dtrt'], ['--libxo=log-syslog'],
+    ['--libxo=retain'], ['--libxo=no-retain'], ['--libxo=debug'], ['--libxo=allow-color'],
+    ['--libxo:W'], ['--libxo:k'], ['--libxo:Xku'], ['--libxo:x'], ['--libxo:I'], ['--libxo:F'],
+    ['--libxo:f'], ['--libxo:n'], ['--libxo:U'], ['--libxo:c'], ['--libxo:JPWkuFf'],
+    ['--libxo=json=1'], ['--libxo=pretty=yes'], ['--libxo=encoder=cbor'], ['--libxo=encoder=json'],
+    ['--libxox'], ['--libxojson'], ['--lib=json'], ['-libxo=json'], ['--LIBXO=json'],
+    ['--libxo=json pretty'], ['--libxo= json'], ['--libxo=json\tpretty'],
+]
+
+ENV_OPTIONS = [
+    ({'LIBXO_OPTIONS': 'json'}, []), ({'LIBXO_OPTIONS': 'json,pretty'}, []),
+    ({'LIBXO_OPTIONS': 'xml'}, ['--libxo=json']), ({'LIBXO_OPTIONS': ':JP'}, []),
+    ({'LIBXO_OPTIONS': 'JP'}, []), ({'LIBXO_OPTIONS': 'pretty'}, ['--libxo=json']),
+    ({'LIBXO_OPTIONS': 'bogus'}, []), ({'LIBXO_OPTIONS': ''}, []),
+    ({'LIBXO_OPTIONS': 'warn,xml'}, []),
+]
+
+
+def option_cases():
+    cases = []
+    body = OPEN + PLAIN_ROW + row(7, 12, -2, '-2', 'we<ird>&"cmd\'', 'bin', 'a & b') + CLOSE
+    for opts in OPTION_SETS:
+        cases.append(Case('options/' + ' '.join(opts), STARTUP + body, opts, {'COLUMNS': '70'}))
+    for env, opts in ENV_OPTIONS:
+        name = 'options/LIBXO_OPTIONS=%s %s' % (env['LIBXO_OPTIONS'], ' '.join(opts))
+        cases.append(Case(name.rstrip(), STARTUP + body, opts, env))
+    # The program's reaction to a failed parse: exit 1 at once.
+    for opts in (['--libxo=bogus'], ['--libxo'], ['--libxo:Q']):
+        cases.append(Case('options/parse-only ' + ' '.join(opts), STARTUP + 'exit 0\n', opts))
+    # Without the program's flags (no WARN: quiet).
+    for opts in (['--libxo=bogus'], ['--libxo:Q'], ['--libxo=json,pre']):
+        cases.append(Case('options/noflags ' + ' '.join(opts), 'parse\n' + body, opts))
+    return cases
+
+
+# Every diagnostic at every point of the document.
+DIAGS = [
+    ('warn', 'errno 13\nwarn "procstat_getprocs()"\n'),
+    ('warnx', 'warnx "user \\"%s\\" not found" ' + s_arg('no<such>&"x"') + '\n'),
+    ('warnx-nl', 'warnx "trailing newline %d\\n" i:7\n'),
+    ('err', 'errno 2\nerr 2 "open %s" s:/etc/x\n'),
+    ('errx', 'errx 1 "jail \\"%s\\" not found" s:j1\n'),
+    ('error', 'error "usage: %s [--libxo] [-bHw] [-j jail] [-u [user]] [proc ...]\\n" s:stalewatch\n'),
+    ('error-nonl', 'error "no newline <&> \'%s\' %d" s:\\"q\\" i:5\n'),
+]
+
+POINTS = ['start', 'parsed', 'container', 'list', 'instance', 'instance-closed', 'list-closed',
+          'container-closed', 'finished']
+
+
+def diag_script(point, diag):
+    steps = [('start', ''), ('parsed', STARTUP), ('container', 'version 2\noc stalewatch\n'),
+             ('list', 'ol process\n'),
+             ('instance', 'oi process\nemit "{kw:pid/%5d/%d}" i:1234\nemit "{w:user/%-12.12s/%s}" s:root\n'),
+             ('instance-closed', 'emit "{:arguments/%s}\\n" s:/usr/sbin/sshd\nci process\n'),
+             ('list-closed', 'cl process\n'), ('container-closed', 'cc stalewatch\n'),
+             ('finished', 'finish\n')]
+    out = []
+    for name, text in steps:
+        out.append(text)
+        if name == point:
+            out.append(diag)
+    if point == 'finished':
+        out.append('finish\n')  # as after a usage message
+    return ''.join(out)
+
+
+def diag_cases():
+    cases = []
+    for dname, diag in DIAGS:
+        # The program's own diagnostics in every style, the others in the
+        # plain ones.
+        styles = STYLE_ARGS if dname in ('warn', 'errx', 'error') else [STYLE_ARGS[i] for i in (0, 1, 3, 5)]
+        for point in POINTS:
+            for sname, sargs in styles:
+                cases.append(Case('diag/%s/%s/%s' % (dname, point, sname), diag_script(point, diag), sargs))
+    # Odd arguments.
+    for sname, sargs in STYLE_ARGS:
+        for label, d in (('warn-null', 'errno 1\nwarn null\n'), ('warnx-empty', 'warnx ""\n'),
+                         ('error-empty', 'error ""\n'), ('errx-null', 'errx 4 null\n'),
+                         ('warnx-long', 'warnx "%s" ' + s_arg('long ' * 400) + '\n'),
+                         ('error-multiline', 'error "two\\nlines\\n"\n'),
+                         ('warn-errno0', 'errno 0\nwarn "zero"\n'),
+                         ('error-multibyte', 'error "grüße %s\\n" ' + s_arg('日本語 <b>') + '\n')):
+            script = STARTUP + OPEN + 'oi process\n' + d + 'ci process\n' + CLOSE
+            cases.append(Case('diag/%s/%s' % (label, sname), script, sargs))
+    # Warnings as XML (warn-xml), the program's and libxo's own.
+    for style in ('text', 'xml', 'json', 'html'):
+        script = (STARTUP + OPEN + 'oi process\nwarnx "user %s" ' + s_arg('<x&y>') +
+                  '\nerrno 13\nwarn "open"\ncl nosuch\nci process\n' + CLOSE)
+        cases.append(Case('diag/warn-xml/%s' % style, script, ['--libxo=%s,warn-xml' % style]))
+    # A diagnostic before start-up names the program as start-up would.
+    cases.append(Case('diag/program-set', 'program myprog\nwarnx "named"\n' + STARTUP + 'warnx "again"\n',
+                      ['--libxo=json']))
+    return cases
+
+
+# Calls with odd structure, return values, flush and the 'text' flags.
+def structure_cases():
+    cases = []
+    scripts = {
+        'close-unopened': 'cl nosuch\ncc nosuch\nci nosuch\n',
+        'close-wrong-name': 'oc a\nol b\noi c\ncc a\n',
+        'close-skipping': 'oc a\noc b\noc c\ncc a\n',
+        'close-null': 'oc a\nol b\noi b\nci null\ncl null\ncc null\n',
+        'open-null': 'oc null\nol null\noi null\noc ""\n',
+        'instance-outside-list': 'oc a\noi b\nemit "{:x/%d}" i:1\nci b\n',
+        'list-in-list': 'ol a\nol b\nemit "{:x/%d}" i:1\ncl b\ncl a\n',
+        'value-in-list': 'oc top\nol items\nemit "{:x/%d}" i:1\nemit "{:y/%s}" s:two\ncl items\n',
+        'two-lists': 'oc top\nol a\noi a\nemit "{:x/%d}" i:1\nci a\ncl a\nol b\noi b\nemit "{:y/%d}" i:2\nci b\ncl b\n',
+        'empty-instance': 'ol a\noi a\nci a\noi a\nci a\ncl a\n',
+        'emit-null': 'emit null\n',
+        'emit-empty': 'emit ""\n',
+        'emit-text-only': 'emit "just text\\n"\nemit "more"\nemit "\\n"\n',
+        'emit-hv': 'oc a\nemitv "{:x/%d} {:y/%s}\\n" i:1 s:two\nemitv "{Lwc:Label}{:z/%5s}\\n" s:<&>\nemitv null\n',
+        'finish-twice': 'oc a\nemit "{:x/%d}\\n" i:1\nfinish\nfinish\n',
+        'emit-after-finish': 'oc a\nemit "{:x/%d}\\n" i:1\nfinish\nemit "{:y/%d}\\n" i:2\nfinish\n',
+        'no-finish': 'oc a\nol b\noi b\nemit "{:x/%d}\\n" i:1\n',
+        'no-finish-exit': 'oc a\nemit "{:x/%d}\\n" i:1\nexit 3\n',
+        'flush': 'oc a\nemit "{:x/%d}\\n" i:1\nflush\nflush\nemit "{:y/%d}\\n" i:2\nfinish\nflush\n',
+        'version-late': 'oc a\nversion 3\nemit "{:x/%d}\\n" i:1\n',
+        'version-twice': 'version 1\nversion 2\noc a\nemit "{:x/%d}\\n" i:1\n',
+        'version-markup': 'version ' + q('1<&>"\'') + '\noc a\nemit "{:x/%d}\\n" i:1\n',
+        'version-empty': 'version ""\noc a\n',
+        'getstyle': 'getstyle\nstyle json\ngetstyle\nstyle html\ngetstyle\n',
+        'style-midway': 'oc a\nemit "{:x/%d}\\n" i:1\nstyle xml\nemit "{:y/%d}\\n" i:2\n',
+        'names-markup': 'oc ' + q('a<b') + '\noi ' + q('c&d') + '\nemit "{:e\\"f/%d}\\n" i:1\n',
+        'names-underscore': 'flags UNDERSCORES\noc my-top\nol my-list\noi my-list\nemit "{:my-field/%d}\\n" i:1\n',
+        'keys': 'flags KEYS\nol l\noi l\nemit "{k:name/%s}{:v/%d}\\n" s:n1 i:2\nci l\ncl l\n',
+        'no-top': 'flags NO_TOP\noc a\nemit "{:x/%d}\\n" i:1\ncc a\n',
+        'no-top-version': 'flags NO_TOP\nversion 2\noc a\nemit "{:x/%d}\\n" i:1\ncc a\n',
+        'flush-line': 'flags FLUSH_LINE\noc a\nemit "{:x/%d}\\n" i:1\nwarnx "mid"\nemit "{:y/%d}" i:2\nwarnx "after"\n',
+        'flush-flag': 'flags FLUSH\noc a\nemit "{:x/%d}" i:1\nwarnx "mid"\n',
+        'warn-midline': 'oc a\nemit "{:x/%d}" i:1\nwarnx "mid-line"\nemit "{:y/%d}\\n" i:2\n',
+        'clear-flags': 'flags PRETTY|WARN\nclear PRETTY\noc a\nemit "{:x/%d}\\n" i:1\n',
+    }
+    for label, body in sorted(scripts.items()):
+        for sname, sargs in STYLE_ARGS:
+            cases.append(Case('structure/%s/%s' % (label, sname), STARTUP + body + 'finish\n', sargs))
+    return cases
+
+
+# Fixed field descriptors with their values, through every style; what
+# xo_emit returns is compared with the output.
+FIELDS = [
+    ('{kw:pid/%5d/%d}', 'i:1234'), ('{kw:pid/%5d/%d}', 'i:-2147483648'), ('{w:jid/%5d/%d}', 'i:123456'),
+    ('{e:uid/%d/%d}', 'i:-2'), ('{w:user/%-12.12s/%s}', s_arg('root')),
+    ('{w:user/%-12.12s/%s}', s_arg('abcdefghijklmnop')), ('{w:why/%-3s/%s}', 's:.so'),
+    ('{:arguments/%s}\n', s_arg('/usr/sbin/sshd -D')), ('{:arguments/%.20s}\n', s_arg('x' * 40)),
+    ('{Tw:/%5s}{Tw:/%5s}{Tw:/%-12.12s}{Tw:/%-12.12s}{Tw:/%-3s}{T:/%s}\n',
+     ' '.join(s_arg(x) for x in ('PID', 'JID', 'USER', 'COMMAND', 'WHY', 'ARGUMENTS'))),
+    ('{:name}', s_arg('value')), ('{:name/%d}', 'i:0'), ('{:name/%u}', 'u:4294967295'),
+    ('{:name/%x}', 'i:255'), ('{:name/%#X}', 'i:255'), ('{:name/%o}', 'i:8'), ('{:name/%#o}', 'i:0'),
+    ('{:name/%c}', 'i:65'), ('{:name/%lld}', 'll:-9223372036854775807'), ('{:name/%ld}', 'l:42'),
+    ('{:name/%hhd}', 'i:300'), ('{:name/%hd}', 'i:70000'), ('{:name/%+d}', 'i:5'), ('{:name/% d}', 'i:5'),
+    ('{:name/%05d}', 'i:-42'), ('{:name/%-5d|}', 'i:42'), ('{:name/%.3d}', 'i:7'), ('{:name/%.0d}', 'i:0'),
+    ('{:name/%*d}', 'i:6 i:3'), ('{:name/%-*s|}', 'i:6 s:ab'), ('{:name/%.*s}', 'i:2 s:abcdef'),
+    ('{:name/%s}', 's:""'), ('{:name/%s}', 'null'), ('{:name/%5s}', s_arg('äöü')),
+    ('{:name/%-6.2s|}', s_arg('日本語')), ('{:name/%.4s}', s_arg('äöü')), ('{:name/%3.1s}', s_arg('😀x')),
+    ('{:name/%s}', s_arg('<&>"\'\\')), ('{:name/%d} and {:other/%s}', 'i:1 s:two'),
+    ('{L:Label}', ''), ('{L:/%s}', s_arg('dyn<label>')), ('{T:Title/%-10s}|', ''), ('{D:/}', ''),
+    ('{P:   }', ''), ('{N:note}', ''), ('{U:units}', ''), ('{Lc:Name}{:name/%s}', s_arg('v')),
+    ('{Lwc:Name}{:name/%s}', s_arg('v')), ('{:name/%s}{U:/%s}', s_arg('5') + ' s:kB'),
+    ('{t:name/%s}', s_arg('  padded  ')), ('{q:num/%d}', 'i:5'), ('{n:str/%s}', s_arg('bare')),
+    ('{d:name/%s}', s_arg('display only')), ('{e:name/%s}', s_arg('encoding only')),
+    ('{:name/%5d/%x}', 'i:255'), ('{:name/%s/%s}', s_arg('both')), ('{:name//%d}', 'i:3'),
+    ('{k:key/%s}', s_arg('k1')), ('{a:/%s}', s_arg('argname') + ' ' + s_arg('argvalue')),
+    ('{{literal}} {:x/%d} }}', 'i:1'), ('text\nmore\n', ''), ('{:x/%d}%%', 'i:1'),
+    ('{W:warning text}', ''), ('{E:error text}', ''), ('{Uc:units}', ''), ('{:my-name/%s}', s_arg('dash')),
+    ('{:x/%s}', s_arg('x' * 5000)), ('{:x/%5000s}', s_arg('y')),
+    # Malformed descriptors.
+    ('{:x/%d', 'i:1'), ('{:x/%y}', 'i:1'), ('{z:x/%d}', 'i:1'), ('{:/%d}', 'i:1'), ('{}', ''),
+    ('{:x/%}', ''), ('{:x/%ls}', s_arg('w')),
+    # An encoding-only field still takes its argument in text style.
+    ('{e:pid/%d}{:x/%s}', 'i:1000 ' + s_arg('after')), ('{d:pid/%d}{:x/%s}', 'i:1000 ' + s_arg('after')),
+    ('{:x/%.s}|{:y/%5.d}', s_arg('abc') + ' i:7'),
+]
+
+
+# Field cases run in these styles; XOF_COLUMNS changes what xo_emit returns.
+FIELD_STYLES = [('text', [], 'WARN'), ('text/columns', [], 'WARN|COLUMNS'),
+                ('json/columns', ['--libxo=json'], 'WARN|COLUMNS'), ('json-pretty', ['--libxo=json,pretty'], 'WARN'),
+                ('xml/columns', ['--libxo=xml'], 'WARN|COLUMNS'),
+                ('html/columns', ['--libxo=html'], 'WARN|COLUMNS')]
+
+
+def field_cases():
+    cases = []
+    for i, (fmt, vals) in enumerate(FIELDS):
+        for sname, sargs, flags in FIELD_STYLES:
+            script = 'flags %s\nparse\noc top\nemit %s %s\nemit "\\n"\ncc top\nfinish\n' % (flags, q(fmt), vals)
+            cases.append(Case('field/%02d %s/%s' % (i, fmt.replace('\n', '\\n'), sname), script, sargs))
+    return cases
+
+
+# Where the layer deliberately writes something else than libxo: case name
+# patterns (fnmatch) and the id of the difference, as described in the
+# layer's README under "## Deliberate differences" (the longest matching
+# pattern wins; None: not deliberate).  Nothing else may differ.
+DELIBERATE = {
+    'deliberate/control/json*': 'json-control-characters',
+    'deliberate/control/xml*': 'xml-control-characters',
+    'deliberate/invalid-utf8/*': 'invalid-utf-8',
+    'deliberate/invalid-utf8/text/nocolumns': None,  # both write the bytes as they are
+    'deliberate/title-markup/*': 'html-title-escaping',
+    'structure/finish-twice/json*': 'json-after-finish',
+    'structure/flush/json*': 'json-after-finish',
+    'structure/emit-after-finish/json*': 'json-after-finish',
+    'structure/close-unopened/json*': 'json-close-unopened',
+    'structure/version-twice/xml*': 'xml-version-twice',
+    'structure/open-null/*': 'open-without-name',
+    'structure/style-midway/text': 'style-change',
+    'structure/style-midway/json*': 'style-change',
+    'structure/style-midway/html*': 'style-change',
+    'structure/no-finish-exit/*': 'flush-at-exit',
+    'structure/two-lists/html*': 'html-open-line',
+    'structure/flush-flag/html*': 'html-open-line',
+    'structure/flush-line/html*': 'html-open-line',
+    'structure/instance-outside-list/html*': 'html-open-line',
+    'structure/list-in-list/html*': 'html-open-line',
+    'structure/value-in-list/html*': 'html-open-line',
+    'field/22 {:name/%+d}/json*': 'json-numbers',
+    'field/26 {:name/%.3d}/json*': 'json-numbers',
+    'field/27 {:name/%.0d}/json*': 'json-numbers',
+    'field/69 {:x/%y}/*': 'unsupported-conversions',
+    'field/73 {:x/%}/*': 'unsupported-conversions',
+    'field/74 {:x/%ls}/*': 'unsupported-conversions',
+    'options/--libxo:JPi4': 'brief-indent',
+    'options/--libxo:i3XP': 'brief-indent',
+    'diag/warn-xml/*': 'warn-xml',
+    'diag/error-empty/json*': 'json-empty-error',
+    # After xo_finish and a diagnostic, the document is finished again.
+    'diag/*/finished/json*': 'json-after-finish',
+    # xo_err and xo_errx end the document in the middle of a line.
+    'diag/err/instance/html*': 'html-open-line',
+    'diag/errx/instance/html*': 'html-open-line',
+}
+# Values outside ASCII in the C locale.
+for _label in ('latin', 'split2', 'split3', 'split4', 'wide', 'combining'):
+    DELIBERATE['report/%s/text/COLUMNS=60/LANG=C' % _label] = 'locale-conversion'
+
+
+# Values on which the layer and libxo part on purpose.
+def deliberate_cases():
+    cases = []
+    # Control characters: raw in libxo's JSON and XML (HTML: both raw).
+    for sname, sargs in STYLE_ARGS[1:]:
+        script = STARTUP + OPEN + row(1, 0, 0, 'root', 'tab\there', 'bin', 'esc\x1b[31m and \x01') + CLOSE
+        cases.append(Case('deliberate/control/%s' % sname, script, sargs))
+    # Bytes that are not UTF-8.
+    for sname, sargs in STYLE_ARGS:
+        for cols in (True, False):
+            flags = 'WARN|COLUMNS' if cols else 'WARN'
+            script = 'flags %s\nparse\noc top\nemit "{:v/%%s}\\n" %s\ncc top\nfinish\n' % (
+                flags, 's:' + qb(b'ab\xffcd'))
+            cases.append(Case('deliberate/invalid-utf8/%s/%s' % (sname, 'columns' if cols else 'nocolumns'),
+                              script, sargs))
+    # A title's argument with markup characters: libxo escapes it twice in HTML.
+    for sname, sargs in STYLE_ARGS[5:]:
+        script = STARTUP + 'emit "{T:/%s}{Tw:/%-6s}\\n" ' + s_arg('<a&b>') + ' ' + s_arg('"x"') + '\nfinish\n'
+        cases.append(Case('deliberate/title-markup/%s' % sname, script, sargs))
+    return cases
+
+
+# ------------------------------------------------------- random fields
+
+INT_VALUES = [0, 1, -1, 7, 42, 255, 1000, 65535, 65536, 99999, 123456, 2147483647, -2147483648]
+LL_VALUES = INT_VALUES + [4294967296, -4294967297, 9223372036854775807, -9223372036854775807]
+STR_VALUES = ['', 'a', 'root', 'sshd', 'hello world', '/usr/local/sbin/daemon', 'x' * 40,
+              '<b>&amp;</b>', 'say "hi"', "it's", 'back\\slash', '{curly}', '%d%s',
+              'äöü', 'grüße', '日本語', 'né', 'e\u0301', '😀', 'mixed 日本 äb <&> "q"', '  pad  ',
+              'abcdefghijk€', 'a' * 200]
+NAMES = ['name', 'pid', 'user', 'my-field', 'x', 'arguments', 'a1']
+TEXTS = ['Name', 'PID', 'Title text', 'ärger', '<&>', 'x']
+LITERALS = ['', '', ' ', ': ', '\n', '|', '{{x}}', ' & ', 'ü']
+
+
+def random_conv(rng, kind, star=False, json=False):
+    """A random printf conversion for an argument of the given kind; with
+    star, the width comes from an int argument before the value."""
+    flags = ''.join(ch for ch in '-+ 0#' if rng.random() < 0.12)
+    if star:
+        width = '*'
+    else:
+        width = '' if rng.random() < 0.6 else str(rng.choice([0, 1, 2, 5, 8, 12, 20]))
+    prec = ''
+    if rng.random() < 0.35:
+        prec = '.' + (str(rng.choice([0, 1, 2, 3, 5, 12])) if rng.random() < 0.9 else '')
+    if kind in 'sc':
+        flags = ''.join(ch for ch in flags if ch == '-')
+        return '%' + flags + width + (prec if kind == 's' else '') + kind
+    conv = rng.choice('diuxXo')
+    if conv in 'uxXo':
+        flags = flags.replace('+', '').replace(' ', '')
+    if conv in 'diu':
+        flags = flags.replace('#', '')
+    if json:
+        # Integer texts that are not JSON numbers (+5, 007, an empty
+        # value) are a deliberate difference.
+        flags = flags.replace('+', '').replace(' ', '').replace('0', '')
+        prec = ''
+    length = rng.choice(['', '', '', 'h', 'hh']) if kind == 'i' else rng.choice(['l', 'll', 'j', 'z', 't'])
+    return '%' + flags + width + prec + length + conv
+
+
+def random_value(rng, kind):
+    if kind == 's':
+        return s_arg(rng.choice(STR_VALUES))
+    if kind == 'c':
+        return 'i:%d' % rng.randint(32, 126)
+    if kind == 'i':
+        return 'i:%d' % rng.choice(INT_VALUES + [rng.randint(-100000, 100000)])
+    return 'l:%d' % rng.choice(LL_VALUES)
+
+
+def random_field(rng, json):
+    """One field descriptor and the arguments it takes."""
+    # W and E (warning and error roles) have fixed cases of their own.
+    role = rng.choice(['', '', '', '', 'V', 'T', 'L', 'D', 'P', 'N', 'U'])
+    mods = ''.join(m for m in 'kwedqnct' if rng.random() < 0.1)
+    if role in ('N', 'U'):
+        mods = mods.replace('c', '')  # libxo ignores it there, with a warning (a fixed case)
+    if role in ('', 'V'):
+        kind = rng.choice(['s', 's', 'i', 'i', 'l', 'c'])
+        name = rng.choice(NAMES)
+        if rng.random() < 0.15:
+            return '{%s%s:%s}' % (role, mods, name), [s_arg(rng.choice(STR_VALUES))]
+        star = rng.random() < 0.1
+        disp = random_conv(rng, kind, star, json)
+        vals = [random_value(rng, kind)]
+        enc = ''
+        if star:
+            # The encoding format reads the same arguments: give it the star too.
+            vals.insert(0, 'i:%d' % rng.choice([0, 3, 10, -4]))
+            if rng.random() < 0.35:
+                enc = '/' + random_conv(rng, kind, True, json)
+        elif rng.random() < 0.35:
+            enc = '/' + random_conv(rng, kind, False, json)
+        return '{%s%s:%s/%s%s}' % (role, mods, name, disp, enc), vals
+    mods = mods.replace('k', '').replace('e', '').replace('d', '').replace('q', '').replace('n', '')
+    if rng.random() < 0.5:
+        return '{%s%s:%s}' % (role, mods, rng.choice(TEXTS).replace('/', '')), []
+    values = STR_VALUES
+    if role == 'T':
+        # Markup in a title's argument is a deliberate difference.
+        values = [v for v in STR_VALUES if not set(v) & set('<>&')]
+    return '{%s%s:/%s}' % (role, mods, random_conv(rng, 's')), [s_arg(rng.choice(values))]
+
+
+def random_case(rng, index):
+    sname, sargs = rng.choice(STYLE_ARGS)
+    flags = ['WARN'] + [f for f in ('COLUMNS', 'KEYS', 'UNDERSCORES') if rng.random() < 0.4]
+    lines = ['flags ' + '|'.join(flags), 'parse', 'oc top']
+    in_list = rng.random() < 0.5
+    if in_list:
+        lines += ['ol item', 'oi item']
+    for _ in range(rng.randint(1, 4)):
+        fmt = ''
+        vals = []
+        for _ in range(rng.randint(1, 3)):
+            field, fvals = random_field(rng, sname.startswith('json'))
+            if len(vals) + len(fvals) > 6:
+                break
+            fmt += rng.choice(LITERALS) + field
+            vals += fvals
+        ended = rng.random() < 0.6
+        if ended:
+            fmt += '\n'
+        lines.append('emit %s %s' % (q(fmt), ' '.join(vals)))
+    if not ended:
+        lines.append('emit "\\n"')  # an HTML line left open at the end is a deliberate difference
+    if in_list:
+        lines += ['ci item', 'cl item']
+    lines += ['cc top', 'finish']
+    return Case('random/%d/%s' % (index, sname), '\n'.join(lines) + '\n', sargs)
+
+
+# ---------------------------------------------------------------- running
+
+def base_env(extra):
+    env = {k: v for k, v in os.environ.items()
+           if k not in ('COLUMNS', 'LINES', 'LIBXO_OPTIONS', 'LANG', 'LANGUAGE', 'TERM')
+           and not k.startswith('LC_')}
+    env['LANG'] = 'C.UTF-8'
+    # The real libxo is not instrumented; its allocations are its own.
+    env['ASAN_OPTIONS'] = 'detect_leaks=0:' + os.environ.get('ASAN_OPTIONS', '')
+    env.update(extra)
+    return env
+
+
+def run_one(binary, case, workdir, merged):
+    script = os.path.join(workdir, 'script')
+    sidefile = os.path.join(workdir, 'side')
+    with open(script, 'w', encoding='utf-8', errors='surrogateescape') as f:
+        f.write(case.script)
+    if os.path.exists(sidefile):
+        os.unlink(sidefile)
+    env = base_env(case.env)
+    env['XODIFF_SCRIPT'] = script
+    env['XODIFF_SIDE'] = sidefile
+    try:
+        p = subprocess.run(['stalewatch'] + case.args, executable=binary, env=env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT if merged else subprocess.PIPE, timeout=30)
+        out, err, rc = p.stdout, p.stderr or b'', p.returncode
+    except subprocess.TimeoutExpired:
+        out, err, rc = b'', b'(timed out)', 'timeout'
+    side = b''
+    if os.path.exists(sidefile):
+        with open(sidefile, 'rb') as f:
+            side = f.read()
+    return {'stdout': out, 'stderr': err, 'status': str(rc).encode() + b'\n', 'returns': side}
+
+
+def show(b):
+    """Bytes as readable lines: controls and bad UTF-8 escaped."""
+    text = b.decode('utf-8', errors='backslashreplace')
+    lines = []
+    for line in text.split('\n'):
+        lines.append(''.join(ch if ch == '\t' or ord(ch) >= 0x20 and ord(ch) != 0x7f
+                             else '\\x%02x' % ord(ch) for ch in line))
+    if lines and lines[-1] == '':
+        lines.pop()
+    else:
+        lines.append('(no newline at end)')
+    return lines
+
+
+def clip(line, n=300):
+    return line if len(line) <= n else line[:n] + '...(%d more)' % (len(line) - n)
+
+
+def describe(case, diffs):
+    out = ['--- %s' % case.name]
+    env = ' '.join('%s=%s' % (k, v if len(v) < 40 else v[:40] + '...') for k, v in case.env.items())
+    out.append('    run: %s stalewatch %s' % (env, ' '.join(repr(a) if (' ' in a or not a) else a
+                                                       for a in case.args)))
+    out.append('    script:')
+    out += ['      ' + clip(line) for line in case.script.rstrip('\n').split('\n')]
+    for channel, b, r in diffs:
+        out.append('    %s differs (- bundled, + real):' % channel)
+        d = list(difflib.unified_diff(show(b), show(r), lineterm='', n=1))[2:]
+        minus = [x[1:] for x in d if x.startswith('-')]
+        plus = [x[1:] for x in d if x.startswith('+')]
+        if len(minus) == 1 and len(plus) == 1 and max(len(minus[0]), len(plus[0])) > 120:
+            # One long line each: show where they part.
+            i = 0
+            while i < min(len(minus[0]), len(plus[0])) and minus[0][i] == plus[0][i]:
+                i += 1
+            start = max(0, i - 60)
+            d.append('first difference at column %d:' % (i + 1))
+            d.append('- ...' + minus[0][start:i + 80])
+            d.append('+ ...' + plus[0][start:i + 80])
+        if len(d) > 40:
+            d = d[:40] + ['... (%d more diff lines)' % (len(d) - 40)]
+        out += ['      ' + clip(line) for line in d]
+    return '\n'.join(out)
+
+
+def deliberate_ids(readme):
+    try:
+        with open(readme, encoding='utf-8') as f:
+            text = f.read()
+    except OSError:
+        return set()
+    m = re.search(r'^## Deliberate differences\s*$(.*?)(?=^## |\Z)', text, re.M | re.S)
+    if not m:
+        return set()
+    return set(re.findall(r'^### ([a-z0-9]+(?:-[a-z0-9]+)*)\s*$', m.group(1), re.M))
+
+
+def all_cases(nrandom, seed):
+    cases = (report_cases() + option_cases() + diag_cases() + structure_cases() + field_cases()
+             + deliberate_cases())
+    rng = random.Random(seed)
+    cases += [random_case(rng, i) for i in range(nrandom)]
+    for case in cases:
+        patterns = [p for p in DELIBERATE if fnmatch.fnmatchcase(case.name, p)]
+        if patterns:
+            case.deliberate = DELIBERATE[max(patterns, key=len)]
+    return cases
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+    ap.add_argument('--bundled')
+    ap.add_argument('--real')
+    ap.add_argument('--readme')
+    ap.add_argument('--random', type=int, default=150)
+    ap.add_argument('--seed', type=int, default=1)
+    ap.add_argument('--only', default='', help='run the cases whose name contains this')
+    ap.add_argument('--show', type=int, default=25, help='describe at most this many differences')
+    ap.add_argument('--list', action='store_true', help='list the cases and stop')
+    ap.add_argument('--ignore', default='', help='comma-separated channels not to compare '
+                    '(stdout, stderr, status, returns, merged): for looking into one at a time')
+    ap.add_argument('--jobs', type=int, default=2, help='cases run at the same time')
+    ap.add_argument('--skip', metavar='MESSAGE')
+    a = ap.parse_args()
+    if a.skip:
+        print('xodiff: SKIPPED: ' + a.skip)
+        return SKIP
+    if not (a.bundled and a.real and a.readme):
+        ap.error('--bundled, --real and --readme are needed')
+    nrandom = int(os.environ.get('XODIFF_RANDOM', a.random))
+    seed = int(os.environ.get('XODIFF_SEED', a.seed))
+    cases = [c for c in all_cases(nrandom, seed) if a.only in c.name]
+    if a.list:
+        for c in cases:
+            print(c.name)
+        return 0
+    known = deliberate_ids(a.readme)
+    ignore = set(a.ignore.split(','))
+
+    def compare(index, case, tmp):
+        """Runs one case under both builds: (error, differences)."""
+        work = os.path.join(tmp, str(index))
+        os.mkdir(work)
+        b = run_one(a.bundled, case, work, False)
+        r = run_one(a.real, case, work, False)
+        if b'xodiff driver: ' in b['stderr'] + r['stderr']:
+            msg = (b['stderr'] + r['stderr']).decode('utf-8', 'replace').strip().split('\n')[-1]
+            return '%s: the script is wrong: %s' % (case.name, msg), []
+        diffs = [(ch, b[ch], r[ch]) for ch in ('stdout', 'stderr', 'status', 'returns')
+                 if b[ch] != r[ch] and ch not in ignore]
+        if 'merged' not in ignore and ((b['stdout'] and b['stderr']) or (r['stdout'] and r['stderr'])):
+            bm = run_one(a.bundled, case, work, True)
+            rm = run_one(a.real, case, work, True)
+            if bm['stdout'] != rm['stdout'] and not diffs:
+                diffs.append(('stdout+stderr on one pipe', bm['stdout'], rm['stdout']))
+        return None, diffs
+
+    same = deliberate = 0
+    failed = []
+    errors = []
+    shown = 0
+    jobs = max(1, int(os.environ.get('XODIFF_JOBS', a.jobs)))
+    with tempfile.TemporaryDirectory(prefix='xodiff.') as tmp:
+        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+            results = pool.map(lambda ic: compare(ic[0], ic[1], tmp), enumerate(cases))
+            for case, (error, diffs) in zip(cases, results):
+                if error:
+                    errors.append(error)
+                    continue
+                if case.deliberate:
+                    if case.deliberate not in known:
+                        errors.append('%s: deliberate difference "%s" is not described under '
+                                      '"## Deliberate differences" in %s' % (case.name, case.deliberate,
+                                                                            a.readme))
+                    elif not diffs:
+                        errors.append('%s: marked deliberate "%s", but both write the same: '
+                                      'remove the mark' % (case.name, case.deliberate))
+                    else:
+                        deliberate += 1
+                        print('deliberate: %s: %s' % (case.deliberate, case.name))
+                    continue
+                if not diffs:
+                    same += 1
+                    continue
+                failed.append(case.name)
+                if shown < a.show:
+                    shown += 1
+                    print(describe(case, diffs))
+    if not a.only:
+        for unused in sorted(known - {c.deliberate for c in cases}):
+            print('note: deliberate difference "%s" has no case here; its test is elsewhere' % unused)
+    for e in errors:
+        print('ERROR: ' + e)
+    if len(failed) > shown:
+        print('... and %d more differing cases:' % (len(failed) - shown))
+        for name in failed[shown:]:
+            print('    ' + name)
+    print('xodiff: %d cases compared (%d random, seed %d): %d same, %d deliberate, %d differ, %d errors'
+          % (len(cases), sum(c.name.startswith('random/') for c in cases), seed, same, deliberate,
+             len(failed), len(errors)))
+    return 1 if failed or errors else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,66 @@
+// The default handle and its output buffer.
+#include "handle.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace xo {
+
+namespace {
+
+void flush_at_exit()
+{
+    try {
+        write_pending(default_handle());
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+Handle &default_handle()
+{
+    static Handle h;
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        std::atexit(flush_at_exit);
+    }
+    return h;
+}
+
+void indent(Handle &h, size_t levels)
+{
+    h.out.append(levels * h.indent_width, ' ');
+}
+
+ssize_t write_pending(Handle &h)
+{
+    if (h.out.empty())
+        return 0;
+    size_t n = h.out.size();
+    size_t w = fwrite(h.out.data(), 1, n, stdout);
+    h.out.clear();
+    if (fflush(stdout) != 0 || w != n)
+        return -1;
+    return static_cast<ssize_t>(n);
+}
+
+void after_call(Handle &h, bool saw_newline)
+{
+    if (has(h, XOF_FLUSH) || (saw_newline && has(h, XOF_FLUSH_LINE)))
+        write_pending(h);
+}
+
+std::string field_name(const Handle &h, std::string_view name)
+{
+    std::string s(name);
+    // libxo turns dashes into underscores in JSON only.
+    if (h.style == XO_STYLE_JSON && has(h, XOF_UNDERSCORES))
+        for (char &c : s)
+            if (c == '-')
+                c = '_';
+    return s;
+}
+
+} // namespace xo

@@ -1,0 +1,94 @@
+// The state of an output handle: style, flags, the open containers, lists
+// and instances, and the output not yet written.
+#ifndef XO_HANDLE_H
+#define XO_HANDLE_H
+
+#include <libxo/xo.h>
+
+#include <string>
+#include <vector>
+
+#include "printf.h"
+
+namespace xo {
+
+// libxo's flag for its own debugging output; accepted, no effect here.
+constexpr xo_xof_flags_t flag_debug = XOF_BIT(34);
+
+// Where the next member of a JSON object or array goes.
+struct Level {
+    bool first = true;          // nothing written inside yet
+    bool after_version = false; // the last member was __version
+    bool saw_value = false;     // a value field that is not a key was written
+};
+
+struct Frame {
+    enum Kind : unsigned char { CONTAINER, LIST, INSTANCE };
+    Kind kind;
+    std::string name;
+    Level level;
+    bool json_object = true; // JSON: written as an object (not an array)
+    bool element = false;    // XML: written as an element
+    std::string predicate;   // HTML xpath: the key fields of an instance
+};
+
+struct Handle {
+    xo_style_t style = XO_STYLE_TEXT;
+    xo_xof_flags_t flags = 0;
+    unsigned indent_width = 2;
+
+    std::string out;          // output not yet written to stdout
+    std::vector<Frame> stack; // open containers, lists and instances
+    Level root;               // the outermost level
+    bool top_open = false;    // JSON: the outermost "{" is written
+    bool line_open = false;   // HTML: a line div is open
+    bool finished = false;    // xo_finish ran, nothing written since
+    bool version_pending = false; // XML: attribute for the next top element
+    std::string version;
+
+    std::string program;      // name used in diagnostics, if any
+    std::string prefix;       // "program: ", built when the name is set
+
+    std::string scratch_display; // reused buffers
+    std::string scratch_encoding;
+    std::vector<Arg> scratch_args;
+};
+
+Handle &default_handle();
+
+inline bool has(const Handle &h, xo_xof_flags_t f)
+{
+    return (h.flags & f) != 0;
+}
+
+// The level that the next member or element goes into.
+inline Level &current_level(Handle &h)
+{
+    return h.stack.empty() ? h.root : h.stack.back().level;
+}
+
+inline bool in_list(const Handle &h)
+{
+    return !h.stack.empty() && h.stack.back().kind == Frame::LIST;
+}
+
+void indent(Handle &h, size_t levels);
+
+// Anything written after xo_finish starts a new document.
+inline void start_output(Handle &h)
+{
+    h.finished = false;
+}
+
+// Writes the pending output; returns its size, or -1 when it failed.
+ssize_t write_pending(Handle &h);
+
+// Writes the pending output when the flush flags ask for it.
+void after_call(Handle &h, bool saw_newline);
+
+// A name as it appears in the encoding styles.
+std::string field_name(const Handle &h, std::string_view name);
+
+} // namespace xo
+
+#endif

@@ -1,0 +1,93 @@
+// HTML style: one div per displayed piece, one line div per output line.
+#include "escape.h"
+#include "style.h"
+
+namespace xo {
+
+namespace {
+
+void newline_if_pretty(Handle &h)
+{
+    if (has(h, XOF_PRETTY))
+        h.out.push_back('\n');
+}
+
+void open_line(Handle &h)
+{
+    if (h.line_open)
+        return;
+    h.line_open = true;
+    h.out.append("<div class=\"line\">");
+    newline_if_pretty(h);
+}
+
+void close_line(Handle &h)
+{
+    if (!h.line_open)
+        return;
+    h.line_open = false;
+    h.out.append("</div>");
+    newline_if_pretty(h);
+}
+
+// "/top/row[key='1']/name": where a value sits in the document.
+void xpath(Handle &h, std::string_view name)
+{
+    h.out.append(" data-xpath=\"");
+    std::string path;
+    for (const Frame &f : h.stack) {
+        if (f.kind == Frame::LIST)
+            continue;
+        path += "/" + f.name + f.predicate;
+    }
+    path += "/";
+    path += name;
+    escape_html(h.out, path, true);
+    h.out.push_back('"');
+}
+
+void div(Handle &h, const Piece &p)
+{
+    open_line(h);
+    if (has(h, XOF_PRETTY))
+        indent(h, 1);
+    h.out.append("<div class=\"");
+    h.out.append(p.cls);
+    h.out.push_back('"');
+    if (!p.tag.empty()) {
+        h.out.append(" data-tag=\"");
+        escape_html(h.out, field_name(h, p.tag), true);
+        h.out.push_back('"');
+        if (has(h, XOF_XPATH))
+            xpath(h, p.tag);
+    }
+    if (p.key && has(h, XOF_KEYS))
+        h.out.append(" data-key=\"key\"");
+    h.out.push_back('>');
+    escape_html(h.out, p.text, false);
+    h.out.append("</div>");
+    newline_if_pretty(h);
+}
+
+void end_line(Handle &h)
+{
+    open_line(h);
+    close_line(h);
+}
+
+void error(Handle &h, const std::string &msg)
+{
+    // The error ends the line it is written on.
+    div(h, Piece{"error", msg, {}, false});
+    close_line(h);
+    // libxo writes what it has at once.
+    write_pending(h);
+}
+
+} // namespace
+
+const StyleOps html_style = {
+    nothing, nothing_frame, nothing_closed, nothing_leaf, div, end_line, close_line, error,
+};
+
+} // namespace xo

@@ -1,0 +1,139 @@
+// JSON style: an object around the document (unless no-top), members
+// separated as libxo separates them.
+#include "escape.h"
+#include "frames.h"
+#include "style.h"
+
+namespace xo {
+
+namespace {
+
+size_t depth(const Handle &h)
+{
+    return h.stack.size() + (has(h, XOF_NO_TOP) ? 0 : 1);
+}
+
+void write_version(Handle &h)
+{
+    h.version_pending = false;
+    if (has(h, XOF_PRETTY)) {
+        h.out.push_back('\n');
+        indent(h, 1);
+    }
+    h.out.append("\"__version\": \"");
+    escape_json(h.out, h.version);
+    h.out.push_back('"');
+    h.root.first = false;
+    h.root.after_version = true;
+}
+
+// Starts the next member or array element at the current level.
+void begin_item(Handle &h, bool opener)
+{
+    bool fresh = !h.top_open;
+    if (fresh) {
+        h.top_open = true;
+        if (!has(h, XOF_NO_TOP))
+            h.out.push_back('{');
+        if (h.version_pending)
+            write_version(h);
+    }
+    Level &lv = current_level(h);
+    bool pretty = has(h, XOF_PRETTY);
+    if (lv.after_version) {
+        h.out.append(", ");
+        lv.after_version = false;
+    } else if (!lv.first) {
+        h.out.append(pretty || !opener ? "," : ", ");
+    }
+    lv.first = false;
+    if (pretty) {
+        if (!(fresh && has(h, XOF_NO_TOP)))
+            h.out.push_back('\n');
+        indent(h, depth(h));
+    }
+}
+
+void quoted_name(Handle &h, std::string_view name)
+{
+    h.out.push_back('"');
+    escape_json(h.out, field_name(h, name));
+    h.out.push_back('"');
+}
+
+void version(Handle &h)
+{
+    // The first member of the outer object, once there is one; without
+    // that object there is nowhere for it to go.
+    h.version_pending = !has(h, XOF_NO_TOP);
+}
+
+void open(Handle &h, Frame &f)
+{
+    bool element = f.kind == Frame::INSTANCE && in_list(h);
+    begin_item(h, true);
+    if (element) {
+        h.out.push_back('{');
+        return;
+    }
+    quoted_name(h, f.name);
+    h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
+    f.json_object = f.kind != Frame::LIST;
+}
+
+void close(Handle &h, const Frame &f)
+{
+    if (has(h, XOF_PRETTY)) {
+        // libxo leaves a blank line in an empty object, not in an array.
+        if (f.json_object && f.level.first)
+            h.out.push_back('\n');
+        h.out.push_back('\n');
+        indent(h, depth(h));
+    }
+    h.out.push_back(f.json_object ? '}' : ']');
+}
+
+void leaf(Handle &h, const Leaf &v)
+{
+    begin_item(h, false);
+    quoted_name(h, v.name);
+    h.out.append(has(h, XOF_PRETTY) ? ": " : ":");
+    if (v.quoted)
+        h.out.push_back('"');
+    escape_json(h.out, v.value);
+    if (v.quoted)
+        h.out.push_back('"');
+}
+
+void finish(Handle &h)
+{
+    if (has(h, XOF_NO_TOP))
+        ;
+    else if (!h.top_open)
+        h.out.append("{ }\n");
+    else
+        h.out.append(has(h, XOF_PRETTY) ? "\n}\n" : "}\n");
+    h.top_open = false;
+    h.root = Level{};
+}
+
+void error(Handle &h, const std::string &msg)
+{
+    // A version not yet written is dropped.
+    h.version_pending = false;
+    // As libxo does, an error ends the list it interrupts: the error
+    // object follows the array as a member of the enclosing object.
+    if (in_list(h))
+        pop_frame(h);
+    push_frame(h, Frame::CONTAINER, "error");
+    leaf(h, Leaf{"message", msg, true, false});
+    pop_frame(h);
+}
+
+} // namespace
+
+const StyleOps json_style = {
+    version, open, close, leaf, nothing_piece, nothing, finish, error,
+};
+
+} // namespace xo

@@ -1,0 +1,71 @@
+// The printf conversions that field formats may use.
+#ifndef XO_PRINTF_H
+#define XO_PRINTF_H
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xo {
+
+// One argument taken from the caller's va_list, remembered so that the
+// display and the encoding format of a field can both use it.
+struct Arg {
+    enum Kind : uint8_t { INT, LONG, LLONG, INTMAX, SIZE, PTRDIFF, PTR };
+    Kind kind;
+    uint64_t bits; // integers, as the unsigned image of the fetched type
+    const void *ptr;
+};
+
+class ArgPool {
+public:
+    // Arguments come from *ap; storage is reused from call to call.
+    ArgPool(va_list *ap, std::vector<Arg> &storage) : ap_(ap), args_(storage) { args_.clear(); }
+    // A pool holding just one string argument and no va_list.
+    explicit ArgPool(const char *s) : ap_(nullptr), own_{Arg{Arg::PTR, 0, s}}, args_(own_) {}
+    ArgPool(const ArgPool &) = delete;
+    ArgPool &operator=(const ArgPool &) = delete;
+    // Returns the argument at position idx of the current field, fetching
+    // it from the va_list when it has not been fetched yet.  Returns null
+    // when the requested kind cannot be the one already fetched there, or
+    // when there is no such argument.
+    const Arg *get(size_t idx, Arg::Kind kind);
+    // Starts a new field: already fetched arguments are forgotten.
+    void next_field()
+    {
+        args_.clear();
+        base_ = 0;
+    }
+    // Positions used by the formats start after the arguments fetched so
+    // far (the 'a' modifier takes one before the formats).
+    void rebase() { base_ = args_.size(); }
+
+private:
+    va_list *ap_;
+    std::vector<Arg> own_;
+    std::vector<Arg> &args_;
+    size_t base_ = 0;
+};
+
+struct FormatResult {
+    bool ok = true;
+    bool numeric = false; // decimal or octal integers and nothing else
+    std::string error;    // what went wrong when !ok
+};
+
+// Formats printf-style fmt (the subset d i u x X o c s p %%, flags, width,
+// precision, '*', hh h l ll j z t q) into out, taking arguments from pool
+// starting at position 0.  A string's precision counts bytes and never
+// splits a character; its width counts display columns.  With
+// Widths::DROP a width written right after the '%' (zero padding
+// included) is read but not applied, as libxo does when a field's display
+// format also serves as its encoding format.
+enum class Widths { APPLY, DROP };
+FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool,
+                           Widths widths = Widths::APPLY);
+
+} // namespace xo
+
+#endif

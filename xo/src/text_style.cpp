@@ -1,0 +1,30 @@
+// Text style: the displayed pieces as they are; errors on standard error.
+#include "diag.h"
+#include "style.h"
+
+namespace xo {
+
+namespace {
+
+void display(Handle &h, const Piece &p)
+{
+    h.out.append(p.text);
+}
+
+void end_line(Handle &h)
+{
+    h.out.push_back('\n');
+}
+
+void error(Handle &h, const std::string &msg)
+{
+    write_stderr(h, msg);
+}
+
+} // namespace
+
+const StyleOps text_style = {
+    nothing, nothing_frame, nothing_closed, nothing_leaf, display, end_line, nothing, error,
+};
+
+} // namespace xo

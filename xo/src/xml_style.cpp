@@ -1,0 +1,103 @@
+// XML style: containers and instances are elements, lists are not.
+#include "escape.h"
+#include "frames.h"
+#include "style.h"
+
+namespace xo {
+
+namespace {
+
+size_t depth(const Handle &h)
+{
+    size_t d = 0;
+    for (const Frame &f : h.stack)
+        d += f.element;
+    return d;
+}
+
+void start_line(Handle &h)
+{
+    if (has(h, XOF_PRETTY))
+        indent(h, depth(h));
+}
+
+void end_line(Handle &h)
+{
+    if (has(h, XOF_PRETTY))
+        h.out.push_back('\n');
+}
+
+void version(Handle &h)
+{
+    // An attribute of the next element, whatever its depth.
+    h.version_pending = true;
+}
+
+void version_attribute(Handle &h)
+{
+    if (!h.version_pending)
+        return;
+    h.version_pending = false;
+    h.out.append(" version=\"");
+    escape_xml(h.out, h.version, true);
+    h.out.push_back('"');
+}
+
+void open(Handle &h, Frame &f)
+{
+    if (f.kind == Frame::LIST)
+        return;
+    f.element = true;
+    start_line(h);
+    h.out.push_back('<');
+    h.out.append(field_name(h, f.name));
+    version_attribute(h);
+    h.out.push_back('>');
+    end_line(h);
+}
+
+void close(Handle &h, const Frame &f)
+{
+    if (!f.element)
+        return;
+    start_line(h);
+    h.out.append("</");
+    h.out.append(field_name(h, f.name));
+    h.out.push_back('>');
+    end_line(h);
+}
+
+void leaf(Handle &h, const Leaf &v)
+{
+    start_line(h);
+    std::string tag = field_name(h, v.name);
+    h.out.push_back('<');
+    h.out.append(tag);
+    version_attribute(h);
+    if (v.key && has(h, XOF_KEYS))
+        h.out.append(" key=\"key\"");
+    h.out.push_back('>');
+    escape_xml(h.out, v.value, false);
+    h.out.append("</");
+    h.out.append(tag);
+    h.out.push_back('>');
+    end_line(h);
+}
+
+void error(Handle &h, const std::string &msg)
+{
+    // As libxo does, an error ends the list it interrupts.
+    if (in_list(h))
+        pop_frame(h);
+    push_frame(h, Frame::CONTAINER, "error");
+    leaf(h, Leaf{"message", msg, true, false});
+    pop_frame(h);
+}
+
+} // namespace
+
+const StyleOps xml_style = {
+    version, open, close, leaf, nothing_piece, nothing, nothing, error,
+};
+
+} // namespace xo
