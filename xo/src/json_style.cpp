@@ -47,6 +47,7 @@ void begin_item(Handle &h, bool opener)
         h.out.append(pretty || !opener ? "," : ", ");
     }
     lv.first = false;
+    h.member_start = h.out.size();
     if (pretty) {
         if (!(fresh && has(h, XOF_NO_TOP)))
             h.out.push_back('\n');
