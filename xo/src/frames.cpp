@@ -76,11 +76,15 @@ ssize_t close_frame(Handle &h, Frame::Kind kind, const char *name)
         return 0;
     }
     start_output(h);
+    size_t before = h.out.size();
     // What is still open inside is closed with it.
     while (h.stack.size() >= i)
         pop_frame(h);
+    ssize_t n = kind == Frame::INSTANCE && style_of(h).instance_close_counts
+                    ? static_cast<ssize_t>(h.out.size() - before)
+                    : 0; // what libxo returns
     after_call(h, false);
-    return 0; // libxo returns nothing more for a close
+    return n;
 }
 
 ssize_t finish(Handle &h)

@@ -74,6 +74,7 @@ void open(Handle &h, Frame &f)
     bool element = f.kind == Frame::INSTANCE && in_list(h);
     begin_item(h, true);
     if (element) {
+        h.member_start = 0; // libxo counts the comma before an element
         h.out.push_back('{');
         return;
     }
@@ -134,7 +135,7 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps json_style = {
-    version, open, close, leaf, nothing_piece, nothing, finish, error,
+    version, open, close, leaf, nothing_piece, nothing, finish, error, true,
 };
 
 } // namespace xo
