@@ -78,6 +78,8 @@ void open(Handle &h, Frame &f)
         h.out.push_back('{');
         return;
     }
+    if (f.kind == Frame::LIST)
+        h.member_start = 0; // libxo counts the comma before a list
     quoted_name(h, f.name);
     h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
     f.json_object = f.kind != Frame::LIST;
