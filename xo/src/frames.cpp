@@ -49,13 +49,12 @@ ssize_t open_frame(Handle &h, Frame::Kind kind, const char *name)
     if (kind == Frame::INSTANCE && !in_list(h))
         push_frame(h, Frame::LIST, name);
     size_t before = h.out.size();
+    h.member_start = before;
     push_frame(h, kind, name);
-    // libxo does not count the separator before a JSON member.
-    size_t skip = 0;
-    while (before + skip < h.out.size() && (h.out[before + skip] == ',' || h.out[before + skip] == ' ' ||
-                                            h.out[before + skip] == '\n'))
-        skip++;
-    ssize_t n = static_cast<ssize_t>(h.out.size() - before - skip);
+    // libxo counts neither the start of the JSON document nor the comma
+    // before a member.
+    size_t from = h.member_start > before ? h.member_start : before;
+    ssize_t n = static_cast<ssize_t>(h.out.size() - from);
     after_call(h, false);
     return n;
 }
@@ -77,11 +76,15 @@ ssize_t close_frame(Handle &h, Frame::Kind kind, const char *name)
         return 0;
     }
     start_output(h);
+    size_t before = h.out.size();
     // What is still open inside is closed with it.
     while (h.stack.size() >= i)
         pop_frame(h);
+    ssize_t n = kind == Frame::INSTANCE && style_of(h).instance_close_counts
+                    ? static_cast<ssize_t>(h.out.size() - before)
+                    : 0; // what libxo returns
     after_call(h, false);
-    return 0; // libxo returns nothing more for a close
+    return n;
 }
 
 ssize_t finish(Handle &h)

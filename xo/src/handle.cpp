@@ -48,7 +48,9 @@ ssize_t write_pending(Handle &h)
 
 void after_call(Handle &h, bool saw_newline)
 {
-    if (has(h, XOF_FLUSH) || (saw_newline && has(h, XOF_FLUSH_LINE)))
+    // libxo writes its buffer out once a call leaves more than this in it.
+    constexpr size_t buffer_limit = 8192 - 512;
+    if (has(h, XOF_FLUSH) || (saw_newline && has(h, XOF_FLUSH_LINE)) || h.out.size() > buffer_limit)
         write_pending(h);
 }
 

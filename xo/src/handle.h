@@ -46,6 +46,8 @@ struct Handle {
     bool version_pending = false; // XML: attribute for the next top element
     std::string version;
 
+    size_t member_start = 0;  // JSON: where the last member began, after its separator
+
     std::string program;      // name used in diagnostics, if any
     std::string prefix;       // "program: ", built when the name is set
 

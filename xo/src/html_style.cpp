@@ -87,7 +87,7 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps html_style = {
-    nothing, nothing_frame, nothing_closed, nothing_leaf, div, end_line, close_line, error,
+    nothing, nothing_frame, nothing_closed, nothing_leaf, div, end_line, close_line, error, false,
 };
 
 } // namespace xo

@@ -47,6 +47,7 @@ void begin_item(Handle &h, bool opener)
         h.out.append(pretty || !opener ? "," : ", ");
     }
     lv.first = false;
+    h.member_start = h.out.size();
     if (pretty) {
         if (!(fresh && has(h, XOF_NO_TOP)))
             h.out.push_back('\n');
@@ -73,9 +74,12 @@ void open(Handle &h, Frame &f)
     bool element = f.kind == Frame::INSTANCE && in_list(h);
     begin_item(h, true);
     if (element) {
+        h.member_start = 0; // libxo counts the comma before an element
         h.out.push_back('{');
         return;
     }
+    if (f.kind == Frame::LIST)
+        h.member_start = 0; // libxo counts the comma before a list
     quoted_name(h, f.name);
     h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
     f.json_object = f.kind != Frame::LIST;
@@ -133,7 +137,7 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps json_style = {
-    version, open, close, leaf, nothing_piece, nothing, finish, error,
+    version, open, close, leaf, nothing_piece, nothing, finish, error, true,
 };
 
 } // namespace xo

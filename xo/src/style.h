@@ -35,6 +35,7 @@ struct StyleOps {
     void (*end_line)(Handle &);
     void (*finish)(Handle &);            // the document's end
     void (*error)(Handle &, const std::string &msg); // xo_error
+    bool instance_close_counts; // xo_close_instance returns what it wrote
 };
 
 extern const StyleOps text_style;

@@ -24,7 +24,7 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps text_style = {
-    nothing, nothing_frame, nothing_closed, nothing_leaf, display, end_line, nothing, error,
+    nothing, nothing_frame, nothing_closed, nothing_leaf, display, end_line, nothing, error, false,
 };
 
 } // namespace xo
