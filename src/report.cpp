@@ -78,7 +78,7 @@ unsafe_code_point(uint32_t cp)
 }
 
 const char *
-safe_text(const char *text, size_t maxlen, char *buf, size_t size)
+safe_text(const char *text, size_t maxlen, bool ascii, char *buf, size_t size)
 {
 	const unsigned char *s = (const unsigned char *)text;
 	size_t avail, i, n, len, need;
@@ -92,7 +92,8 @@ safe_text(const char *text, size_t maxlen, char *buf, size_t size)
 			len = 1;
 			need = 4;
 		} else
-			need = unsafe_code_point(cp) ? 4 * len : len;
+			need = unsafe_code_point(cp) || (ascii && cp >= 0x80) ?
+			    4 * len : len;
 		if (n + need >= size)
 			break;
 		if (need == len)
@@ -187,6 +188,7 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	struct passwd *pw;
 	xo_style_t style;
 	size_t user_size, comm_size;
+	bool ascii;
 
 	pw = getpwuid(kp->ki_uid);
 	if (pw != NULL)
@@ -205,13 +207,20 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	if (style == XO_STYLE_TEXT || style == XO_STYLE_HTML)
 		user_size = comm_size = NAME_SHOWN + 1;
 	/*
+	 * libxo converts text through the locale, which libxo has set from
+	 * the environment; a locale of single bytes cannot show the rest.
+	 */
+	ascii = style == XO_STYLE_TEXT && MB_CUR_MAX == 1;
+	/*
 	 * Names and arguments are chosen by whoever started the process:
 	 * make them safe for every style and every libxo before they go out.
 	 */
 	report_row(kp->ki_pid, kp->ki_jid, kp->ki_uid,
-	    safe_text(user, USER_MAX_SHOWN, user_buf, user_size),
-	    safe_text(kp->ki_comm, sizeof(kp->ki_comm), comm_buf, comm_size),
-	    why, safe_text(text, TEXT_MAX_SHOWN, text_buf, sizeof(text_buf)));
+	    safe_text(user, USER_MAX_SHOWN, ascii, user_buf, user_size),
+	    safe_text(kp->ki_comm, sizeof(kp->ki_comm), ascii, comm_buf,
+	    comm_size),
+	    why, safe_text(text, TEXT_MAX_SHOWN, ascii, text_buf,
+	    sizeof(text_buf)));
 }
 
 int32_t

@@ -29,11 +29,13 @@ void report_row(pid_t pid, int jid, uid_t uid, const char *user,
  * style carries it intact and inert: bytes that are not part of valid
  * UTF-8, control characters, DEL, the C1 controls, U+FFFE, U+FFFF and the
  * bidirectional embedding, override and isolate controls are written as
- * a backslash and three octal digits per byte.  At most maxlen bytes of
- * text are read; buf needs 4 * maxlen + 1 bytes to hold them all.  A
- * sequence that does not fit whole is left out with everything after it.
+ * a backslash and three octal digits per byte; with ascii set, so is
+ * every byte outside ASCII.  At most maxlen bytes of text are read; buf
+ * needs 4 * maxlen + 1 bytes to hold them all.  A sequence that does not
+ * fit whole is left out with everything after it.
  */
-const char *safe_text(const char *text, size_t maxlen, char *buf, size_t size);
+const char *safe_text(const char *text, size_t maxlen, bool ascii, char *buf,
+    size_t size);
 
 /* The display width from COLUMNS or the terminal; 0 when unknown. */
 int32_t terminal_width(void);

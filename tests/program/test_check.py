@@ -393,6 +393,17 @@ class HostileText(RealProcessTest):
                     for m in map(row.match, out.splitlines()[1:])}
         self.check("text", cut, width="52")
 
+    def test_text_in_a_locale_of_single_bytes(self):
+        # libxo would write '?' and warn for what the locale cannot show.
+        pid = [p for p in self.ops if self.want[p][1].startswith("café")][0]
+        shown = "".join(c if c < "\x80" else "".join(
+            "\\%03o" % b for b in c.encode()) for c in self.want[pid][1])
+        for style, want in (("text", shown), ("json", self.want[pid][1])):
+            rc, out, err = run(["-w", "--libxo=" + style, pid],
+                               env=dict(os.environ, LC_ALL="C"))
+            self.assertEqual((rc, err), (0, ""))
+            self.assertIn(want, out)
+
 
 class ProcessViews(RealProcessTest):
     """Processes that /proc shows in unusual ways: seen from a child PID

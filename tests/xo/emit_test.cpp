@@ -83,6 +83,20 @@ TEST(ColumnCount, NoConversionThroughTheLocale)
     EXPECT_EQ(o.err, "");
 }
 
+// The first call takes the character set from the environment.
+TEST(ColumnCount, LocaleComesFromTheEnvironment)
+{
+    for (const char *locale : {"C.UTF-8", "C"}) {
+        Outcome o = run_child([&] {
+            setenv("LC_ALL", locale, 1);
+            note("%d ", static_cast<int>(MB_CUR_MAX));
+            xo_set_flags(NULL, XOF_WARN);
+            note("%d", static_cast<int>(MB_CUR_MAX));
+        });
+        EXPECT_EQ(o.notes, std::string(locale) == "C" ? "1 1" : "1 6") << locale;
+    }
+}
+
 TEST(ColumnCount, WithoutTheFlagNothingIsCounted)
 {
     Outcome o = run_styled(XO_STYLE_TEXT, 0, [] {

@@ -1,6 +1,8 @@
 // The default handle and its output buffer.
 #include "handle.h"
 
+#include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 
@@ -25,6 +27,9 @@ Handle &default_handle()
     if (!registered) {
         registered = true;
         std::atexit(flush_at_exit);
+        // As libxo does, take the character set from the environment, so
+        // that the caller learns it (MB_CUR_MAX) whether or not it asked.
+        std::setlocale(LC_CTYPE, "");
     }
     return h;
 }
@@ -36,13 +41,19 @@ void indent(Handle &h, size_t levels)
 
 ssize_t write_pending(Handle &h)
 {
-    if (h.out.empty())
-        return 0;
     size_t n = h.out.size();
-    size_t w = fwrite(h.out.data(), 1, n, stdout);
-    h.out.clear();
-    if (fflush(stdout) != 0 || w != n)
+    if (n > 0) {
+        errno = 0;
+        size_t w = fwrite(h.out.data(), 1, n, stdout);
+        h.out.clear();
+        if ((fflush(stdout) != 0 || w != n) && h.write_error == 0)
+            h.write_error = errno != 0 ? errno : EIO;
+    }
+    // Output lost to an earlier write is reported until the end.
+    if (h.write_error != 0) {
+        errno = h.write_error;
         return -1;
+    }
     return static_cast<ssize_t>(n);
 }
 

@@ -43,6 +43,7 @@ struct Handle {
     bool top_open = false;    // JSON: the outermost "{" is written
     bool line_open = false;   // HTML: a line div is open
     bool finished = false;    // xo_finish ran, nothing written since
+    int write_error = 0;      // errno of the first failed write, kept
     bool version_pending = false; // XML: attribute for the next top element
     std::string version;
 

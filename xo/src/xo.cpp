@@ -38,6 +38,23 @@ R guarded(F f, R fallback)
     return r;
 }
 
+// The same for a call that writes: a failed write leaves its errno.
+template <typename F>
+xo_ssize_t guarded_write(F f)
+{
+    int error = 0;
+    xo_ssize_t r = guarded(
+        [&] {
+            xo_ssize_t n = f();
+            error = errno;
+            return n;
+        },
+        xo_ssize_t{-1});
+    if (r < 0 && error != 0)
+        errno = error;
+    return r;
+}
+
 template <typename F>
 void guarded(F f)
 {
@@ -119,12 +136,12 @@ XO_FRAME_CALL(xo_close_instance, close_frame, INSTANCE)
 
 xo_ssize_t xo_flush(void)
 {
-    return guarded([] { return xo::write_pending(xo::default_handle()); }, xo_ssize_t{-1});
+    return guarded_write([] { return xo::write_pending(xo::default_handle()); });
 }
 
 xo_ssize_t xo_finish(void)
 {
-    return guarded([] { return xo::finish(xo::default_handle()); }, xo_ssize_t{-1});
+    return guarded_write([] { return xo::finish(xo::default_handle()); });
 }
 
 void xo_warn(const char *fmt, ...)
