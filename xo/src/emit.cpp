@@ -288,8 +288,8 @@ bool Emitter::field(std::string_view desc)
     // A value cannot sit directly in a list: as libxo does, it ends it.
     if (value && in_list(h_))
         pop_frame(h_);
-    if (value && !(f.mods & M_DISP))
-        check_key_order(f, name);
+    if (value)
+        check_key_order(f, name); // display-only values count too, as in libxo
 
     // The display format takes the arguments first, then the encoding
     // format reads the same ones again.

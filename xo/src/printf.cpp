@@ -29,6 +29,7 @@ struct Conv {
     bool minus = false, plus = false, space = false, zero = false, alt = false;
     long width = -1;
     long prec = -1;
+    bool bare_dot = false; // a '.' without digits
     bool star = false; // the width came from an argument
     enum Len { NONE, HH, H, L, LL, J, Z, T } len = NONE;
     char conv = 0;
@@ -277,7 +278,7 @@ bool Parser::parse_precision(Conv &sp)
     }
     bool got;
     long p = read_number(fmt, i, max_precision, got);
-    // A dot without digits is no precision at all to libxo.
+    sp.bare_dot = !got;
     sp.prec = !got ? -1 : p > max_precision ? max_precision : p;
     return true;
 }
@@ -316,6 +317,10 @@ bool Parser::parse(Conv &sp, size_t start)
     if (i >= fmt.size())
         return fail("incomplete conversion '" + std::string(fmt.substr(start)) + "'");
     sp.conv = fmt[i++];
+    // A dot without digits is precision 0 for an integer, as in C; libxo
+    // ignores it for anything else.
+    if (sp.bare_dot && std::strchr("diuxXo", sp.conv))
+        sp.prec = 0;
     return true;
 }
 
@@ -374,6 +379,11 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
             return mismatch();
         Conv no_zero = sp;
         no_zero.zero = false;
+        if (!a->ptr) { // as the C library under libxo writes it
+            no_zero.prec = -1;
+            put_string(out, no_zero, "(nil)");
+            return true;
+        }
         put_int(out, no_zero, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(a->ptr)), false);
         return true;
     }
