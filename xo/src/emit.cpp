@@ -208,13 +208,14 @@ bool Emitter::encoding_text(const Field &f, std::string &enc, bool &numeric)
     return r.ok;
 }
 
-// libxo expects the keys of an instance before its other values.
+// libxo expects the keys of an instance before its other values; a
+// display-only value counts as one, a display-only key is not checked.
 void Emitter::check_key_order(const Field &f, std::string_view name)
 {
     Level &lv = current_level(h_);
     if (!(f.mods & M_KEY))
         lv.saw_value = true;
-    else if (lv.saw_value)
+    else if (lv.saw_value && !(f.mods & M_DISP))
         libxo_warning(h_, "key field emitted after normal value field: '" + std::string(name) + "'");
 }
 
@@ -289,7 +290,7 @@ bool Emitter::field(std::string_view desc)
     if (value && in_list(h_))
         pop_frame(h_);
     if (value)
-        check_key_order(f, name); // display-only values count too, as in libxo
+        check_key_order(f, name);
 
     // The display format takes the arguments first, then the encoding
     // format reads the same ones again.
