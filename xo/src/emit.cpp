@@ -120,10 +120,10 @@ private:
     bool field(std::string_view desc);
     std::string_view name_of(Field &f, std::string &storage);
     bool display_text(const Field &f, std::string &disp);
-    bool encoding_text(const Field &f, std::string &enc, bool &numeric);
+    bool encoding_text(const Field &f, std::string &enc, FormatResult &kind);
     void check_key_order(const Field &f, std::string_view name);
     void show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only);
-    void encode_field(const Field &f, std::string_view name, std::string &enc, bool numeric);
+    void encode_field(const Field &f, std::string_view name, std::string &enc, const FormatResult &kind);
     void add_predicate(std::string_view name, std::string_view enc);
     void encode_message(const Field &f, std::string_view text);
 };
@@ -197,14 +197,14 @@ bool Emitter::display_text(const Field &f, std::string &disp)
 
 // The encoded value: the encoding format, or else the display format
 // without its widths.
-bool Emitter::encoding_text(const Field &f, std::string &enc, bool &numeric)
+bool Emitter::encoding_text(const Field &f, std::string &enc, FormatResult &kind)
 {
     FormatResult r = !f.enc_fmt.empty()    ? format_printf(enc, f.enc_fmt, pool_)
                      : !f.text_fmt.empty() ? format_printf(enc, f.text_fmt, pool_, Widths::DROP)
                                            : format_printf(enc, "%s", pool_);
     if (!r.ok)
         warn(r.error);
-    numeric = r.numeric;
+    kind = r;
     return r.ok;
 }
 
@@ -240,16 +240,20 @@ void Emitter::show_field(const Field &f, std::string_view name, std::string_view
         show("padding", " ");
 }
 
-void Emitter::encode_field(const Field &f, std::string_view name, std::string &enc, bool numeric)
+void Emitter::encode_field(const Field &f, std::string_view name, std::string &enc, const FormatResult &kind)
 {
     if (name.empty()) {
         warn("missing field name");
         return;
     }
-    columns_ += string_columns(enc); // before trimming, as libxo counts
+    // libxo counts a trimmed string with its blanks, anything else without.
+    if (kind.strings)
+        columns_ += string_columns(enc);
     if (f.mods & M_TRIM)
         trim(enc);
-    bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(numeric && json_number(enc)));
+    if (!kind.strings)
+        columns_ += string_columns(enc);
+    bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(kind.numeric && json_number(enc)));
     style_.leaf(h_, Leaf{name, enc, quoted, (f.mods & M_KEY) != 0});
 }
 
@@ -301,12 +305,12 @@ bool Emitter::field(std::string_view desc)
     std::string &enc = h_.scratch_encoding;
     disp.clear();
     enc.clear();
-    bool numeric = false;
+    FormatResult kind;
     if (!enc_only && !display_text(f, disp))
         return false;
     // Arguments that nothing shown took are taken all the same.
     bool unread = enc_only || (value && f.formats && f.text_fmt.empty());
-    if ((encoded || unread) && !encoding_text(f, enc, numeric))
+    if ((encoded || unread) && !encoding_text(f, enc, kind))
         return false;
 
     if (f.role == 'C') {
@@ -321,7 +325,7 @@ bool Emitter::field(std::string_view desc)
     }
     show_field(f, name, disp, enc_only);
     if (encoded && encodes(h_))
-        encode_field(f, name, enc, numeric);
+        encode_field(f, name, enc, kind);
     else if (encoded)
         add_predicate(name, enc);
     return true;

@@ -57,6 +57,8 @@ void begin_item(Handle &h, bool opener)
     if (pretty) {
         if (!(fresh && has(h, XOF_NO_TOP)))
             h.out.push_back('\n');
+        else
+            h.count_adjust++; // libxo counts the newline it leaves out
         indent(h, depth(h));
     }
 }

@@ -204,6 +204,7 @@ struct Parser {
     ArgPool &pool;
     size_t i = 0;    // position in fmt
     size_t argi = 0; // next argument of the field
+    bool strings = false;
     std::string error;
 
     bool fail(std::string msg)
@@ -370,6 +371,7 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
         if (!a)
             return mismatch();
         const char *s = static_cast<const char *>(a->ptr);
+        strings = true;
         put_string(out, sp, s ? std::string_view(s) : std::string_view("(null)"));
         return true;
     }
@@ -398,7 +400,7 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
 FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool, Widths widths)
 {
     FormatResult res;
-    Parser p{fmt, pool, 0, 0, {}};
+    Parser p{fmt, pool, 0, 0, false, {}};
     bool any_int = false, other = false;
     while (p.i < fmt.size()) {
         size_t pct = fmt.find('%', p.i);
@@ -436,6 +438,7 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
         other = other || !integer;
     }
     res.numeric = any_int && !other;
+    res.strings = p.strings;
     return res;
 }
 

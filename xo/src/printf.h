@@ -52,6 +52,7 @@ private:
 struct FormatResult {
     bool ok = true;
     bool numeric = false; // decimal or octal integers and nothing else
+    bool strings = false; // a %s conversion
     std::string error;    // what went wrong when !ok
 };
 
