@@ -234,6 +234,9 @@ void Emitter::show_field(const Field &f, std::string_view name, std::string_view
     if (!enc_only)
         show(html_class(f.role), disp, f.role == 'V' ? name : std::string_view(), (f.mods & M_KEY) != 0,
              true);
+    // libxo counts the bytes of a title's own text, not its columns.
+    if (f.role == 'T' && !f.name.empty() && (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML))
+        columns_ += disp.size() - string_columns(disp);
     if (colon)
         show("decoration", ":");
     if ((f.mods & M_WS) && !units)
@@ -270,6 +273,7 @@ void Emitter::add_predicate(std::string_view name, std::string_view enc)
 // Warnings and errors are objects of their own in the encoding styles.
 void Emitter::encode_message(const Field &f, std::string_view text)
 {
+    columns_ += string_columns(text); // counted as libxo counts it
     push_frame(h_, Frame::CONTAINER, f.role == 'W' ? "__warning" : "__error");
     style_.leaf(h_, Leaf{"message", text, true, false});
     pop_frame(h_);
