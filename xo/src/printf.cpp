@@ -395,6 +395,17 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
     return fail("unsupported conversion '" + std::string(whole) + "'");
 }
 
+// Only digits right after the '%' are dropped: a zero flag written there,
+// and the width when they are all of it.
+void drop_leading_width(Conv &sp, std::string_view fmt, size_t pct)
+{
+    if (pct + 1 >= fmt.size() || fmt[pct + 1] < '0' || fmt[pct + 1] > '9')
+        return;
+    sp.zero = false;
+    if (!sp.star && !sp.minus && !sp.plus && !sp.space && !sp.alt)
+        sp.width = -1;
+}
+
 } // namespace
 
 FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool, Widths widths)
@@ -422,11 +433,8 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
         Conv sp;
         bool integer = false;
         bool parsed = p.parse(sp, pct);
-        // Only a width right after the '%' (zeros included) is dropped.
-        if (parsed && widths == Widths::DROP && !sp.star && !sp.minus && !sp.plus && !sp.space && !sp.alt) {
-            sp.width = -1;
-            sp.zero = false;
-        }
+        if (parsed && widths == Widths::DROP)
+            drop_leading_width(sp, fmt, pct);
         if (parsed && sp.width > max_width)
             parsed = p.fail("width too large for '" + std::string(fmt.substr(pct, p.i - pct)) + "'");
         if (!parsed || !p.convert(out, sp, fmt.substr(pct, p.i - pct), integer)) {
