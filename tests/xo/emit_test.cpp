@@ -139,6 +139,7 @@ void conversions(bool child, std::string *expected)
     CONV("%-8.3d", 7);
     CONV("%.0d", 0);
     CONV("%5.0d", 0);
+    CONV("%.d", 0); // a dot alone is precision 0
     CONV("%u", 4294967294u);
     CONV("%x", 255u);
     CONV("%X", 0xBEEFu);
@@ -160,6 +161,9 @@ void conversions(bool child, std::string *expected)
     CONV("%hd", 70000);
     CONV("%hu", 70000);
     CONV("%hx", 0x12345);
+    // A precision, even a dot alone, turns zero padding off.
+    CONV("%+012.i", 123456);
+    CONV("%020.x", 1u);
 #pragma GCC diagnostic pop
     CONV("%ld", LONG_MIN);
     CONV("%lu", ULONG_MAX);
@@ -203,6 +207,13 @@ TEST(PrintfConversion, PercentSignInAFieldFormat)
     SKIP_WITH_SYSTEM_LIBXO("field-percent-sign", "libxo drops the percent sign that %% stands for");
     Outcome o = run_styled(XO_STYLE_TEXT, 0, [] { xo_emit("{:v/%d%%}|{:w/%%%s}\n", 50, "x"); });
     EXPECT_EQ(o.out, "50%|%x\n");
+}
+
+TEST(PrintfConversion, StarWidthWithStringPrecisionZero)
+{
+    SKIP_WITH_SYSTEM_LIBXO("star-width-zero-precision", "libxo fills the width with zeros");
+    Outcome o = run_styled(XO_STYLE_TEXT, 0, [] { xo_emit("[{:v/%*.0s}][{:w/%*.0s}]\n", 4, "abc", -3, ""); });
+    EXPECT_EQ(o.out, "[    ][   ]\n");
 }
 
 TEST(PrintfConversion, NullStringPrintsNull)

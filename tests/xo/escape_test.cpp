@@ -106,7 +106,7 @@ TEST(Escaping, InvalidUtf8BecomesTheReplacementCharacter)
         note("%ld", static_cast<long>(xo_emit("[{:w/%.3s}]", "a\xff\xfe" "bc")));
     });
     EXPECT_EQ(text.out, std::string(v) + "[a\xff\xfe]");
-    EXPECT_EQ(text.notes, "18 5");
+    EXPECT_EQ(text.notes, "17 5"); // the emoji counts one column, as in libxo
     Decoded d = decode(v, XOF_PRETTY);
     const char *decoded = "'a\\ufffdb\\ufffd\\ufffdc\\ufffd\\ufffdd\\ufffd\\ufffd\\ufffde\\xe9\\u65e5\\U0001f600'\n";
     EXPECT_EQ(d.json, decoded);

@@ -390,10 +390,13 @@ DELIBERATE = {
     'deliberate/invalid-utf8/*': 'invalid-utf-8',
     'deliberate/invalid-utf8/text/nocolumns': None,  # both write the bytes as they are
     'deliberate/title-markup/*': 'html-title-escaping',
+    'deliberate/star-zero-precision/*': 'star-width-zero-precision',
     'structure/finish-twice/json*': 'json-after-finish',
     'structure/flush/json*': 'json-after-finish',
     'structure/emit-after-finish/json*': 'json-after-finish',
-    'structure/close-unopened/json*': 'json-close-unopened',
+    'structure/close-unopened/json*': 'close-unopened',
+    'structure/close-unopened/xml*': 'close-unopened',
+    'structure/names-markup/html*': 'html-title-escaping',
     'structure/version-twice/xml*': 'xml-version-twice',
     'structure/open-null/*': 'open-without-name',
     'structure/style-midway/text': 'style-change',
@@ -412,6 +415,9 @@ DELIBERATE = {
     'field/69 {:x/%y}/*': 'unsupported-conversions',
     'field/73 {:x/%}/*': 'unsupported-conversions',
     'field/74 {:x/%ls}/*': 'unsupported-conversions',
+    'field/71 {:/%d}/json*': 'missing-field-name',
+    'field/71 {:/%d}/xml*': 'missing-field-name',
+    'field/71 {:/%d}/html*': 'missing-field-name',
     'options/--libxo:JPi4': 'brief-indent',
     'options/--libxo:i3XP': 'brief-indent',
     'diag/warn-xml/*': 'warn-xml',
@@ -442,6 +448,10 @@ def deliberate_cases():
                 flags, 's:' + qb(b'ab\xffcd'))
             cases.append(Case('deliberate/invalid-utf8/%s/%s' % (sname, 'columns' if cols else 'nocolumns'),
                               script, sargs))
+    # A star width with a string precision of 0: libxo pads with zeros.
+    for sname, sargs in (STYLE_ARGS[0], STYLE_ARGS[3]):
+        script = STARTUP + 'emit "[{:v/%*.0s}]\\n" i:4 s:abc\nfinish\n'
+        cases.append(Case('deliberate/star-zero-precision/%s' % sname, script, sargs))
     # A title's argument with markup characters: libxo escapes it twice in HTML.
     for sname, sargs in STYLE_ARGS[5:]:
         script = STARTUP + 'emit "{T:/%s}{Tw:/%-6s}\\n" ' + s_arg('<a&b>') + ' ' + s_arg('"x"') + '\nfinish\n'
@@ -475,6 +485,8 @@ def random_conv(rng, kind, star=False, json=False):
         prec = '.' + (str(rng.choice([0, 1, 2, 3, 5, 12])) if rng.random() < 0.9 else '')
     if kind in 'sc':
         flags = ''.join(ch for ch in flags if ch == '-')
+        if star and prec == '.0':
+            prec = '.1'  # libxo pads with zeros there: a deliberate difference
         return '%' + flags + width + (prec if kind == 's' else '') + kind
     conv = rng.choice('diuxXo')
     if conv in 'uxXo':

@@ -120,10 +120,10 @@ private:
     bool field(std::string_view desc);
     std::string_view name_of(Field &f, std::string &storage);
     bool display_text(const Field &f, std::string &disp);
-    bool encoding_text(const Field &f, std::string &enc, bool &numeric);
+    bool encoding_text(const Field &f, std::string &enc, FormatResult &kind);
     void check_key_order(const Field &f, std::string_view name);
     void show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only);
-    void encode_field(const Field &f, std::string_view name, std::string &enc, bool numeric);
+    void encode_field(const Field &f, std::string_view name, std::string &enc, const FormatResult &kind);
     void add_predicate(std::string_view name, std::string_view enc);
     void encode_message(const Field &f, std::string_view text);
 };
@@ -197,24 +197,25 @@ bool Emitter::display_text(const Field &f, std::string &disp)
 
 // The encoded value: the encoding format, or else the display format
 // without its widths.
-bool Emitter::encoding_text(const Field &f, std::string &enc, bool &numeric)
+bool Emitter::encoding_text(const Field &f, std::string &enc, FormatResult &kind)
 {
     FormatResult r = !f.enc_fmt.empty()    ? format_printf(enc, f.enc_fmt, pool_)
                      : !f.text_fmt.empty() ? format_printf(enc, f.text_fmt, pool_, Widths::DROP)
                                            : format_printf(enc, "%s", pool_);
     if (!r.ok)
         warn(r.error);
-    numeric = r.numeric;
+    kind = r;
     return r.ok;
 }
 
-// libxo expects the keys of an instance before its other values.
+// libxo expects the keys of an instance before its other values; a
+// display-only value counts as one, a display-only key is not checked.
 void Emitter::check_key_order(const Field &f, std::string_view name)
 {
     Level &lv = current_level(h_);
     if (!(f.mods & M_KEY))
         lv.saw_value = true;
-    else if (lv.saw_value)
+    else if (lv.saw_value && !(f.mods & M_DISP))
         libxo_warning(h_, "key field emitted after normal value field: '" + std::string(name) + "'");
 }
 
@@ -233,22 +234,29 @@ void Emitter::show_field(const Field &f, std::string_view name, std::string_view
     if (!enc_only)
         show(html_class(f.role), disp, f.role == 'V' ? name : std::string_view(), (f.mods & M_KEY) != 0,
              true);
+    // libxo counts the bytes of a title's own text, not its columns.
+    if (f.role == 'T' && !f.name.empty() && (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML))
+        columns_ += disp.size() - string_columns(disp);
     if (colon)
         show("decoration", ":");
     if ((f.mods & M_WS) && !units)
         show("padding", " ");
 }
 
-void Emitter::encode_field(const Field &f, std::string_view name, std::string &enc, bool numeric)
+void Emitter::encode_field(const Field &f, std::string_view name, std::string &enc, const FormatResult &kind)
 {
     if (name.empty()) {
         warn("missing field name");
         return;
     }
-    columns_ += string_columns(enc); // before trimming, as libxo counts
+    // libxo counts a trimmed string with its blanks, anything else without.
+    if (kind.strings)
+        columns_ += string_columns(enc);
     if (f.mods & M_TRIM)
         trim(enc);
-    bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(numeric && json_number(enc)));
+    if (!kind.strings)
+        columns_ += string_columns(enc);
+    bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(kind.numeric && json_number(enc)));
     style_.leaf(h_, Leaf{name, enc, quoted, (f.mods & M_KEY) != 0});
 }
 
@@ -265,6 +273,7 @@ void Emitter::add_predicate(std::string_view name, std::string_view enc)
 // Warnings and errors are objects of their own in the encoding styles.
 void Emitter::encode_message(const Field &f, std::string_view text)
 {
+    columns_ += string_columns(text); // counted as libxo counts it
     push_frame(h_, Frame::CONTAINER, f.role == 'W' ? "__warning" : "__error");
     style_.leaf(h_, Leaf{"message", text, true, false});
     pop_frame(h_);
@@ -288,7 +297,7 @@ bool Emitter::field(std::string_view desc)
     // A value cannot sit directly in a list: as libxo does, it ends it.
     if (value && in_list(h_))
         pop_frame(h_);
-    if (value && !(f.mods & M_DISP))
+    if (value)
         check_key_order(f, name);
 
     // The display format takes the arguments first, then the encoding
@@ -300,12 +309,12 @@ bool Emitter::field(std::string_view desc)
     std::string &enc = h_.scratch_encoding;
     disp.clear();
     enc.clear();
-    bool numeric = false;
+    FormatResult kind;
     if (!enc_only && !display_text(f, disp))
         return false;
     // Arguments that nothing shown took are taken all the same.
     bool unread = enc_only || (value && f.formats && f.text_fmt.empty());
-    if ((encoded || unread) && !encoding_text(f, enc, numeric))
+    if ((encoded || unread) && !encoding_text(f, enc, kind))
         return false;
 
     if (f.role == 'C') {
@@ -320,7 +329,7 @@ bool Emitter::field(std::string_view desc)
     }
     show_field(f, name, disp, enc_only);
     if (encoded && encodes(h_))
-        encode_field(f, name, enc, numeric);
+        encode_field(f, name, enc, kind);
     else if (encoded)
         add_predicate(name, enc);
     return true;

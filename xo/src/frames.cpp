@@ -49,12 +49,9 @@ ssize_t open_frame(Handle &h, Frame::Kind kind, const char *name)
     if (kind == Frame::INSTANCE && !in_list(h))
         push_frame(h, Frame::LIST, name);
     size_t before = h.out.size();
-    h.member_start = before;
+    h.count_adjust = 0;
     push_frame(h, kind, name);
-    // libxo counts neither the start of the JSON document nor the comma
-    // before a member.
-    size_t from = h.member_start > before ? h.member_start : before;
-    ssize_t n = static_cast<ssize_t>(h.out.size() - from);
+    ssize_t n = static_cast<ssize_t>(h.out.size() - before) + h.count_adjust;
     after_call(h, false);
     return n;
 }
@@ -77,11 +74,12 @@ ssize_t close_frame(Handle &h, Frame::Kind kind, const char *name)
     }
     start_output(h);
     size_t before = h.out.size();
+    h.count_adjust = 0;
     // What is still open inside is closed with it.
     while (h.stack.size() >= i)
         pop_frame(h);
     ssize_t n = kind == Frame::INSTANCE && style_of(h).instance_close_counts
-                    ? static_cast<ssize_t>(h.out.size() - before)
+                    ? static_cast<ssize_t>(h.out.size() - before) + h.count_adjust
                     : 0; // what libxo returns
     after_call(h, false);
     return n;

@@ -47,7 +47,9 @@ struct Handle {
     bool version_pending = false; // XML: attribute for the next top element
     std::string version;
 
-    size_t member_start = 0;  // JSON: where the last member began, after its separator
+    // What an open or close returns is what it wrote, corrected by this:
+    // libxo counts some of its bytes differently.
+    ssize_t count_adjust = 0;
 
     std::string program;      // name used in diagnostics, if any
     std::string prefix;       // "program: ", built when the name is set

@@ -28,9 +28,13 @@ void write_version(Handle &h)
 }
 
 // Starts the next member or array element at the current level.
+// What libxo returns for an open leaves out the document's start, the
+// version and the separator after it, and counts one byte more after a
+// separator in pretty output.
 void begin_item(Handle &h, bool opener)
 {
     bool fresh = !h.top_open;
+    size_t start = h.out.size();
     if (fresh) {
         h.top_open = true;
         if (!has(h, XOF_NO_TOP))
@@ -43,14 +47,18 @@ void begin_item(Handle &h, bool opener)
     if (lv.after_version) {
         h.out.append(", ");
         lv.after_version = false;
-    } else if (!lv.first) {
+    }
+    h.count_adjust -= static_cast<ssize_t>(h.out.size() - start);
+    if (!lv.first && h.out.size() == start) {
         h.out.append(pretty || !opener ? "," : ", ");
+        h.count_adjust += pretty;
     }
     lv.first = false;
-    h.member_start = h.out.size();
     if (pretty) {
         if (!(fresh && has(h, XOF_NO_TOP)))
             h.out.push_back('\n');
+        else
+            h.count_adjust++; // libxo counts the newline it leaves out
         indent(h, depth(h));
     }
 }
@@ -74,12 +82,9 @@ void open(Handle &h, Frame &f)
     bool element = f.kind == Frame::INSTANCE && in_list(h);
     begin_item(h, true);
     if (element) {
-        h.member_start = 0; // libxo counts the comma before an element
         h.out.push_back('{');
         return;
     }
-    if (f.kind == Frame::LIST)
-        h.member_start = 0; // libxo counts the comma before a list
     quoted_name(h, f.name);
     h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
     f.json_object = f.kind != Frame::LIST;
@@ -89,8 +94,10 @@ void close(Handle &h, const Frame &f)
 {
     if (has(h, XOF_PRETTY)) {
         // libxo leaves a blank line in an empty object, not in an array.
-        if (f.json_object && f.level.first)
+        if (f.json_object && f.level.first) {
             h.out.push_back('\n');
+            h.count_adjust--; // not counted by libxo
+        }
         h.out.push_back('\n');
         indent(h, depth(h));
     }

@@ -29,6 +29,7 @@ struct Conv {
     bool minus = false, plus = false, space = false, zero = false, alt = false;
     long width = -1;
     long prec = -1;
+    bool bare_dot = false; // a '.' without digits
     bool star = false; // the width came from an argument
     enum Len { NONE, HH, H, L, LL, J, Z, T } len = NONE;
     char conv = 0;
@@ -203,6 +204,7 @@ struct Parser {
     ArgPool &pool;
     size_t i = 0;    // position in fmt
     size_t argi = 0; // next argument of the field
+    bool strings = false;
     std::string error;
 
     bool fail(std::string msg)
@@ -277,7 +279,7 @@ bool Parser::parse_precision(Conv &sp)
     }
     bool got;
     long p = read_number(fmt, i, max_precision, got);
-    // A dot without digits is no precision at all to libxo.
+    sp.bare_dot = !got;
     sp.prec = !got ? -1 : p > max_precision ? max_precision : p;
     return true;
 }
@@ -316,6 +318,10 @@ bool Parser::parse(Conv &sp, size_t start)
     if (i >= fmt.size())
         return fail("incomplete conversion '" + std::string(fmt.substr(start)) + "'");
     sp.conv = fmt[i++];
+    // A dot without digits is precision 0 for an integer, as in C; libxo
+    // ignores it for anything else.
+    if (sp.bare_dot && std::strchr("diuxXo", sp.conv))
+        sp.prec = 0;
     return true;
 }
 
@@ -365,6 +371,7 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
         if (!a)
             return mismatch();
         const char *s = static_cast<const char *>(a->ptr);
+        strings = true;
         put_string(out, sp, s ? std::string_view(s) : std::string_view("(null)"));
         return true;
     }
@@ -374,6 +381,11 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
             return mismatch();
         Conv no_zero = sp;
         no_zero.zero = false;
+        if (!a->ptr) { // as the C library under libxo writes it
+            no_zero.prec = -1;
+            put_string(out, no_zero, "(nil)");
+            return true;
+        }
         put_int(out, no_zero, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(a->ptr)), false);
         return true;
     }
@@ -383,12 +395,23 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
     return fail("unsupported conversion '" + std::string(whole) + "'");
 }
 
+// Only digits right after the '%' are dropped: a zero flag written there,
+// and the width when they are all of it.
+void drop_leading_width(Conv &sp, std::string_view fmt, size_t pct)
+{
+    if (pct + 1 >= fmt.size() || fmt[pct + 1] < '0' || fmt[pct + 1] > '9')
+        return;
+    sp.zero = false;
+    if (!sp.star && !sp.minus && !sp.plus && !sp.space && !sp.alt)
+        sp.width = -1;
+}
+
 } // namespace
 
 FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool, Widths widths)
 {
     FormatResult res;
-    Parser p{fmt, pool, 0, 0, {}};
+    Parser p{fmt, pool, 0, 0, false, {}};
     bool any_int = false, other = false;
     while (p.i < fmt.size()) {
         size_t pct = fmt.find('%', p.i);
@@ -410,11 +433,8 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
         Conv sp;
         bool integer = false;
         bool parsed = p.parse(sp, pct);
-        // Only a width right after the '%' (zeros included) is dropped.
-        if (parsed && widths == Widths::DROP && !sp.star && !sp.minus && !sp.plus && !sp.space && !sp.alt) {
-            sp.width = -1;
-            sp.zero = false;
-        }
+        if (parsed && widths == Widths::DROP)
+            drop_leading_width(sp, fmt, pct);
         if (parsed && sp.width > max_width)
             parsed = p.fail("width too large for '" + std::string(fmt.substr(pct, p.i - pct)) + "'");
         if (!parsed || !p.convert(out, sp, fmt.substr(pct, p.i - pct), integer)) {
@@ -426,6 +446,7 @@ FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool
         other = other || !integer;
     }
     res.numeric = any_int && !other;
+    res.strings = p.strings;
     return res;
 }
 

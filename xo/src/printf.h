@@ -52,6 +52,7 @@ private:
 struct FormatResult {
     bool ok = true;
     bool numeric = false; // decimal or octal integers and nothing else
+    bool strings = false; // a %s conversion
     std::string error;    // what went wrong when !ok
 };
 
@@ -59,9 +60,9 @@ struct FormatResult {
 // precision, '*', hh h l ll j z t q) into out, taking arguments from pool
 // starting at position 0.  A string's precision counts bytes and never
 // splits a character; its width counts display columns.  With
-// Widths::DROP a width written right after the '%' (zero padding
-// included) is read but not applied, as libxo does when a field's display
-// format also serves as its encoding format.
+// Widths::DROP the digits right after the '%' (a zero flag, and a width
+// written there) are read but not applied, as libxo does when a field's
+// display format also serves as its encoding format.
 enum class Widths { APPLY, DROP };
 FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool,
                            Widths widths = Widths::APPLY);

@@ -12,8 +12,9 @@ namespace xo {
 // the bytes there are not a valid (shortest form, non-surrogate) sequence.
 size_t utf8_decode(std::string_view s, size_t i, uint32_t &cp);
 
-// Display columns of one code point (0 for controls and combining marks,
-// 2 for East Asian wide characters, 1 otherwise).
+// Display columns of one code point, as libxo counts them: 0 for
+// controls and combining marks, 2 for East Asian wide characters (not
+// emoji), 1 otherwise.
 int codepoint_columns(uint32_t cp);
 
 // Display columns of a string; bytes that are not valid UTF-8 count one

@@ -97,7 +97,7 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps xml_style = {
-    version, open, close, leaf, nothing_piece, nothing, nothing, error, false,
+    version, open, close, leaf, nothing_piece, nothing, nothing, error, true,
 };
 
 } // namespace xo
