@@ -130,15 +130,10 @@ void finish(Handle &h)
 
 void error(Handle &h, const std::string &msg)
 {
-    // A version not yet written is dropped.
+    // A version not yet written is dropped; the error object follows an
+    // interrupted array as a member of the enclosing object.
     h.version_pending = false;
-    // As libxo does, an error ends the list it interrupts: the error
-    // object follows the array as a member of the enclosing object.
-    if (in_list(h))
-        pop_frame(h);
-    push_frame(h, Frame::CONTAINER, "error");
-    leaf(h, Leaf{"message", msg, true, false});
-    pop_frame(h);
+    error_element(h, msg);
 }
 
 } // namespace

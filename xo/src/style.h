@@ -51,6 +51,10 @@ inline bool encodes(const Handle &h)
     return h.style == XO_STYLE_XML || h.style == XO_STYLE_JSON;
 }
 
+// xo_error in the encoding styles: an "error" object holding the message.
+// As libxo does, it ends the list it interrupts.
+void error_element(Handle &h, const std::string &msg);
+
 // Shared by the styles that do nothing for some operations.
 void nothing(Handle &);
 void nothing_frame(Handle &, Frame &);

@@ -84,20 +84,10 @@ void leaf(Handle &h, const Leaf &v)
     end_line(h);
 }
 
-void error(Handle &h, const std::string &msg)
-{
-    // As libxo does, an error ends the list it interrupts.
-    if (in_list(h))
-        pop_frame(h);
-    push_frame(h, Frame::CONTAINER, "error");
-    leaf(h, Leaf{"message", msg, true, false});
-    pop_frame(h);
-}
-
 } // namespace
 
 const StyleOps xml_style = {
-    version, open, close, leaf, nothing_piece, nothing, nothing, error, true,
+    version, open, close, leaf, nothing_piece, nothing, nothing, error_element, true,
 };
 
 } // namespace xo
