@@ -83,9 +83,22 @@ struct Combination {
     const char *err;
 };
 
+// Each command line leaves the program name alone and gives that style,
+// output and diagnostics.
+void expect_parsed(const std::vector<Combination> &combos)
+{
+    for (const Combination &c : combos) {
+        Parsed p = parse(c.args);
+        EXPECT_EQ(p.argc, 1) << c.args[1];
+        EXPECT_EQ(p.style, c.style) << c.args[1];
+        EXPECT_EQ(p.out, c.out) << c.args[1];
+        EXPECT_EQ(p.err, c.err) << c.args[1];
+    }
+}
+
 TEST(ParseArgs, StylesAndSettingsCombine)
 {
-    const Combination combos[] = {
+    const std::vector<Combination> combos = {
         {{"x", "--libxo=xml,pretty,keys"}, XO_STYLE_XML,
          "<top>\n  <id key=\"key\">1</id>\n  <some-name>v</some-name>\n</top>\n", ""},
         {{"x", "--libxo", "xml", "--libxo:Pk"}, XO_STYLE_XML,
@@ -111,13 +124,7 @@ TEST(ParseArgs, StylesAndSettingsCombine)
         {{"x", "--libxo=:XP"}, XO_STYLE_XML, pretty_xml, ""},
         {{"x", "--libxo=json,"}, XO_STYLE_JSON, "{\"top\": {\"id\":1,\"some-name\":\"v\"}}\n", ""},
     };
-    for (const Combination &c : combos) {
-        Parsed p = parse(c.args);
-        EXPECT_EQ(p.argc, 1) << c.args[1];
-        EXPECT_EQ(p.style, c.style) << c.args[1];
-        EXPECT_EQ(p.out, c.out) << c.args[1];
-        EXPECT_EQ(p.err, c.err) << c.args[1];
-    }
+    expect_parsed(combos);
 }
 
 TEST(ParseArgs, KeywordsAcceptedWithoutChangingThisOutput)
@@ -165,7 +172,7 @@ TEST(ParseArgs, SimilarLookingArgumentsAreNotOptions)
 
 TEST(ParseArgs, UnknownLettersWarnAndTheOthersCount)
 {
-    const Combination combos[] = {
+    const std::vector<Combination> combos = {
         {{"stalewatch", "--libxo:JQ"}, XO_STYLE_JSON, "{\"top\": {\"id\":1,\"some-name\":\"v\"}}\n",
          "stalewatch: unknown option: 'Q'\n"},
         {{"stalewatch", "--libxo:XqP"}, XO_STYLE_XML, pretty_xml, "stalewatch: unknown option: 'qP'\n"},
@@ -173,13 +180,7 @@ TEST(ParseArgs, UnknownLettersWarnAndTheOthersCount)
         {{"stalewatch", "--libxo=:ab"}, XO_STYLE_TEXT, "1v\n",
          "stalewatch: unknown option: 'ab'\nstalewatch: unknown option: 'b'\n"},
     };
-    for (const Combination &c : combos) {
-        Parsed p = parse(c.args);
-        EXPECT_EQ(p.argc, 1) << c.args[1];
-        EXPECT_EQ(p.style, c.style) << c.args[1];
-        EXPECT_EQ(p.out, c.out) << c.args[1];
-        EXPECT_EQ(p.err, c.err) << c.args[1];
-    }
+    expect_parsed(combos);
 }
 
 struct BadOption {
