@@ -33,13 +33,14 @@ terminate(char *buf, size_t size, size_t len)
 
 /* Fills buf with the result of a process query; empty on failure. */
 static int
-query_text(struct procstat *ps, int what, pid_t pid, char *buf, size_t size)
+query_text(struct procstat *ps, int what, const struct kinfo_proc *kp,
+    char *buf, size_t size)
 {
 	size_t len = size;
 
 	buf[0] = '\0';
 	/* ENOMEM: cut to what was stored. */
-	if (proc_query(ps, what, pid, buf, &len) == 0 || errno == ENOMEM) {
+	if (proc_query(ps, what, kp, buf, &len) == 0 || errno == ENOMEM) {
 		terminate(buf, size, len);
 		return (0);
 	}
@@ -47,51 +48,82 @@ query_text(struct procstat *ps, int what, pid_t pid, char *buf, size_t size)
 	return (-1);
 }
 
+/* Whether the check leaves kp out: the kernel's own, or filtered. */
+static bool
+left_out(const struct kinfo_proc *kp)
+{
+	if ((kp->ki_flag & P_KPROC) != 0)
+		return (true);
+	if (settings.filter_jail && kp->ki_jid != settings.filter_jid)
+		return (true);
+	if (settings.filter_user && (uint32_t)kp->ki_uid != settings.filter_uid)
+		return (true);
+	return (false);
+}
+
+/* The executable is gone: report it, with the first argument. */
+static void
+report_binary(struct procstat *ps, const struct kinfo_proc *kp)
+{
+	char argsbuf[QUERY_BUFSIZE];
+	size_t len;
+
+	/* Make sure the process is not gone too, nor another now. */
+	len = sizeof(argsbuf);
+	if (proc_probe(ps, kp, argsbuf, &len) == -1 && errno == ESRCH)
+		return;
+	if (len > 0)
+		terminate(argsbuf, sizeof(argsbuf), len);
+	else
+		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf,
+		    sizeof(argsbuf));
+	report_process(kp, WHY_BIN, argsbuf);
+}
+
+/* Whether the memory map has an executable file without a name. */
+static int
+map_has_nameless(struct procstat *ps, struct kinfo_proc *kp)
+{
+	struct kinfo_vmentry *vmmap;
+	unsigned int count, i;
+	int found;
+
+	vmmap = procstat_getvmmap(ps, kp, &count);
+	if (vmmap == NULL)
+		return (-1);
+	found = 0;
+	for (i = 0; i < count && !found; i++)
+		found = (vmmap[i].kve_protection & KVME_PROT_EXEC) != 0 &&
+		    vmmap[i].kve_type == KVME_TYPE_VNODE &&
+		    vmmap[i].kve_path[0] == '\0';
+	procstat_freevmmap(ps, vmmap);
+	return (found);
+}
+
 void
 check_process(struct procstat *ps, struct kinfo_proc *kp)
 {
 	char pathbuf[QUERY_BUFSIZE];
-	char argsbuf[QUERY_BUFSIZE];
-	struct kinfo_vmentry *vmmap;
-	unsigned int count, i;
+	size_t none;
+	int found;
 
-	if (kp->ki_ppid == 0)
+	if (left_out(kp))
 		return;
-	if (settings.filter_jail && kp->ki_jid != settings.filter_jid)
-		return;
-	if (settings.filter_user &&
-	    (uint32_t)kp->ki_uid != (uint32_t)settings.filter_uid)
-		return;
-
-	if (query_text(ps, KERN_PROC_PATHNAME, kp->ki_pid, pathbuf,
+	if (query_text(ps, KERN_PROC_PATHNAME, kp, pathbuf,
 	    sizeof(pathbuf)) == -1) {
-		if (errno != ENOENT) {
+		if (errno == ENOENT)
+			report_binary(ps, kp);
+		else
 			note_denied();
-			return;
-		}
-		/* The executable is gone; make sure the process is not. */
-		if (proc_probe(ps, kp->ki_pid) == -1 && errno == ESRCH)
-			return;
-		(void)query_text(ps, KERN_PROC_ARGS, kp->ki_pid, argsbuf,
-		    sizeof(argsbuf));
-		report_process(kp, WHY_BIN, argsbuf);
 		return;
 	}
-
 	if (settings.only_binaries)
 		return;
-	vmmap = procstat_getvmmap(ps, kp, &count);
-	if (vmmap == NULL) {
+	found = map_has_nameless(ps, kp);
+	if (found == -1)
 		note_denied();
-		return;
-	}
-	for (i = 0; i < count; i++) {
-		if ((vmmap[i].kve_protection & KVME_PROT_EXEC) != 0 &&
-		    vmmap[i].kve_type == KVME_TYPE_VNODE &&
-		    vmmap[i].kve_path[0] == '\0') {
-			report_process(kp, WHY_SO, pathbuf);
-			break;
-		}
-	}
-	procstat_freevmmap(ps, vmmap);
+	/* A row describes the process listed, not one that took its id. */
+	if (found == 1 && (proc_probe(ps, kp, NULL, &none) == 0 ||
+	    errno != ESRCH))
+		report_process(kp, WHY_SO, pathbuf);
 }

@@ -9,7 +9,10 @@
  */
 extern unsigned int check_denied;
 
-/* Reports kp if it runs code from a file that can no longer be named. */
+/*
+ * Reports kp if it runs code from a file that can no longer be named.
+ * Kernel processes, and those that -j or -u leave out, are not examined.
+ */
 void check_process(struct procstat *ps, struct kinfo_proc *kp);
 
 #endif

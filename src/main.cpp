@@ -3,10 +3,10 @@
  * or shared library that has been deleted or replaced.
  */
 #include <pwd.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "compat.h"
 #include "procinfo.h"
 #include "report.h"
 #include "settings.h"
@@ -23,14 +23,18 @@
 static void
 set_jail(const char *arg)
 {
-	int32_t jid;
+	intmax_t jid;
 
 	settings.filter_jail = true;
-	if (parse_number(arg, &jid)) {
+	switch (parse_bounded(arg, INT32_MIN, INT32_MAX, &jid)) {
+	case 1:
 		if (jid < 0)
 			usage();
-		settings.filter_jid = jid;
+		settings.filter_jid = (int32_t)jid;
 		return;
+	case -1:
+		xo_warnx("%s: no jail has that id", arg);
+		usage();
 	}
 	settings.filter_jid = jail_getid(arg);
 	if (settings.filter_jid == -1)
@@ -41,17 +45,22 @@ static void
 set_user(const char *arg)
 {
 	struct passwd *pw;
-	int32_t uid;
+	intmax_t uid;
 
 	settings.filter_user = true;
-	if (parse_number(arg, &uid)) {
-		settings.filter_uid = uid;
+	/* -2 is the same user as 4294967294, as a 32-bit id. */
+	switch (parse_bounded(arg, INT32_MIN, UINT32_MAX, &uid)) {
+	case 1:
+		settings.filter_uid = (uint32_t)uid;
 		return;
+	case -1:
+		xo_warnx("%s: no user has that id", arg);
+		usage();
 	}
 	pw = getpwnam(arg);
 	if (pw == NULL)
 		xo_errx(1, "user \"%s\" not found", arg);
-	settings.filter_uid = (int32_t)pw->pw_uid;
+	settings.filter_uid = (uint32_t)pw->pw_uid;
 }
 
 int
@@ -71,7 +80,7 @@ main(int argc, char **argv)
 			settings.only_binaries = true;
 			break;
 		case 'H':
-			settings.header_shown = true;
+			settings.no_header = true;
 			break;
 		case 'j':
 			set_jail(optarg);

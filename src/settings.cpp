@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <inttypes.h>
 #include <stdlib.h>
 
@@ -6,7 +7,7 @@
 struct settings settings = {
 	0,	/* termwidth */
 	false,	/* only_binaries */
-	false,	/* header_shown */
+	false,	/* no_header */
 	false,	/* filter_jail */
 	-1,	/* filter_jid */
 	false,	/* filter_user */
@@ -25,4 +26,20 @@ parse_number(const char *text, int32_t *value)
 	/* Keep the low 32 bits, as a signed value. */
 	*value = (int32_t)(uint32_t)(uintmax_t)v;
 	return (true);
+}
+
+int
+parse_bounded(const char *text, intmax_t min, intmax_t max, intmax_t *value)
+{
+	char *end;
+	intmax_t v;
+
+	errno = 0;
+	v = strtoimax(text, &end, 10);
+	if (*text == '\0' || *end != '\0')
+		return (0);
+	if (errno == ERANGE || v < min || v > max)
+		return (-1);
+	*value = v;
+	return (1);
 }

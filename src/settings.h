@@ -1,7 +1,6 @@
 /*
  * Run settings: filled in once at start-up from the command line and the
- * environment, read-only afterwards (except header_shown, which the report
- * sets when it prints the header).
+ * environment, read-only afterwards.
  */
 #ifndef STALEWATCH_SETTINGS_H
 #define STALEWATCH_SETTINGS_H
@@ -11,16 +10,27 @@
 struct settings {
 	int32_t termwidth;	/* display width in columns, 0: no limit */
 	bool only_binaries;	/* -b: skip the memory map */
-	bool header_shown;	/* -H, or the header has been printed */
+	bool no_header;		/* -H: never print the column header */
 	bool filter_jail;	/* -j given */
 	int32_t filter_jid;	/* jail id to match */
 	bool filter_user;	/* -u given */
-	int32_t filter_uid;	/* user id to match, bit for bit */
+	uint32_t filter_uid;	/* user id to match */
 };
 
 extern struct settings settings;
 
-/* Parses a whole decimal number; false if text is empty or has junk. */
+/*
+ * Parses a whole decimal number and keeps its low 32 bits, as a signed
+ * value; false if text is empty or has junk.
+ */
 bool parse_number(const char *text, int32_t *value);
+
+/*
+ * Parses a whole decimal number that must lie within [min, max]: 1 when
+ * it does, 0 when text is not a number, -1 when it is a number out of
+ * that range.
+ */
+int parse_bounded(const char *text, intmax_t min, intmax_t max,
+    intmax_t *value);
 
 #endif

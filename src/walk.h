@@ -8,7 +8,4 @@
  */
 int walk_processes(int argc, char **argv, int first);
 
-/* Prints the usage message and exits with status 1. */
-[[noreturn]] void usage(void);
-
 #endif

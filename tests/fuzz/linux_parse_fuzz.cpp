@@ -3,7 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "linux_parse.h"
+#include "parse.h"
 
 extern "C" int
 LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -27,6 +27,7 @@ struct FakeProc {
 	pid_t pgid = 100;
 	uid_t uid = 0;
 	int jid = 0;
+	long flag = 0;
 	std::string comm = "daemon";
 	int path_errno = 0;		// the path query's failure, 0: success
 	std::string path = "/usr/sbin/daemon";
@@ -39,11 +40,12 @@ struct FakeProc {
 
 std::vector<FakeProc> procs;
 int list_errno;		// procstat_getprocs fails with this when set
+const char *hidden;	// what proc_hidden says
 
 // What the walk asked of the platform.  The walk runs in a child, so the
 // counts live in memory shared with it.
 struct Counts {
-	int path_queries, args_queries, map_queries, maps_freed;
+	int path_queries, args_queries, map_queries, maps_freed, probes;
 };
 Counts *counts = static_cast<Counts *>(mmap(nullptr, sizeof(Counts),
     PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -136,6 +138,7 @@ protected:
 	{
 		procs.clear();
 		list_errno = 0;
+		hidden = nullptr;
 		memset(counts, 0, sizeof(*counts));
 	}
 };
@@ -172,11 +175,11 @@ TEST_F(FakePlatform, KillWithoutPermissionStillReports)
 	FakeProc p;
 	p.path_errno = ENOENT;
 	p.probe_errno = EPERM;
-	p.uid = 4294967294u;		// no user entry, prints as -2
+	p.uid = 4294967294u;		// no user entry, shown as its number
 	procs.push_back(p);
 	Result r = run_walk({"--libxo=json"});
 	EXPECT_EQ(r.out, "{\"__version\": \"2\", \"stalewatch\": {\"process\": "
-	    "[{\"pid\":100,\"jid\":0,\"uid\":-2,\"user\":\"-2\",\"command\":"
+	    "[{\"pid\":100,\"jid\":0,\"uid\":4294967294,\"user\":\"4294967294\",\"command\":"
 	    "\"daemon\",\"why\":\"bin\",\"arguments\":\"daemon\"}]}}\n");
 }
 
@@ -184,14 +187,14 @@ TEST_F(FakePlatform, UserIdsWithoutNamesAreShownWhole)
 {
 	FakeProc p;
 	p.path_errno = ENOENT;
-	p.uid = 3000000000u;		// eleven characters as a signed number
+	p.uid = 3000000000u;		// past 2^31: still unsigned
 	procs.push_back(p);
 	struct settings s = plain();
-	s.header_shown = true;
+	s.no_header = true;
 	Result r = run_walk({}, s);
-	EXPECT_EQ(r.out, "  100     0 -1294967296  daemon       bin daemon\n");
+	EXPECT_EQ(r.out, "  100     0 3000000000   daemon       bin daemon\n");
 	r = run_walk({"--libxo=json"}, s);
-	EXPECT_NE(r.out.find("\"uid\":-1294967296,\"user\":\"-1294967296\""),
+	EXPECT_NE(r.out.find("\"uid\":3000000000,\"user\":\"3000000000\""),
 	    std::string::npos) << r.out;
 }
 
@@ -300,7 +303,7 @@ TEST_F(FakePlatform, MapScan)
 		p.map_fails = c.map_fails;
 		procs.push_back(p);
 		struct settings s = plain();
-		s.header_shown = true;
+		s.no_header = true;
 		Result r = run_walk({}, s);
 		EXPECT_EQ(r.out, c.reported ?
 		    "  100     0 root         daemon       .so /usr/sbin/daemon\n" :
@@ -317,7 +320,7 @@ TEST_F(FakePlatform, MapIsReleasedAndSkippedWithOnlyBinaries)
 	procs = {p, p};
 	procs[1].pid = 101;
 	struct settings s = plain();
-	s.header_shown = true;
+	s.no_header = true;
 	Result r = run_walk({}, s);
 	EXPECT_EQ(r.out, "  100     0 root         daemon       .so /usr/sbin/daemon\n"
 	    "  101     0 root         daemon       .so /usr/sbin/daemon\n");
@@ -333,10 +336,15 @@ TEST_F(FakePlatform, MapIsReleasedAndSkippedWithOnlyBinaries)
 
 TEST_F(FakePlatform, FiltersRunBeforeAnyQuery)
 {
+	// Process 1 is a real program like any other; the kernel's own
+	// processes are left out by their flag, not by their parent.
 	FakeProc init;
 	init.pid = 1;
 	init.ppid = 0;
 	init.path_errno = ENOENT;
+	FakeProc kernel = init;
+	kernel.pid = 2;
+	kernel.flag = P_KPROC;
 	FakeProc jailed;
 	jailed.pid = 200;
 	jailed.jid = 3;
@@ -345,15 +353,15 @@ TEST_F(FakePlatform, FiltersRunBeforeAnyQuery)
 	other.pid = 300;
 	other.uid = 1001;
 	other.path_errno = ENOENT;
-	procs = {init, jailed, other};
+	procs = {init, kernel, jailed, other};
 	struct settings s = plain();
-	s.header_shown = true;
+	s.no_header = true;
 	Result r = run_walk({}, s);
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(counts->path_queries, 2) << "none for the parentless one";
-	EXPECT_EQ(r.out, "  200     3 root         daemon       bin daemon\n"
-	    "  300     0 1001         daemon       bin daemon\n")
-	    << "a parent id of 0 is never reported";
+	EXPECT_EQ(counts->path_queries, 3) << "none for the kernel's own";
+	EXPECT_EQ(r.out, "    1     0 root         daemon       bin daemon\n"
+	    "  200     3 root         daemon       bin daemon\n"
+	    "  300     0 1001         daemon       bin daemon\n");
 	s.filter_jail = true;
 	s.filter_jid = 3;
 	r = run_walk({}, s);
@@ -369,6 +377,43 @@ TEST_F(FakePlatform, FiltersRunBeforeAnyQuery)
 	EXPECT_EQ(r.out, "");
 }
 
+TEST_F(FakePlatform, RowOnlyForTheProcessListed)
+{
+	// The id was taken by another process after the listing: its files
+	// say stale, but the probe says the listed one is gone.
+	FakeProc bin;
+	bin.path_errno = ENOENT;
+	bin.probe_errno = ESRCH;
+	FakeProc so;
+	so.pid = 101;
+	so.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
+	so.probe_errno = ESRCH;
+	procs = {bin, so};
+	Result r = run_walk({"--libxo=json"});
+	EXPECT_EQ(r.out.find("\"pid\""), std::string::npos) << r.out;
+	EXPECT_EQ(counts->probes, 2);
+	EXPECT_EQ(counts->args_queries, 0);
+	procs[0].probe_errno = procs[1].probe_errno = EPERM;
+	r = run_walk({"--libxo=json"});
+	EXPECT_NE(r.out.find("\"pid\":100"), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("\"pid\":101"), std::string::npos) << r.out;
+}
+
+TEST_F(FakePlatform, HiddenProcessesAreNamedAfterTheReport)
+{
+	FakeProc p;
+	p.path_errno = EACCES;
+	procs.push_back(p);
+	hidden = "/proc is mounted with hidepid=2";
+	for (const char *style : {"--libxo=text", "--libxo=json"}) {
+		Result r = run_walk({style});
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.err, "stalewatch: 1 process not examined: "
+		    "permission denied\nstalewatch: other users' processes "
+		    "not examined: /proc is mounted with hidepid=2\n") << style;
+	}
+}
+
 TEST_F(FakePlatform, OperandZeroIsALateUsageError)
 {
 	FakeProc a;
@@ -379,7 +424,7 @@ TEST_F(FakePlatform, OperandZeroIsALateUsageError)
 	b.path_errno = ENOENT;
 	procs = {a, b};
 	struct settings s = plain();
-	s.header_shown = true;
+	s.no_header = true;
 	Result r = run_walk({"10", "0"}, s);
 	EXPECT_EQ(r.status, 1);
 	// The row for process 10 was written before the walk reached the 0.
@@ -451,6 +496,7 @@ struct kinfo_proc *procstat_getprocs(struct procstat *, int what, int,
 		list[i].ki_pgid = procs[i].pgid;
 		list[i].ki_uid = procs[i].uid;
 		list[i].ki_jid = procs[i].jid;
+		list[i].ki_flag = procs[i].flag;
 		snprintf(list[i].ki_comm, sizeof(list[i].ki_comm), "%s",
 		    procs[i].comm.c_str());
 	}
@@ -493,6 +539,11 @@ int jail_getid(const char *)
 	return -1;
 }
 
+const char *proc_hidden(struct procstat *)
+{
+	return hidden;
+}
+
 #if !defined(__FreeBSD__) && !defined(__APPLE__)
 const char *getprogname(void)
 {
@@ -518,9 +569,10 @@ static int store(const std::string &text, bool with_nul, char *buf,
 	return 0;
 }
 
-int proc_query(struct procstat *, int what, pid_t pid, char *buf, size_t *len)
+int proc_query(struct procstat *, int what, const struct kinfo_proc *kp,
+    char *buf, size_t *len)
 {
-	const FakeProc *p = find(pid);
+	const FakeProc *p = find(kp->ki_pid);
 	if (p == nullptr) {
 		errno = ESRCH;
 		return -1;
@@ -543,9 +595,12 @@ int proc_query(struct procstat *, int what, pid_t pid, char *buf, size_t *len)
 	return store(p->args, false, buf, len);
 }
 
-int proc_probe(struct procstat *, pid_t pid)
+int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
+    size_t *argslen)
 {
-	const FakeProc *p = find(pid);
+	const FakeProc *p = find(kp->ki_pid);
+	counts->probes++;
+	*argslen = 0;
 	if (p == nullptr || p->probe_errno != 0) {
 		errno = p == nullptr ? ESRCH : p->probe_errno;
 		return -1;

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "linux_parse.h"
+#include "parse.h"
 #include "procinfo.h"
 
 namespace {
@@ -39,6 +39,7 @@ TEST(ParseStat, CommandNameWithParenthesesAndBlanks)
 	EXPECT_EQ(sl.pgid, 1234);
 	EXPECT_EQ(sl.flags, 4194560u);
 	EXPECT_EQ(sl.flags & PF_KTHREAD, 0u);
+	EXPECT_EQ(sl.starttime, 1u);
 }
 
 TEST(ParseStat, Malformed)
@@ -48,14 +49,16 @@ TEST(ParseStat, Malformed)
 	    "1 (x)", "1 (x) S  ", "1 (x) S 5 6", "1 x) S 5 6",
 	    "1 (x) S 5 6 0 0", "1 (x) S 5 6 0 0 0 x"})
 		EXPECT_FALSE(parse_stat(bad, strlen(bad), &sl)) << bad;
-	// A length that stops before the flags must be honoured.
-	const char *s = "2 (kthreadd) S 0 0 0 0 -1 2129984 0 0";
-	EXPECT_FALSE(parse_stat(s, strlen(s) - 12, &sl));
+	// A length that stops before the start time must be honoured.
+	const char *s = "2 (kthreadd) S 0 0 0 0 -1 2129984 0 0 0 0 0 0 0 0 20 0 "
+	    "1 0 42 0 0";
+	EXPECT_FALSE(parse_stat(s, strlen(s) - 7, &sl));
 	ASSERT_TRUE(parse_stat(s, strlen(s), &sl));
 	EXPECT_EQ(sl.ppid, 0);
 	EXPECT_EQ(sl.flags & PF_KTHREAD, PF_KTHREAD);
-	ASSERT_TRUE(parse_stat(s, strlen(s) - 4, &sl)) << "cut after them";
+	ASSERT_TRUE(parse_stat(s, strlen(s) - 4, &sl)) << "cut after it";
 	EXPECT_EQ(sl.flags, 2129984u);
+	EXPECT_EQ(sl.starttime, 42u);
 }
 
 struct Mapping {
@@ -137,6 +140,31 @@ std::string own_exe()
 	return std::string(buf, n > 0 ? (size_t)n : 0);
 }
 
+// The record of pid in a fresh list, as the walk would hand it on; only
+// the id is set when the process is not listed.
+kinfo_proc listed(struct procstat *ps, pid_t pid)
+{
+	kinfo_proc r;
+	memset(&r, 0, sizeof(r));
+	r.ki_pid = pid;
+	unsigned int n = 0;
+	kinfo_proc *l = procstat_getprocs(ps, KERN_PROC_PROC, 0, &n);
+	for (unsigned int i = 0; l != nullptr && i < n; i++)
+		if (l[i].ki_pid == pid)
+			r = l[i];
+	procstat_freeprocs(ps, l);
+	return r;
+}
+
+// Holds a forked child until the parent has listed it.
+struct pipe_pair {
+	int fd[2];
+	pipe_pair() { EXPECT_EQ(pipe(fd), 0); }
+	~pipe_pair() { close(fd[0]); close(fd[1]); }
+	void wait_for_parent() { char c; close(fd[1]); (void)!read(fd[0], &c, 1); }
+	void release() { close(fd[1]); fd[1] = -1; }
+};
+
 class LinuxBackend : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -154,9 +182,10 @@ protected:
 TEST_F(LinuxBackend, PathQueryStoresAsMuchAsFits)
 {
 	std::string exe = own_exe();
+	kinfo_proc self = listed(ps, getpid());
 	std::vector<char> buf(exe.size() + 1, 'x');
 	size_t len = buf.size();
-	ASSERT_EQ(proc_query(ps, KERN_PROC_PATHNAME, getpid(), buf.data(), &len),
+	ASSERT_EQ(proc_query(ps, KERN_PROC_PATHNAME, &self, buf.data(), &len),
 	    0);
 	EXPECT_EQ(len, exe.size() + 1);
 	EXPECT_STREQ(buf.data(), exe.c_str());
@@ -164,7 +193,7 @@ TEST_F(LinuxBackend, PathQueryStoresAsMuchAsFits)
 	len = exe.size();		// one byte short: no room for the NUL
 	std::fill(buf.begin(), buf.end(), 'x');
 	errno = 0;
-	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, getpid(), buf.data(), &len),
+	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, &self, buf.data(), &len),
 	    -1);
 	EXPECT_EQ(errno, ENOMEM);
 	EXPECT_EQ(len, exe.size());
@@ -183,16 +212,17 @@ TEST_F(LinuxBackend, ArgumentQuery)
 	}
 	char buf[1024];
 	size_t len = sizeof(buf);
-	ASSERT_EQ(proc_query(ps, KERN_PROC_ARGS, getpid(), buf, &len), 0);
+	kinfo_proc self = listed(ps, getpid());
+	ASSERT_EQ(proc_query(ps, KERN_PROC_ARGS, &self, buf, &len), 0);
 	EXPECT_EQ(std::string(buf, len), cmdline.substr(0, sizeof(buf)));
 
 	len = 3;
-	EXPECT_EQ(proc_query(ps, KERN_PROC_ARGS, getpid(), buf, &len), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_ARGS, &self, buf, &len), -1);
 	EXPECT_EQ(errno, ENOMEM);
 	EXPECT_EQ(len, 3u);
 	EXPECT_EQ(std::string(buf, 3), cmdline.substr(0, 3));
 	len = cmdline.size();		// exactly full
-	ASSERT_EQ(proc_query(ps, KERN_PROC_ARGS, getpid(), buf, &len), 0);
+	ASSERT_EQ(proc_query(ps, KERN_PROC_ARGS, &self, buf, &len), 0);
 	EXPECT_EQ(len, cmdline.size());
 }
 
@@ -200,11 +230,19 @@ TEST_F(LinuxBackend, GoneAndThreadlessProcesses)
 {
 	char buf[1024];
 	size_t len = sizeof(buf);
-	EXPECT_EQ(proc_probe(ps, getpid()), 0);
+	size_t argslen = sizeof(buf);
+	kinfo_proc self = listed(ps, getpid());
+	EXPECT_EQ(proc_probe(ps, &self, buf, &argslen), 0);
+	EXPECT_GT(argslen, 0u) << "the probe hands over the arguments it read";
+	pipe_pair sync;
 	pid_t child = fork();
-	if (child == 0)
+	if (child == 0) {
+		sync.wait_for_parent();
 		_exit(0);
+	}
 	ASSERT_GT(child, 0);
+	kinfo_proc kid = listed(ps, child);
+	sync.release();
 	// A zombie has no executable any more: that is not a deleted file.
 	for (int i = 0; i < 200; i++) {
 		char state[64];
@@ -217,19 +255,19 @@ TEST_F(LinuxBackend, GoneAndThreadlessProcesses)
 		usleep(10000);
 	}
 	errno = 0;
-	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, child, buf, &len), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, &kid, buf, &len), -1);
 	EXPECT_NE(errno, ENOENT);
 	// kill() would still find it; it has exited all the same.
 	ASSERT_EQ(kill(child, 0), 0);
 	errno = 0;
-	EXPECT_EQ(proc_probe(ps, child), -1);
+	EXPECT_EQ(proc_probe(ps, &kid, nullptr, &argslen), -1);
 	EXPECT_EQ(errno, ESRCH);
 	waitpid(child, nullptr, 0);
 	len = sizeof(buf);
-	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, child, buf, &len), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_PATHNAME, &kid, buf, &len), -1);
 	EXPECT_NE(errno, ENOENT) << "a vanished process is not stale";
-	EXPECT_EQ(proc_query(ps, KERN_PROC_ARGS, child, buf, &len), -1);
-	EXPECT_EQ(proc_probe(ps, child), -1);
+	EXPECT_EQ(proc_query(ps, KERN_PROC_ARGS, &kid, buf, &len), -1);
+	EXPECT_EQ(proc_probe(ps, &kid, nullptr, &argslen), -1);
 	EXPECT_EQ(errno, ESRCH);
 	EXPECT_EQ(jail_getid("anything"), -1);
 }

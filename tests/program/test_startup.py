@@ -2,13 +2,12 @@
 
 import json
 import os
-import re
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from swtest import (DENIED, IS_ROOT, NOBODY, STALEWATCH, USAGE,
-                    RealProcessTest, rows, rows_for, run)
+                    RealProcessTest, quiet, rows, rows_for, run)
 
 
 class StartupErrors(unittest.TestCase):
@@ -27,7 +26,22 @@ class StartupErrors(unittest.TestCase):
 
     def test_negative_jail_is_usage(self):
         self.check(["-j", "-1"], USAGE)
-        self.check(["-j", "4294967295"], USAGE)  # -1 in 32 bits
+
+    def test_numbers_that_fit_no_id_are_usage_errors(self):
+        # Never cut to 32 bits: 2^64 + 1 would select process group 1.
+        for args, what in ((["-j", "4294967295"], "jail"),
+                           (["-j", "-99999999999999999999"], "jail"),
+                           (["-u", "4294967296"], "user"),
+                           (["-u", "-2147483649"], "user"),
+                           (["4294967296"], "process or process group"),
+                           (["--", "-18446744073709551617"],
+                            "process or process group"),
+                           (["1", "2147483648"], "process or process group")):
+            with self.subTest(args=args):
+                self.check(args, "stalewatch: %s: no %s has that id\n"
+                           % (args[-1], what) + USAGE)
+        rc, _, _ = run(["-u", "-2", "-u", "4294967295", "nosuchcmd"])
+        self.assertEqual(rc, 1, "32-bit user ids either way are accepted")
 
     def test_unknown_jail_and_user(self):
         self.check(["-j", "nosuchjail"],
@@ -48,7 +62,6 @@ class StartupErrors(unittest.TestCase):
     def test_operand_zero_is_usage(self):
         self.check(["0"], USAGE)
         self.check(["00"], USAGE)
-        self.check(["4294967296"], USAGE)  # 0 in its low 32 bits
 
     def test_libxo_option_errors(self):
         self.check(["--libxo=bogus"],
@@ -90,7 +103,7 @@ class Selection(RealProcessTest):
 
     def selected(self, *operands):
         rc, out, err = run(["-w"] + list(operands))
-        self.assertEqual(err, "")
+        self.assertEqual(quiet(err), "")
         return rc, rows_for(out, self.s.pid)
 
     def test_no_operands_selects_everything(self):
@@ -106,7 +119,7 @@ class Selection(RealProcessTest):
     def test_by_pid_group_and_name(self):
         pid = self.s.pid
         for ops in ([str(pid)], ["--", "-%d" % pid], ["swselect"],
-                    [str(pid + 2**32)], [" +%d" % pid],
+                    [" +%d" % pid],
                     ["nosuchcmd", str(pid)], [str(pid), "swselect"]):
             with self.subTest(operands=ops):
                 rc, r = self.selected(*ops)
@@ -122,7 +135,7 @@ class Selection(RealProcessTest):
 
     def test_process_one(self):
         rc, out, err = run(["1"])
-        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual((rc, quiet(err)), (0, ""))
 
     def test_empty_document(self):
         rc, out, _ = run(["--libxo=json", "nosuchcmd"])
@@ -170,8 +183,7 @@ class Unprivileged(RealProcessTest):
                 nobody = run(args, user=NOBODY)
                 self.assertEqual(root[0], nobody[0])
                 # What nobody may not examine is counted after the report.
-                self.assertEqual(root[2], re.sub(
-                    DENIED % r"\d+ process(es)?" + "$", "", nobody[2]))
+                self.assertEqual(quiet(root[2]), quiet(nobody[2]))
                 if args == ["--libxo=json"]:
                     json.loads(nobody[1])
                     self.assertEqual(nobody[0], 0)

@@ -30,6 +30,8 @@
 //                           the terminal, as the program does it)
 //   noheader                no column header before the first row
 //   row PID JID UID USER COMMAND WHY TEXT   the program's own report row
+//   begin | end | usage     the program's own document begin and end (the
+//                           end finishes libxo) and its usage message
 //   exit N                  exit(N)
 // Arguments: i:N (int), u:N (unsigned), l:N (long), ll:N (long long),
 // s:TEXT (string), null (a null string).  The word "null" as a name or a
@@ -406,7 +408,13 @@ int main(int argc, char **argv)
             settings.termwidth = w.size() > 1 ? static_cast<int32_t>(number(lineno, w[1]))
                                               : terminal_width();
         } else if (cmd == "noheader") {
-            settings.header_shown = true;
+            settings.no_header = true;
+        } else if (cmd == "begin") {
+            report_begin();
+        } else if (cmd == "end") {
+            side("end -> " + std::to_string(report_end()));
+        } else if (cmd == "usage") {
+            report_usage();
         } else if (cmd == "row") {
             need(7);
             report_row(static_cast<pid_t>(number(lineno, w[1])),

@@ -103,8 +103,9 @@ STYLE_ARGS = [
 ]
 
 STARTUP = 'flags WARN|COLUMNS\nparse\n'
-OPEN = 'version 2\noc stalewatch\nol process\n'
-CLOSE = 'cl process\ncc stalewatch\nfinish\n'
+# The program's own document: its begin, its rows and its end.
+OPEN = 'begin\n'
+CLOSE = 'end\n'
 
 
 def row(pid, jid, uid, user, command, why, text):
@@ -227,7 +228,7 @@ DIAGS = [
     ('warnx-nl', 'warnx "trailing newline %d\\n" i:7\n'),
     ('err', 'errno 2\nerr 2 "open %s" s:/etc/x\n'),
     ('errx', 'errx 1 "jail \\"%s\\" not found" s:j1\n'),
-    ('error', 'error "usage: %s [--libxo] [-bHw] [-j jail] [-u [user]] [proc ...]\\n" s:stalewatch\n'),
+    ('error', 'usage\n'),
     ('error-nonl', 'error "no newline <&> \'%s\' %d" s:\\"q\\" i:5\n'),
 ]
 

@@ -1,6 +1,6 @@
 #include <string.h>
 
-#include "linux_parse.h"
+#include "parse.h"
 #include "procinfo.h"
 
 /* Parses a decimal number at *p, moving *p past it. */
@@ -66,15 +66,20 @@ parse_stat(const char *buf, size_t len, struct stat_line *sl)
 		return (false);
 	sl->ppid = (pid_t)v[0];
 	sl->pgid = (pid_t)v[1];
-	/* Session, terminal, its process group, and the flags. */
-	for (field = 6; field <= 9; field++) {
+	/*
+	 * Session, terminal, its process group, the flags (9), faults and
+	 * times, priorities, threads, and the start time (22).
+	 */
+	for (field = 6; field <= 22; field++) {
 		if (p >= end || (*p != ' ' && *p != '\t'))
 			return (false);
 		p = skip_blanks(p, end);
 		if (!take_number(&p, end, &v[0], true))
 			return (false);
+		if (field == 9)
+			sl->flags = v[0];
 	}
-	sl->flags = v[0];
+	sl->starttime = v[0];
 	return (true);
 }
 
@@ -87,6 +92,43 @@ skip_field(const char *p, const char *end)
 {
 	p = (const char *)memchr(p, ' ', (size_t)(end - p));
 	return (p == NULL ? end : skip_blanks(p, end));
+}
+
+static int
+hex_digit(char c)
+{
+	if (c >= '0' && c <= '9')
+		return (c - '0');
+	if (c >= 'a' && c <= 'f')
+		return (c - 'a' + 10);
+	return (-1);
+}
+
+/* Parses "major:minor" in hexadecimal at *p, moving *p past it. */
+static bool
+take_device(const char **p, const char *end, unsigned int *major,
+    unsigned int *minor)
+{
+	unsigned int *part = major;
+	const char *s = *p;
+	int d, digits = 0;
+
+	*major = *minor = 0;
+	for (; s < end && *s != ' '; s++) {
+		if (*s == ':' && part == major && digits > 0) {
+			part = minor;
+			digits = 0;
+			continue;
+		}
+		if ((d = hex_digit(*s)) == -1 || *part > 0xfffffffu)
+			return (false);
+		*part = *part * 16 + (unsigned int)d;
+		digits++;
+	}
+	if (part != minor || digits == 0)
+		return (false);
+	*p = s;
+	return (true);
 }
 
 bool
@@ -105,9 +147,11 @@ parse_maps_line(const char *line, size_t len, struct maps_line *ml)
 	ml->protection = (perms[0] == 'r' ? KVME_PROT_READ : 0) |
 	    (perms[1] == 'w' ? KVME_PROT_WRITE : 0) |
 	    (perms[2] == 'x' ? KVME_PROT_EXEC : 0);
-	/* offset and device */
+	/* offset, and the device as major:minor in hexadecimal */
 	p = skip_field(p, end);
-	p = skip_field(p, end);
+	if (!take_device(&p, end, &ml->major, &ml->minor))
+		return (false);
+	p = skip_blanks(p, end);
 	if (!take_number(&p, end, &inode, false))
 		return (false);
 	if (p < end && *p != ' ' && *p != '\t')
@@ -155,4 +199,23 @@ has_deleted_suffix(const char *path, size_t len)
 	size_t n = sizeof(DELETED_SUFFIX) - 1;
 
 	return (len >= n && memcmp(path + len - n, DELETED_SUFFIX, n) == 0);
+}
+
+bool
+unescape_maps_path(const char *path, size_t len, char *buf, size_t size)
+{
+	size_t i, n;
+
+	for (i = n = 0; i < len; i++) {
+		if (n + 1 >= size)
+			return (false);
+		if (path[i] == '\\' && len - i >= 4 && memcmp(path + i + 1,
+		    "012", 3) == 0) {
+			buf[n++] = '\n';
+			i += 3;
+		} else
+			buf[n++] = path[i];
+	}
+	buf[n] = '\0';
+	return (true);
 }

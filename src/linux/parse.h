@@ -18,17 +18,19 @@ struct stat_line {
 	pid_t ppid;
 	pid_t pgid;
 	unsigned long long flags;	/* PF_* bits */
+	unsigned long long starttime;	/* clock ticks after boot */
 };
 
 /* The kernel's mark of its own threads in flags. */
 #define PF_KTHREAD	0x00200000ULL
 
-/* False if malformed or cut before the flags. */
+/* False if malformed or cut before the start time. */
 bool parse_stat(const char *buf, size_t len, struct stat_line *sl);
 
 /* One line of /proc/PID/maps, without its newline. */
 struct maps_line {
 	int protection;			/* KVME_PROT_* bits */
+	unsigned int major, minor;	/* the file's device */
 	unsigned long long inode;
 	const char *path;		/* into the line; not NUL-terminated */
 	size_t pathlen;			/* 0 for anonymous memory */
@@ -47,5 +49,12 @@ bool maps_is_file(const struct maps_line *ml);
 #define DELETED_SUFFIX " (deleted)"
 
 bool has_deleted_suffix(const char *path, size_t len);
+
+/*
+ * The maps text writes a newline in a name as "\012" (and nothing else
+ * escaped, not even a backslash).  Copies path with that undone into buf
+ * (size bytes, NUL-terminated); false when it does not fit.
+ */
+bool unescape_maps_path(const char *path, size_t len, char *buf, size_t size);
 
 #endif

@@ -1,0 +1,77 @@
+/*
+ * FreeBSD: libprocstat, libjail and the process sysctls do all the work.
+ */
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include "procinfo.h"
+
+int
+proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
+    char *buf, size_t *len)
+{
+	int mib[4] = { CTL_KERN, KERN_PROC, what, (int)kp->ki_pid };
+
+	(void)ps;
+	return (sysctl(mib, 4, buf, len, NULL, 0));
+}
+
+/*
+ * kill(pid, 0) says whether some process has the id; its start time says
+ * whether it is still the one listed.  A process the caller may signal
+ * but not see (it left the caller's view) counts as still there.
+ */
+int
+proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
+    size_t *argslen)
+{
+	int mib[4] = { CTL_KERN, KERN_PROC, KERN_PROC_PID, (int)kp->ki_pid };
+	struct kinfo_proc now;
+	size_t len;
+
+	(void)ps;
+	(void)args;
+	*argslen = 0;
+	if (kill(kp->ki_pid, 0) == -1 && errno == ESRCH)
+		return (-1);
+	len = sizeof(now);
+	if (sysctl(mib, 4, &now, &len, NULL, 0) == -1 || len < sizeof(now))
+		return (0);
+	if (now.ki_start.tv_sec != kp->ki_start.tv_sec ||
+	    now.ki_start.tv_usec != kp->ki_start.tv_usec) {
+		errno = ESRCH;
+		return (-1);
+	}
+	return (0);
+}
+
+/*
+ * With security.bsd.see_other_uids (or _gids) at 0, the process list
+ * leaves out the processes of other users; the superuser sees them all.
+ */
+const char *
+proc_hidden(struct procstat *ps)
+{
+	static const char *names[] = {
+		"security.bsd.see_other_uids",
+		"security.bsd.see_other_gids",
+	};
+	static char cause[64];
+	size_t len, i;
+	int value;
+
+	(void)ps;
+	if (geteuid() == 0)
+		return (NULL);
+	for (i = 0; i < sizeof(names) / sizeof(names[0]); i++) {
+		len = sizeof(value);
+		if (sysctlbyname(names[i], &value, &len, NULL, 0) == 0 &&
+		    value == 0) {
+			snprintf(cause, sizeof(cause), "%s is 0", names[i]);
+			return (cause);
+		}
+	}
+	return (NULL);
+}

@@ -1,0 +1,95 @@
+/*
+ * What the files of the /proc backend share: the handle, and the per-
+ * process directory through which every file of one process is read.
+ */
+#ifndef STALEWATCH_LINUX_BACKEND_H
+#define STALEWATCH_LINUX_BACKEND_H
+
+#include <limits.h>
+#include <stddef.h>
+#include <sys/types.h>
+
+#include "parse.h"
+#include "procinfo.h"
+
+/* The longest name readlink can give for /proc/PID/exe. */
+#define LINK_MAX_LEN	(PATH_MAX + sizeof(DELETED_SUFFIX))
+
+struct procstat {
+	int procfd;			/* /proc */
+	pid_t pid;			/* the process examined, 0 for none */
+	unsigned long long starttime;	/* the start time it was listed with */
+	int piddir;			/* its /proc/PID, or -1 */
+	int filedir;			/* where its files are read: piddir, or
+					   /proc/PID/task/TID of a live thread
+					   when the leader has exited */
+	char *pool;			/* paths of the map being read */
+	size_t poolsize;
+};
+
+/* Whether a directory entry of /proc names a process (or a thread). */
+bool is_pid_name(const char *name);
+
+/* Closes fd, keeping errno as it was. */
+void close_keep_errno(int fd);
+
+/*
+ * Reads a /proc file that the kernel produces whole on the first read
+ * (stat and the like): one read, no second one to see its end.  The
+ * number of bytes read, or -1 with errno set.
+ */
+ssize_t read_once(int dirfd, const char *path, char *buf, size_t size);
+
+/*
+ * Makes kp's process the one examined, opening its /proc directory
+ * unless it is open already.  0, or -1 with errno (ESRCH: it is gone).
+ */
+int select_process(struct procstat *ps, const struct kinfo_proc *kp);
+
+/*
+ * When the thread-group leader has exited, /proc/PID shows no executable,
+ * no map and no arguments, but the other threads still run the program:
+ * reads go through one of them from now on.  Its executable's name into
+ * link (not terminated), its length; or -1 with errno (ESRCH when no
+ * other thread runs: the process is a zombie, or a kernel thread).
+ */
+ssize_t use_live_thread(struct procstat *ps, char *link, size_t size);
+
+/*
+ * Whether the process examined is still the one listed: its start time,
+ * read through its directory, is the one the list has.  0, or -1 with
+ * errno (ESRCH: it has gone, and its id may be another's now).
+ */
+int same_process(struct procstat *ps);
+
+/*
+ * One line of the maps text.  A line longer than the reader's buffer is
+ * cut: its beginning is here, and tail holds its last bytes, enough to
+ * tell the kernel's " (deleted)" mark.
+ */
+#define TAIL_KEPT	(sizeof(DELETED_SUFFIX) - 1)
+
+struct line {
+	const char *text;
+	size_t len;
+	bool cut;
+	char tail[TAIL_KEPT];
+};
+
+typedef bool (*line_fn)(struct procstat *ps, void *ctx, const struct line *l);
+
+/*
+ * Opens the maps file of the process examined and calls fn for each of
+ * its lines, each read to its end before fn sees it.  False with errno
+ * set on failure, or when fn returns false.
+ */
+bool read_map_of(struct procstat *ps, line_fn fn, void *ctx);
+
+/*
+ * The path that the memory map of the process examined gives the file of
+ * the given device and inode, cut to size bytes with a NUL; 0, or -1.
+ */
+int map_path_of(struct procstat *ps, dev_t dev, unsigned long long ino,
+    char *buf, size_t size);
+
+#endif

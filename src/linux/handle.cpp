@@ -1,0 +1,215 @@
+/*
+ * Linux: the handle, and the directory of the process examined.
+ *
+ * Every answer comes from the /proc that procstat_open_sysctl() opened,
+ * never from the caller's own PID namespace: a program started in a
+ * child namespace that still sees its parent's /proc examines exactly
+ * the processes it listed.  The queries about one process go through one
+ * descriptor of its /proc directory, which the handle keeps until a query
+ * names another process.  Should the process exit and its id be reused
+ * meanwhile, the descriptor still refers to the old process and its reads
+ * fail; should the id have been reused before the descriptor was opened,
+ * the start time read through it tells (same_process), so the files of
+ * two processes are never mixed in one answer.
+ */
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "backend.h"
+
+/* What statfs(2) says of a proc file system. */
+#define PROC_SUPER_MAGIC	0x9fa0
+
+void
+close_keep_errno(int fd)
+{
+	int saved = errno;
+
+	close(fd);
+	errno = saved;
+}
+
+ssize_t
+read_once(int dirfd, const char *path, char *buf, size_t size)
+{
+	ssize_t n;
+	int fd;
+
+	fd = openat(dirfd, path, O_RDONLY | O_CLOEXEC);
+	if (fd == -1)
+		return (-1);
+	do
+		n = read(fd, buf, size);
+	while (n == -1 && errno == EINTR);
+	close_keep_errno(fd);
+	return (n);
+}
+
+struct procstat *
+procstat_open_sysctl(void)
+{
+	struct procstat *ps;
+	struct statfs sf;
+	int fd;
+
+	fd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (fd == -1)
+		return (NULL);
+	/* An empty directory (a chroot without /proc) would list nothing. */
+	if (fstatfs(fd, &sf) == -1 || sf.f_type != PROC_SUPER_MAGIC) {
+		close(fd);
+		errno = ENOENT;
+		return (NULL);
+	}
+	ps = (struct procstat *)calloc(1, sizeof(*ps));
+	if (ps == NULL) {
+		close(fd);
+		return (NULL);
+	}
+	ps->procfd = fd;
+	ps->piddir = -1;
+	ps->filedir = -1;
+	return (ps);
+}
+
+/* Closes what the handle holds of the process examined last. */
+static void
+release_process(struct procstat *ps)
+{
+	if (ps->filedir != ps->piddir)
+		close(ps->filedir);
+	if (ps->piddir != -1)
+		close(ps->piddir);
+	ps->pid = 0;
+	ps->piddir = -1;
+	ps->filedir = -1;
+}
+
+void
+procstat_close(struct procstat *ps)
+{
+	release_process(ps);
+	close(ps->procfd);
+	free(ps->pool);
+	free(ps);
+}
+
+int
+select_process(struct procstat *ps, const struct kinfo_proc *kp)
+{
+	char name[16];
+	int fd;
+
+	if (ps->piddir != -1 && ps->pid == kp->ki_pid &&
+	    ps->starttime == kp->ki_starttime)
+		return (0);
+	release_process(ps);
+	if (kp->ki_pid <= 0) {
+		errno = ESRCH;
+		return (-1);
+	}
+	snprintf(name, sizeof(name), "%d", (int)kp->ki_pid);
+	fd = openat(ps->procfd, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+	if (fd == -1) {
+		if (errno == ENOENT)
+			errno = ESRCH;
+		return (-1);
+	}
+	ps->pid = kp->ki_pid;
+	ps->starttime = kp->ki_starttime;
+	ps->piddir = fd;
+	ps->filedir = fd;
+	return (0);
+}
+
+int
+same_process(struct procstat *ps)
+{
+	struct stat_line sl;
+	char buf[1024];
+	ssize_t n;
+
+	n = read_once(ps->piddir, "stat", buf, sizeof(buf));
+	if (n == -1 && errno != ENOENT && errno != ESRCH)
+		return (-1);
+	if (n <= 0 || !parse_stat(buf, (size_t)n, &sl) ||
+	    sl.starttime != ps->starttime) {
+		errno = ESRCH;
+		return (-1);
+	}
+	return (0);
+}
+
+bool
+is_pid_name(const char *name)
+{
+	if (*name == '\0')
+		return (false);
+	for (; *name != '\0'; name++)
+		if (*name < '0' || *name > '9')
+			return (false);
+	return (true);
+}
+
+ssize_t
+use_live_thread(struct procstat *ps, char *link, size_t size)
+{
+	struct dirent *de;
+	struct stat st;
+	ssize_t n;
+	DIR *dir;
+	int fd;
+
+	if (ps->filedir != ps->piddir) {
+		errno = ESRCH;
+		return (-1);
+	}
+	/* Its links are 2 and one per thread, the leader's included. */
+	if (fstatat(ps->piddir, "task", &st, 0) == -1 || st.st_nlink <= 3) {
+		errno = ESRCH;
+		return (-1);
+	}
+	fd = openat(ps->piddir, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (fd == -1)
+		return (-1);
+	dir = fdopendir(fd);
+	if (dir == NULL) {
+		close_keep_errno(fd);
+		return (-1);
+	}
+	n = -1;
+	while ((de = readdir(dir)) != NULL) {
+		if (!is_pid_name(de->d_name) ||
+		    strtol(de->d_name, NULL, 10) == (long)ps->pid)
+			continue;
+		fd = openat(dirfd(dir), de->d_name,
+		    O_PATH | O_DIRECTORY | O_CLOEXEC);
+		if (fd == -1)
+			continue;
+		n = readlinkat(fd, "exe", link, size);
+		if (n != -1) {
+			ps->filedir = fd;
+			break;
+		}
+		close(fd);
+	}
+	closedir(dir);
+	if (n == -1)
+		errno = ESRCH;
+	return (n);
+}
+
+int
+jail_getid(const char *name)
+{
+	/* Linux has no jails. */
+	(void)name;
+	return (-1);
+}

@@ -1,0 +1,226 @@
+/*
+ * Linux: the memory map, from /proc/PID/maps.
+ *
+ * The map is read line by line through a buffer of fixed size.  An entry
+ * keeps its path as an offset into the handle's pool until the map is
+ * complete; the pool then goes after the entries, in the block handed
+ * out.  Offset 0 is the empty name.
+ */
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <errno.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "backend.h"
+
+struct map_build {
+	struct kinfo_vmentry *map;
+	size_t n, cap;
+	size_t used;			/* bytes of the pool in use */
+	size_t last, lastlen;		/* the last file's path in the pool */
+	dev_t lastdev;
+	unsigned long long lastino;
+	bool lastnamed;			/* whether that file can be named */
+};
+
+static const char *
+path_offset(size_t off)
+{
+	return ((const char *)(uintptr_t)off);
+}
+
+/* Copies a path into the pool; false when out of memory. */
+static bool
+pool_add(struct procstat *ps, struct map_build *mb, const char *path,
+    size_t len)
+{
+	size_t size;
+	char *grown;
+
+	if (mb->used + len + 1 > ps->poolsize) {
+		size = ps->poolsize * 2;
+		while (mb->used + len + 1 > size)
+			size *= 2;
+		grown = (char *)realloc(ps->pool, size);
+		if (grown == NULL)
+			return (false);
+		ps->pool = grown;
+		ps->poolsize = size;
+	}
+	mb->last = mb->used;
+	mb->lastlen = len;
+	memcpy(ps->pool + mb->used, path, len);
+	ps->pool[mb->used + len] = '\0';
+	mb->used += len + 1;
+	return (true);
+}
+
+/* Whether path names the file of the given device and inode. */
+static bool
+names_file(const char *path, dev_t dev, unsigned long long ino)
+{
+	struct stat st;
+
+	return (stat(path, &st) == 0 && st.st_dev == dev &&
+	    (unsigned long long)st.st_ino == ino);
+}
+
+/*
+ * A mapped file whose name the kernel marks deleted has no name, unless
+ * the file really carries that name.  The maps text writes a newline in
+ * a name as \012, so the name is tried as written and with that undone.
+ */
+static bool
+mapped_file_named(const struct maps_line *ml, const struct line *l)
+{
+	char path[LINK_MAX_LEN];
+	dev_t dev;
+
+	if (l->cut)
+		return (memcmp(l->tail, DELETED_SUFFIX, TAIL_KEPT) != 0);
+	if (!has_deleted_suffix(ml->path, ml->pathlen))
+		return (true);
+	if (ml->pathlen >= sizeof(path))
+		return (false);
+	dev = makedev(ml->major, ml->minor);
+	memcpy(path, ml->path, ml->pathlen);
+	path[ml->pathlen] = '\0';
+	if (names_file(path, dev, ml->inode))
+		return (true);
+	return (memchr(ml->path, '\\', ml->pathlen) != NULL &&
+	    unescape_maps_path(ml->path, ml->pathlen, path, sizeof(path)) &&
+	    names_file(path, dev, ml->inode));
+}
+
+/* Makes room for one more entry; false when out of memory. */
+static bool
+grow_map(struct map_build *mb)
+{
+	struct kinfo_vmentry *grown;
+
+	if (mb->n < mb->cap)
+		return (true);
+	grown = (struct kinfo_vmentry *)realloc(mb->map,
+	    2 * mb->cap * sizeof(*mb->map));
+	if (grown == NULL)
+		return (false);
+	mb->map = grown;
+	mb->cap *= 2;
+	return (true);
+}
+
+/* Appends the entry for one maps line; false when out of memory. */
+static bool
+add_vmentry(struct procstat *ps, void *ctx, const struct line *l)
+{
+	struct map_build *mb = (struct map_build *)ctx;
+	struct kinfo_vmentry *kve;
+	struct maps_line ml;
+	dev_t dev;
+
+	if (!parse_maps_line(l->text, l->len, &ml))
+		return (true);
+	if (!grow_map(mb)) {
+		errno = ENOMEM;
+		return (false);
+	}
+	kve = &mb->map[mb->n++];
+	memset(kve, 0, sizeof(*kve));
+	kve->kve_protection = ml.protection;
+	kve->kve_path = path_offset(0);
+	if (!maps_is_file(&ml)) {
+		kve->kve_type = ml.pathlen == 0 ? KVME_TYPE_DEFAULT :
+		    ml.path[0] == '/' ? KVME_TYPE_SWAP : KVME_TYPE_UNKNOWN;
+		return (true);
+	}
+	dev = makedev(ml.major, ml.minor);
+	kve->kve_type = KVME_TYPE_VNODE;
+	kve->kve_status = KF_ATTR_VALID;
+	kve->kve_vn_fsid = dev;
+	kve->kve_vn_fileid = ml.inode;
+	/* A file is mostly mapped several times in a row: keep it once. */
+	if (mb->last == 0 || ml.pathlen != mb->lastlen ||
+	    ml.inode != mb->lastino || dev != mb->lastdev ||
+	    memcmp(ml.path, ps->pool + mb->last, ml.pathlen) != 0) {
+		if (!pool_add(ps, mb, ml.path, ml.pathlen)) {
+			errno = ENOMEM;
+			return (false);
+		}
+		mb->lastdev = dev;
+		mb->lastino = ml.inode;
+		mb->lastnamed = mapped_file_named(&ml, l);
+	}
+	if (mb->lastnamed)
+		kve->kve_path = path_offset(mb->last);
+	return (true);
+}
+
+/* Reads the map of the process examined into mb. */
+static bool
+build_map(struct procstat *ps, struct map_build *mb)
+{
+	char link[LINK_MAX_LEN];
+
+	if (ps->pool == NULL) {
+		ps->pool = (char *)malloc(4096);
+		if (ps->pool == NULL)
+			return (false);
+		ps->poolsize = 4096;
+	}
+	memset(mb, 0, sizeof(*mb));
+	ps->pool[0] = '\0';
+	mb->used = 1;
+	mb->cap = 64;
+	mb->map = (struct kinfo_vmentry *)malloc(mb->cap * sizeof(*mb->map));
+	if (mb->map == NULL)
+		return (false);
+	if (!read_map_of(ps, add_vmentry, mb))
+		return (false);
+	/* An exited leader has an empty map: ask a live thread. */
+	if (mb->n == 0 && use_live_thread(ps, link, sizeof(link)) != -1 &&
+	    !read_map_of(ps, add_vmentry, mb))
+		return (false);
+	return (true);
+}
+
+struct kinfo_vmentry *
+procstat_getvmmap(struct procstat *ps, struct kinfo_proc *kp,
+    unsigned int *count)
+{
+	struct kinfo_vmentry *block;
+	struct map_build mb;
+	char *paths;
+	size_t i;
+	int saved;
+
+	if (select_process(ps, kp) == -1)
+		return (NULL);
+	if (!build_map(ps, &mb)) {
+		saved = errno;
+		free(mb.map);
+		errno = saved;
+		return (NULL);
+	}
+	block = (struct kinfo_vmentry *)realloc(mb.map,
+	    mb.n * sizeof(*mb.map) + mb.used);
+	if (block == NULL) {
+		free(mb.map);
+		errno = ENOMEM;
+		return (NULL);
+	}
+	paths = (char *)(block + mb.n);
+	memcpy(paths, ps->pool, mb.used);
+	for (i = 0; i < mb.n; i++)
+		block[i].kve_path = paths + (uintptr_t)block[i].kve_path;
+	*count = (unsigned int)mb.n;
+	return (block);
+}
+
+void
+procstat_freevmmap(struct procstat *ps, struct kinfo_vmentry *vmmap)
+{
+	(void)ps;
+	free(vmmap);
+}
