@@ -17,6 +17,9 @@ extern "C" {
 #include <unistd.h>
 #include <vector>
 
+#include "report.h"
+#include "settings.h"
+
 namespace {
 
 const char *const users[] = {"root", "daemon", "www", "averyveryverylongusername", "-2", "operator"};
@@ -30,39 +33,17 @@ double now()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// The report, as the program emits it, with rows of varied values.
+// The report, through the program's own row code, with rows of varied
+// values.
 void report(long rows, int termwidth, const std::vector<std::string> &args)
 {
-    xo_set_version("2");
-    xo_open_container("stalewatch");
-    xo_open_list("process");
-    for (long i = 0; i < rows; i++) {
-        if (i == 0)
-            xo_emit("{Tw:/%5s}{Tw:/%5s}{Tw:/%-12.12s}{Tw:/%-12.12s}{Tw:/%-3s}{T:/%s}\n", "PID", "JID", "USER",
-                    "COMMAND", "WHY", "ARGUMENTS");
-        xo_open_instance("process");
-        xo_ssize_t n = 0;
-        n += xo_emit("{kw:pid/%5d/%d}", static_cast<int>(i % 99999) + 1);
-        n += xo_emit("{w:jid/%5d/%d}", static_cast<int>(i % 13));
-        n += xo_emit("{e:uid/%d/%d}", static_cast<unsigned>(i % 2000));
-        n += xo_emit("{w:user/%-12.12s/%s}", users[i % 6]);
-        n += xo_emit("{w:command/%-12.12s/%s}", commands[(i / 7) % 6]);
-        n += xo_emit("{w:why/%-3s/%s}", (i & 3) ? "bin" : ".so");
-        const char *a = args[static_cast<size_t>(i) % args.size()].c_str();
-        if (xo_get_style(NULL) == XO_STYLE_TEXT && termwidth != 0) {
-            long room = termwidth - static_cast<long>(n);
-            int prec = room >= 10 ? static_cast<int>(room) : 9;
-            char fmt[28];
-            snprintf(fmt, sizeof fmt, "{:arguments/%%.%ds}\n", prec);
-            xo_emit(fmt, a);
-        } else {
-            xo_emit("{:arguments/%s}\n", a);
-        }
-        xo_close_instance("process");
-    }
-    xo_close_list("process");
-    xo_close_container("stalewatch");
-    xo_finish();
+    settings.termwidth = termwidth;
+    report_begin();
+    for (long i = 0; i < rows; i++)
+        report_row(static_cast<pid_t>(i % 99999) + 1, static_cast<int>(i % 13),
+                   static_cast<uid_t>(i % 2000), users[i % 6], commands[(i / 7) % 6],
+                   (i & 3) ? WHY_BIN : WHY_SO, args[static_cast<size_t>(i) % args.size()].c_str());
+    report_end();
 }
 
 // Runs one style in a child (the layer's state is per process); returns

@@ -127,15 +127,10 @@ void run_report(const std::vector<std::string> &options, const std::vector<Row> 
     if (xo_parse_args(av.argc(), av.argv()) < 0)
         exit(1);
     settings.termwidth = termwidth;
-    xo_set_version("2");
-    xo_open_container("stalewatch");
-    xo_open_list("process");
+    report_begin();
     for (const Row &r : rows)
         report_row(r.pid, r.jid, r.uid, r.user, r.command, r.shlib ? WHY_SO : WHY_BIN, r.arguments);
-    xo_close_list("process");
-    xo_close_container("stalewatch");
-    xo_finish();
-    exit(0);
+    exit(report_end() == 0 ? 0 : 1);
 }
 
 std::string read_file(const std::string &path)

@@ -2,6 +2,7 @@
 // diagnostics of the program, compared byte for byte with what libxo
 // 1.7.5 writes for the same calls.
 #include "harness.h"
+#include "report.h"
 
 // libxo's own header has no C++ guards.
 extern "C" {
@@ -81,7 +82,8 @@ void play(const Case &c)
         exit(1);
     case Scenario::USAGE:
         start(c.options);
-        xo_error("usage: %s [--libxo] [-bHw] [-j jail] [-u [user]] [proc ...]\n", "stalewatch");
+        program_invocation_short_name = const_cast<char *>("stalewatch");
+        report_usage();
         xo_finish();
         exit(1);
     case Scenario::OPTIONS_ONLY:
