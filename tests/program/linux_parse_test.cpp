@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -270,6 +272,77 @@ TEST_F(LinuxBackend, GoneAndThreadlessProcesses)
 	EXPECT_EQ(proc_probe(ps, &kid, nullptr, &argslen), -1);
 	EXPECT_EQ(errno, ESRCH);
 	EXPECT_EQ(jail_getid("anything"), -1);
+}
+
+// In a PID namespace of its own, process 1 lists process 2, which exits;
+// another process is then made to take id 2.  The record of the first
+// must not describe the second.  Returns 0 when it does not, 77 when the
+// id could not be had, else the number of the step that failed.
+int reuse_an_id()
+{
+	if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+	    mount("proc", "/proc", "proc", 0, nullptr) != 0)
+		return 77;
+	pid_t a = fork();
+	if (a == 0)
+		for (;;)
+			pause();
+	struct procstat *ps = procstat_open_sysctl();
+	if (ps == nullptr)
+		return 1;
+	kinfo_proc ka = listed(ps, a);
+	char buf[256];
+	size_t len;
+	if (ka.ki_starttime == 0)
+		return 2;
+	kill(a, SIGKILL);
+	waitpid(a, nullptr, 0);
+	usleep(30000);		// the start time counts in clock ticks
+	FILE *f = fopen("/proc/sys/kernel/ns_last_pid", "w");
+	if (f == nullptr || fprintf(f, "%d", (int)a - 1) < 0 || fclose(f) != 0)
+		return 77;
+	pid_t b = fork();
+	if (b == 0)
+		for (;;)
+			pause();
+	int rc = 0;
+	len = sizeof(buf);
+	if (b != a)
+		rc = 77;
+	else if (proc_probe(ps, &ka, buf, &len) != -1 || errno != ESRCH)
+		rc = 3;
+	else if (len != 0)
+		rc = 4;
+	kinfo_proc kb = listed(ps, b);
+	len = sizeof(buf);
+	if (rc == 0 && proc_probe(ps, &kb, buf, &len) != 0)
+		rc = 5;
+	kill(b, SIGKILL);
+	procstat_close(ps);
+	return rc;
+}
+
+TEST_F(LinuxBackend, ReusedIdIsNotTheProcessListed)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root for a PID namespace";
+	pid_t child = fork();
+	if (child == 0) {
+		if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0)
+			_exit(77);
+		pid_t init = fork();
+		if (init == 0)
+			_exit(reuse_an_id());
+		int st;
+		waitpid(init, &st, 0);
+		_exit(WIFEXITED(st) ? WEXITSTATUS(st) : 99);
+	}
+	int st;
+	ASSERT_EQ(waitpid(child, &st, 0), child);
+	ASSERT_TRUE(WIFEXITED(st));
+	if (WEXITSTATUS(st) == 77)
+		GTEST_SKIP() << "no PID namespace or ns_last_pid to be had";
+	EXPECT_EQ(WEXITSTATUS(st), 0) << "the step that failed";
 }
 
 TEST_F(LinuxBackend, ListAndMapOfThisProcess)
