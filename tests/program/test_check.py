@@ -10,7 +10,9 @@ import unittest
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
-from swtest import SLEEPER, RealProcessTest, rows, rows_for, run
+from swtest import (IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
+                    RealProcessTest,
+                    rows, rows_for, run)
 
 ME = pwd.getpwuid(os.geteuid()).pw_name
 
@@ -66,19 +68,26 @@ class Executable(RealProcessTest):
         self.assertEqual(rows(out)[0][5], "A" * 1023)
 
     def test_memfd_executable_is_not_stale(self):
+        # Not stale itself, but its libraries are checked, and a row names
+        # it as the kernel does.
         with open(SLEEPER, "rb") as f:
             code = f.read()
         fd = os.memfd_create("swmemfd")
         os.write(fd, code)
+        lib = self.library()
         import subprocess
-        p = subprocess.Popen(["swmemfd"], executable="/proc/self/fd/%d" % fd,
+        p = subprocess.Popen(["swmemfd", "-l", lib],
+                             executable="/proc/self/fd/%d" % fd,
                              pass_fds=[fd], stdout=subprocess.PIPE)
         try:
             self.assertEqual(p.stdout.readline(), b"ready\n")
-            self.assertTrue(os.readlink("/proc/%d/exe" % p.pid)
-                            .startswith("/memfd:"))
+            name = os.readlink("/proc/%d/exe" % p.pid)
+            self.assertTrue(name.startswith("/memfd:"))
             rc, out, _ = run(["-w", str(p.pid)])
             self.assertEqual((rc, out), (0, ""))
+            os.unlink(lib)
+            rc, out, _ = run(["-w", str(p.pid)])
+            self.assertEqual([r[4:] for r in rows(out)], [[".so", name]])
         finally:
             p.kill()
             p.wait()
@@ -117,13 +126,18 @@ class Libraries(RealProcessTest):
         self.assertEqual(len(rows(out)), 1)
 
     def test_library_name_that_looks_deleted(self):
-        lib = self.library("libsw.so (deleted)")
-        s = self.subject(name="swlooks", args=["-l", lib])
-        rc, out, _ = run(["-w", str(s.pid)])
-        self.assertEqual(out, "")
-        os.unlink(lib)
-        rc, out, _ = run(["-w", str(s.pid)])
-        self.assertEqual([r[4] for r in rows(out)], [".so"])
+        # The maps text writes a newline as \012; a backslash as it is.
+        for name in ("libsw.so (deleted)", "lib\nsw.so (deleted)",
+                     "lib\\012sw.so (deleted)"):
+            with self.subTest(name=name):
+                lib = self.library(name)
+                s = self.subject(name="swlooks", args=["-l", lib])
+                rc, out, _ = run(["-w", str(s.pid)])
+                self.assertEqual(out, "")
+                os.unlink(lib)
+                rc, out, _ = run(["-w", str(s.pid)])
+                self.assertEqual([r[4] for r in rows(out)], [".so"])
+                s.stop()
 
     def test_memory_that_is_not_a_deleted_file(self):
         data = os.path.join(self.work, "data")
@@ -161,6 +175,61 @@ class Libraries(RealProcessTest):
             p.kill()
             p.wait()
             p.stdout.close()
+
+    def deep_subject(self, length, name, lib=False):
+        """A subject in a folder whose path is about length bytes, which
+        may be past PATH_MAX: it is built and entered by descriptors.  With
+        lib, it loads a library from there.  Its process, the folder's
+        descriptor and the executable's path."""
+        import shutil
+        import subprocess
+        fd = os.open(self.work, os.O_RDONLY)
+        path = self.work
+        while len(path) + 1 + 200 + 1 + len(name) < length:
+            try:
+                os.mkdir("d" * 200, dir_fd=fd)
+            except FileExistsError:
+                pass
+            nfd = os.open("d" * 200, os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = nfd
+            path += "/" + "d" * 200
+        part = "e" * max(1, length - len(path) - 2 - len(name))
+        os.mkdir(part, dir_fd=fd)
+        nfd = os.open(part, os.O_RDONLY, dir_fd=fd)
+        os.close(fd)
+        fd = nfd
+        self.addCleanup(os.close, fd)
+        path += "/" + part
+        for src, dst in [(SLEEPER, name)] + ([(TESTLIB, "libsw.so")] if lib
+                                            else []):
+            with open(src, "rb") as f, open(os.open(
+                    dst, os.O_WRONLY | os.O_CREAT, 0o755, dir_fd=fd),
+                    "wb") as g:
+                shutil.copyfileobj(f, g)
+        p = subprocess.Popen(["./" + name] + (["-l", "./libsw.so"] if lib
+                                              else []),
+                             stdout=subprocess.PIPE,
+                             preexec_fn=lambda: os.fchdir(fd))
+        self.addCleanup(lambda: (p.kill(), p.wait(), p.stdout.close()))
+        self.assertEqual(p.stdout.readline(), b"ready\n")
+        return p, fd, path + "/" + name
+
+    def test_long_paths_are_never_an_all_clear(self):
+        # Deleted, the executable's name no longer fits a path with
+        # " (deleted)" added.
+        p, fd, exe = self.deep_subject(4080, "swlong")
+        os.unlink("swlong", dir_fd=fd)
+        rc, out, _ = run(["-w", str(p.pid)])
+        self.assertEqual([r[4] for r in rows(out)], ["bin"])
+        # Past PATH_MAX, and past the 16 KiB line of the maps reader: an
+        # intact executable with a deleted library.
+        p, fd, exe = self.deep_subject(17000, "swdeeper", lib=True)
+        rc, out, _ = run(["-w", str(p.pid)])
+        self.assertEqual((rc, out), (0, ""))
+        os.unlink("libsw.so", dir_fd=fd)
+        rc, out, _ = run(["-w", str(p.pid)])
+        self.assertEqual([r[4:] for r in rows(out)], [[".so", exe[:1023]]])
 
 
 class Filters(RealProcessTest):
@@ -436,6 +505,82 @@ class ProcessViews(RealProcessTest):
         self.assertEqual(sorted(rows(out)), sorted([
             [str(s.pid), "0", ME, "swns", "bin", "ns-arg"],
             [str(t.pid), "0", ME, "swnslib", ".so", t.exe]]))
+
+    def in_namespaces(self, shell):
+        """Runs shell in new mount and PID namespaces, with a /proc of its
+        own; (status, stdout, stderr), or a skip where none can be had."""
+        import subprocess
+        if not IS_ROOT or NOBODY is None:
+            self.skipTest("needs root and a nobody user")
+        try:
+            p = subprocess.run(["unshare", "--mount", "--pid", "--fork",
+                                "--mount-proc", "sh", "-c", shell],
+                               stdin=subprocess.DEVNULL, capture_output=True)
+        except FileNotFoundError:
+            self.skipTest("unshare is not installed")
+        err = p.stderr.decode(errors="surrogateescape")
+        if "unshare:" in err or "mount:" in err:
+            self.skipTest("no namespaces to be had: %s" % err.strip())
+        return p.returncode, p.stdout.decode(errors="surrogateescape"), err
+
+    def test_hidden_processes_and_no_proc_are_no_all_clear(self):
+        from swtest import public_binary
+        nobody = "setpriv --reuid=%d --regid=%d --clear-groups %s" % (
+            NOBODY.pw_uid, NOBODY.pw_gid, public_binary())
+        # hidepid=1: process 1 is listed but cannot be read.
+        rc, out, err = self.in_namespaces(
+            "mount -o remount,hidepid=1 /proc && %s -w 1" % nobody)
+        self.assertEqual((rc, out), (0, ""))
+        self.assertRegex(err, r"^stalewatch: 1 process not examined: "
+                         r"permission denied\nstalewatch: other users' "
+                         r"processes not examined: /proc is mounted with "
+                         r"hidepid=(1|noaccess)\n$")
+        # hidepid=2: the others are not even listed.
+        rc, out, err = self.in_namespaces(
+            "mount -o remount,hidepid=2 /proc && %s -w" % nobody)
+        self.assertEqual((rc, out), (0, ""))
+        self.assertRegex(err, r"^stalewatch: other users' processes not "
+                         r"examined: /proc is mounted with "
+                         r"hidepid=(2|invisible)\n$")
+        # No proc file system at all.
+        rc, out, err = self.in_namespaces(
+            "mount -t tmpfs none /proc && %s" % STALEWATCH)
+        self.assertEqual((rc, out), (1, ""))
+        self.assertEqual(err, "stalewatch: procstat_open(): "
+                         "No such file or directory\n")
+
+    def test_process_one_of_a_namespace_and_big_user_ids(self):
+        import shutil
+        import subprocess
+        if not IS_ROOT:
+            self.skipTest("needs root")
+        exe = os.path.join(self.work, "swinit")
+        shutil.copy(SLEEPER, exe)
+        try:
+            p = subprocess.Popen(["unshare", "--pid", "--fork", "--mount-proc",
+                                  exe], stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL)
+        except FileNotFoundError:
+            self.skipTest("unshare is not installed")
+        self.addCleanup(lambda: (p.kill(), p.wait(), p.stdout.close()))
+        if p.stdout.readline() != b"ready\n":
+            self.skipTest("no PID namespace to be had")
+        with open("/proc/%d/task/%d/children" % (p.pid, p.pid)) as f:
+            init = f.read().split()[0]
+        os.unlink(exe)
+        q = subprocess.run(["nsenter", "-t", init, "-p", "-m", STALEWATCH,
+                            "-w", "1"], capture_output=True)
+        self.assertEqual(rows(q.stdout.decode()), [["1", "0", ME, "swinit",
+                                                    "bin", exe]])
+        # A user id past 2^31 is unsigned, in every style.
+        big = pwd.struct_passwd(("", "", 4000000000, 4000000000, "", "", ""))
+        s = self.subject(name="swbig", user=big)
+        os.unlink(s.exe)
+        rc, out, _ = run(["-w", "-u", "4000000000", str(s.pid)])
+        self.assertEqual([r[2] for r in rows(out)], ["4000000000"])
+        rc, out, _ = run(["--libxo=json", str(s.pid)])
+        row = json.loads(out)["stalewatch"]["process"][0]
+        self.assertEqual((row["uid"], row["user"]), (4000000000, "4000000000"))
 
     def test_main_thread_exited(self):
         lib = self.library()
