@@ -28,7 +28,7 @@ endif()
 set(CPACK_PACKAGE_NAME stalewatch)
 set(CPACK_PACKAGE_VENDOR "stalewatch developers")
 # No person maintains the package, so there is no mail address to give;
-# the lintian override below says so.
+# dist/debian/lintian-overrides says so where lintian would object.
 set(CPACK_PACKAGE_CONTACT "stalewatch developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -97,18 +97,21 @@ License: BSD-2-clause
     RENAME ${CPACK_PACKAGE_NAME} COMPONENT deb EXCLUDE_FROM_ALL)
   install(FILES ${debout}/stalewatch.8.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT deb EXCLUDE_FROM_ALL)
-  # The plain page is gone, and the program loses the compiler's notes,
-  # as dh_strip has it.
-  install(CODE "
-    set(root \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
-    file(REMOVE \"\${root}/${CMAKE_INSTALL_MANDIR}/man8/stalewatch.8\")
-    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
-      --remove-section=.note \"\${root}/${CMAKE_INSTALL_SBINDIR}/stalewatch\"
+  # The plain page is gone.
+  install(CODE "file(REMOVE
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man8/stalewatch.8\")"
+    COMPONENT deb EXCLUDE_FROM_ALL)
+  # The program loses the compiler's notes too, as dh_strip has it.
+  if(CMAKE_STRIP)
+    install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\"
+      --remove-section=.comment --remove-section=.note
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}/stalewatch\"
       RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
       message(FATAL_ERROR \"${CMAKE_STRIP} failed on the program\")
     endif()"
-    COMPONENT deb EXCLUDE_FROM_ALL)
+      COMPONENT deb EXCLUDE_FROM_ALL)
+  endif()
 elseif(NOT CMAKE_SYSTEM_NAME STREQUAL "FreeBSD")
   message(STATUS "deb: gzip not found, the package will lack its Debian files")
 endif()
