@@ -10,6 +10,12 @@ foreach(f sbin/stalewatch share/man/man8/stalewatch.8)
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
+# The Debian files are the package's alone.
+foreach(f share/man/man8/stalewatch.8.gz share/doc share/lintian)
+  if(EXISTS ${PREFIX}/${f})
+    message(FATAL_ERROR "installed, but only the Debian package has it: ${f}")
+  endif()
+endforeach()
 execute_process(COMMAND ${PREFIX}/sbin/stalewatch -x RESULT_VARIABLE rc
   OUTPUT_QUIET ERROR_QUIET)
 if(NOT rc EQUAL 1)

@@ -1,0 +1,189 @@
+# SPDX-License-Identifier: BSD-2-Clause
+"""The daily periodic(8) script and the apt hook, run with the real binary
+(or a stand-in where the test needs a failure) against real processes."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from swtest import STALEWATCH, RealProcessTest, rows_for
+
+PERIODIC_SCRIPT = os.environ.get("PERIODIC_SCRIPT", "491.status-stalewatch")
+APT_HOOK = os.environ.get("APT_HOOK", "80stalewatch")
+SYSTEM_PATH = "/usr/bin:/bin"
+HEADING = "Checking for processes that run deleted or replaced code:"
+
+
+class Hook(RealProcessTest):
+    """A folder for the program that the hook finds on PATH."""
+
+    def setUp(self):
+        super().setUp()
+        self.bin = os.path.join(self.work, "bin")
+        os.mkdir(self.bin)
+
+    def real_program(self):
+        os.symlink(os.path.abspath(STALEWATCH),
+                   os.path.join(self.bin, "stalewatch"))
+
+    def stand_in(self, script):
+        path = os.path.join(self.bin, "stalewatch")
+        with open(path, "w") as f:
+            f.write("#!/bin/sh\n" + script)
+        os.chmod(path, 0o755)
+
+    def stale_subject(self, name):
+        s = self.subject(name=name)
+        os.unlink(s.exe)
+        return s
+
+    def run_sh(self, argv, env):
+        p = subprocess.run(argv, env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           timeout=60)
+        return p.returncode, p.stdout.decode("utf-8", "surrogateescape")
+
+
+class Periodic(Hook):
+    """Settings come from a stand-in for FreeBSD's defaults file, whose
+    source_periodic_confs reads a local periodic.conf, as the real one
+    does with /etc/periodic.conf."""
+
+    def periodic(self, local=None):
+        defaults = os.path.join(self.work, "defaults.conf")
+        conf = os.path.join(self.work, "periodic.conf")
+        with open(defaults, "w") as f:
+            f.write("daily_show_success=YES\n"
+                    "source_periodic_confs() {\n"
+                    "\t[ -r %s ] && . %s\n}\n" % (conf, conf))
+        if local is not None:
+            with open(conf, "w") as f:
+                f.write(local)
+        env = {"PATH": self.bin + ":" + SYSTEM_PATH,
+               "STALEWATCH_PERIODIC_DEFAULTS": defaults}
+        return self.run_sh(["/bin/sh", PERIODIC_SCRIPT], env)
+
+    def enabled(self, flags):
+        return self.periodic('daily_stalewatch_enable="YES"\n'
+                             'daily_stalewatch_flags="%s"\n' % flags)
+
+    def test_off_unless_enabled(self):
+        self.real_program()
+        s = self.stale_subject("swpoff")
+        for local in (None, 'daily_stalewatch_enable="NO"\n'
+                      'daily_stalewatch_flags="%d"\n' % s.pid):
+            with self.subTest(local=local):
+                self.assertEqual(self.periodic(local), (0, ""))
+
+    def test_stale_process_is_reported(self):
+        self.real_program()
+        s = self.stale_subject("swpstale")
+        # Any case of "yes" turns it on.
+        rc, out = self.periodic('daily_stalewatch_enable="yEs"\n'
+                                'daily_stalewatch_flags="-w %d"\n' % s.pid)
+        self.assertEqual(rc, 1, out)
+        lines = out.splitlines()
+        self.assertEqual(lines[:2], ["", HEADING])
+        self.assertEqual(len(lines), 3, "no column header: %r" % out)
+        self.assertEqual([r[3:] for r in rows_for(out, s.pid)],
+                         [["swpstale", "bin", s.exe]])
+
+    def test_escapes_are_kept(self):
+        # The row carries backslash escapes; the script must not expand them.
+        self.real_program()
+        s = self.stale_subject("swp\ttab")
+        rc, out = self.enabled("-w %d" % s.pid)
+        self.assertEqual(rc, 1, out)
+        self.assertIn("swp\\011tab", out)
+        self.assertNotIn("\t", out)
+
+    def test_clean_processes(self):
+        self.real_program()
+        s = self.subject(name="swpclean")
+        self.assertEqual(self.enabled(str(s.pid)),
+                         (0, "\n%s\nnone\n" % HEADING))
+
+    def test_failure(self):
+        self.real_program()
+        rc, out = self.enabled("-j nosuchjail")
+        self.assertEqual(rc, 3, out)
+        self.assertEqual(out, '\n%s\nstalewatch: jail "nosuchjail" not found\n'
+                         "stalewatch failed (exit status 1)\n" % HEADING)
+
+    def test_program_missing(self):
+        # The script also looks where the program would be installed.
+        with open(PERIODIC_SCRIPT) as f:
+            installed = re.search(r"^PATH=\$PATH:(.*)$", f.read(), re.M)
+        self.assertIsNotNone(installed)
+        if shutil.which("stalewatch", path=SYSTEM_PATH + ":" +
+                        installed.group(1)):
+            self.skipTest("stalewatch is installed on this machine")
+        rc, out = self.enabled("")
+        self.assertEqual(rc, 2, out)
+        self.assertIn("stalewatch is not installed", out)
+
+
+class AptHook(Hook):
+    """apt runs each DPkg::Post-Invoke command with sh -c."""
+
+    @classmethod
+    def setUpClass(cls):
+        with open(APT_HOOK) as f:
+            text = f.read()
+        found = re.findall(r'^DPkg::Post-Invoke\s*\{\s*"([^"]*)";\s*\};',
+                           re.sub(r"//[^\n]*", "", text), re.M)
+        if len(found) != 1:
+            raise AssertionError("no single DPkg::Post-Invoke command in "
+                                 + APT_HOOK)
+        cls.command = found[0]
+        # apt's own parser reads the file the same way.
+        if shutil.which("apt-config"):
+            dump = subprocess.run(["apt-config", "-c", APT_HOOK, "dump"],
+                                  stdout=subprocess.PIPE, check=True).stdout
+            if ('DPkg::Post-Invoke:: "%s";' % cls.command).encode() \
+                    not in dump:
+                raise AssertionError("apt-config reads another command")
+
+    def hook(self):
+        return self.run_sh(["/bin/sh", "-c", self.command],
+                           {"PATH": self.bin + ":" + SYSTEM_PATH})
+
+    def test_program_missing(self):
+        if shutil.which("stalewatch", path=SYSTEM_PATH):
+            self.skipTest("stalewatch is installed on this machine")
+        rc, out = self.hook()
+        self.assertEqual(rc, 0)
+        self.assertRegex(out, r"^stalewatch: not installed[^\n]*\n$")
+
+    def test_stale_process_is_listed(self):
+        self.real_program()
+        s = self.stale_subject("swapt")
+        rc, out = self.hook()
+        self.assertEqual(rc, 0)
+        self.assertEqual([r[3:5] for r in rows_for(out, s.pid)],
+                         [["swapt", "bin"]])
+
+    def test_nothing_to_list(self):
+        self.stand_in("exit 0\n")
+        self.assertEqual(self.hook(), (0, ""))
+
+    def test_failure_is_one_line(self):
+        self.stand_in("echo 'stalewatch: cannot read the process list' >&2\n"
+                      "echo 'more detail' >&2\nexit 1\n")
+        rc, out = self.hook()
+        self.assertEqual(rc, 0)
+        self.assertRegex(out, r"^stalewatch: could not list[^\n]*\n$")
+
+    def test_crash_is_one_line(self):
+        self.stand_in("kill -SEGV $$\n")
+        rc, out = self.hook()
+        self.assertEqual(rc, 0)
+        self.assertRegex(out, r"^stalewatch: could not list[^\n]*\n$")
+
+
+if __name__ == "__main__":
+    unittest.main()
