@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The floor for the process benchmark: the reads the Linux backend needs
 // for every process (stat, status, comm, exe, maps) and nothing else.
 #include <sys/stat.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Process benchmark: starts a population of processes (most intact, some
 with a deleted executable, some with a deleted shared library, some with
 long memory maps), then measures the CPU time of stalewatch over them

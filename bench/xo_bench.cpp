@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Throughput of the output layer: rows of the process report per second in
 // each style, output discarded.  Uses the libxo C interface only, so it
 // builds against the bundled layer and against a system libxo alike.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # A Debian package from the install rules:
 #   cpack -G DEB --config build/CPackConfig.cmake
 # The package installs under /usr whatever CMAKE_INSTALL_PREFIX is, so the

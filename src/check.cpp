@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The stale-image check: is a process still running an executable, or
  * another executable mapping, that the kernel can no longer name?

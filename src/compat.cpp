@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The BSD interfaces that other C libraries lack.
  */

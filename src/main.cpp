@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * stalewatch: list the processes that still run code from an executable
  * or shared library that has been deleted or replaced.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Process queries.  The names are FreeBSD's (libprocstat, libjail); on
  * FreeBSD they are the system's own, elsewhere the backend in the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Report rows: the document, the column header, one libxo instance per
  * stale process, and the fitting of the last column to the display width.

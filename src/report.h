@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * The report: the libxo document, its header and rows, the fitting of
  * rows to the display width, and the usage message.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Run settings: filled in once at start-up from the command line and the
  * environment, read-only afterwards.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Text that comes from processes (user names, command names, arguments)
  * made safe for any terminal and any libxo style, and cut between

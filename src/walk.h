@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 #ifndef STALEWATCH_WALK_H
 #define STALEWATCH_WALK_H
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * libxo's header has no C++ guards of its own; include it through here.
  */

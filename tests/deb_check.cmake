@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Builds the Debian package with CPack and checks what it holds.
 #   cmake -DBUILD=<build dir> -DOUT=<scratch dir> -DCPACK=<cpack>
 #         -DDPKG_DEB=<dpkg-deb> -DGZIP=<gzip> -DSOURCE=<source dir>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs the build into a fresh prefix and checks what arrived there.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * FreeBSD: libprocstat, libjail and the process sysctls do all the work.
  */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * FreeBSD: the records, constants and calls are the system's own.
  */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * What the files of the /proc backend share: the handle, and the per-
  * process directory through which every file of one process is read.

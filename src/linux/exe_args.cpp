@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Linux: the executable's path, the argument block and the existence
  * probe, from /proc/PID/exe and /proc/PID/cmdline.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Linux: the lines of /proc/PID/maps, read through a buffer of fixed
  * size however long a line is; and the search of the map for a file's

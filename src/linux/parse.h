@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Parsing of the /proc text files that the Linux backend reads.  Pure
  * functions over byte ranges, so that they can be tested on fixtures.

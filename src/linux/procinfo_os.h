@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Linux stand-ins for the FreeBSD records and constants that the program
  * reads (sys/user.h, sys/sysctl.h, libprocstat.h, jail.h).  Only the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Fuzzes the parsers of /proc/PID/stat and maps text.
 #include <stddef.h>
 #include <stdint.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Fuzzes libxo's option parsing: the input, split at NUL bytes, is the
 // argument vector after the program name.
 #include <stddef.h>

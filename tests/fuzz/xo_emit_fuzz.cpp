@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Fuzzes xo_emit's field descriptors: the input is a format, emitted with
 // hostile string arguments in the style named by FUZZ_XO_STYLE
 // (text, xml, json or html; json by default).

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The walk, the check and the report over a scripted platform: what real
 // processes cannot show on demand (a process exiting at the wrong moment,
 // kill failing for lack of permission, oversized paths and argument

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The Linux backend: parsing of /proc text on fixtures, and the queries on
 // this very process where the kernel's answers are known.
 

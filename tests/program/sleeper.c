@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Test subject: loads the shared libraries named with -l, maps the files
  * named with -m (readable, not executable), maps executable memory that is

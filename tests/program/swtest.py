@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Shared helpers for the tests that run the real stalewatch binary
 against real processes."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """The stale-image check and the report, on real processes."""
 
 import html.parser

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Start-up, options, operands and exit status of the real binary."""
 
 import json

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 """Fitting the arguments column to COLUMNS or the terminal."""
 
 import os
