@@ -44,4 +44,30 @@ int proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
  */
 const char *proc_hidden(struct procstat *ps);
 
+/* The kinds of service a process can belong to. */
+#define SERVICE_NONE		0	/* none found */
+#define SERVICE_UNIT		1	/* a systemd unit */
+#define SERVICE_SESSION		2	/* a login session */
+#define SERVICE_CONTAINER	3	/* a container of a container runtime */
+#define SERVICE_MACHINE		4	/* a virtual machine or system container */
+#define SERVICE_RC		5	/* an rc script, found by its pidfile */
+
+/*
+ * The service that the system itself records for the process of kp (on
+ * Linux, the unit, session, container or machine of its control group):
+ * its name into buf, which holds size bytes, NUL-terminated, and its
+ * kind as the result.  SERVICE_NONE, with buf empty, when the system
+ * records none or it cannot be read.
+ */
+int proc_service(struct procstat *ps, const struct kinfo_proc *kp, char *buf,
+    size_t size);
+
+/*
+ * The root directory of the jail of the process of kp into buf (size
+ * bytes): empty for a process outside any jail.  0, or -1 when the jail
+ * cannot be found.
+ */
+int proc_jail_root(struct procstat *ps, const struct kinfo_proc *kp,
+    char *buf, size_t size);
+
 #endif

@@ -14,6 +14,7 @@
 
 #include "compat.h"
 #include "report.h"
+#include "service.h"
 #include "settings.h"
 #include "text.h"
 #include "xo_c.h"
@@ -47,7 +48,7 @@ report_begin(void)
 {
 	xo_set_version("2");
 	xo_open_container("stalewatch");
-	xo_open_list("process");
+	xo_open_list(settings.services ? "service" : "process");
 }
 
 int
@@ -56,7 +57,7 @@ report_end(void)
 	bool written;
 	int saved;
 
-	xo_close_list("process");
+	xo_close_list(settings.services ? "service" : "process");
 	xo_close_container("stalewatch");
 	errno = 0;
 	written = xo_finish() >= 0;
@@ -76,7 +77,7 @@ report_end(void)
 void
 report_usage(void)
 {
-	xo_error("usage: %s [--libxo] [-bHw] [-j jail] [-u [user]] "
+	xo_error("usage: %s [--libxo] [-bHsw] [-j jail] [-u [user]] "
 	    "[proc ...]\n", getprogname());
 }
 
@@ -153,6 +154,10 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	size_t name_size;
 	bool ascii;
 
+	if (settings.services) {
+		service_note(kp, why);
+		return;
+	}
 	pw = getpwuid(kp->ki_uid);
 	if (pw != NULL)
 		user = pw->pw_name;

@@ -9,6 +9,7 @@ struct settings settings = {
 	0,	/* termwidth */
 	false,	/* only_binaries */
 	false,	/* no_header */
+	false,	/* services */
 	false,	/* filter_jail */
 	-1,	/* filter_jid */
 	false,	/* filter_user */

@@ -12,6 +12,7 @@ struct settings {
 	int32_t termwidth;	/* display width in columns, 0: no limit */
 	bool only_binaries;	/* -b: skip the memory map */
 	bool no_header;		/* -H: never print the column header */
+	bool services;		/* -s: one row per service */
 	bool filter_jail;	/* -j given */
 	int32_t filter_jid;	/* jail id to match */
 	bool filter_user;	/* -u given */

@@ -8,6 +8,7 @@
 #include "check.h"
 #include "procinfo.h"
 #include "report.h"
+#include "service.h"
 #include "settings.h"
 #include "walk.h"
 #include "xo_c.h"
@@ -65,6 +66,7 @@ warn_unexamined(struct procstat *ps)
 	if (check_denied > 0)
 		xo_warnx("%u process%s not examined: permission denied",
 		    check_denied, check_denied == 1 ? "" : "es");
+	service_warn();
 	hidden = proc_hidden(ps);
 	if (hidden != NULL)
 		xo_warnx("other users' processes not examined: %s", hidden);
@@ -94,6 +96,8 @@ walk_processes(int argc, char **argv, int first)
 		return (1);
 	}
 
+	if (settings.services)
+		service_begin(ps, procs, count);
 	report_begin();
 	selected = false;
 	for (i = 0; i < count; i++) {
@@ -102,6 +106,8 @@ walk_processes(int argc, char **argv, int first)
 			selected = true;
 		}
 	}
+	if (settings.services)
+		service_report();
 	procstat_freeprocs(ps, procs);
 	status = selected ? 0 : 1;
 	if (report_end() == -1)

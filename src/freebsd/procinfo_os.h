@@ -13,4 +13,7 @@
 #include <libprocstat.h>
 #include <jail.h>
 
+/* Where the rc scripts are, whose names pidfiles may give. */
+#define RC_SCRIPT_DIRS		"/etc/rc.d", "/usr/local/etc/rc.d"
+
 #endif

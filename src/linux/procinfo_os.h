@@ -32,6 +32,9 @@
 
 #define P_KPROC			0x00004	/* a kernel thread */
 
+/* Where the rc scripts are, whose names pidfiles may give. */
+#define RC_SCRIPT_DIRS		"/etc/init.d"
+
 struct procstat;
 
 struct kinfo_proc {
