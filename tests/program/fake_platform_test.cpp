@@ -7,15 +7,18 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "procinfo.h"
+#include "service.h"
 #include "settings.h"
 #include "walk.h"
 #include "xo_c.h"
@@ -37,16 +40,20 @@ struct FakeProc {
 	std::string args = std::string("daemon\0-f\0", 10);
 	bool map_fails = false;
 	std::vector<kinfo_vmentry> map;
+	int service_kind = SERVICE_NONE;	// what proc_service says
+	std::string service;
 };
 
 std::vector<FakeProc> procs;
 int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
+std::string jail_root;	// what proc_jail_root says
 
 // What the walk asked of the platform.  The walk runs in a child, so the
 // counts live in memory shared with it.
 struct Counts {
 	int path_queries, args_queries, map_queries, maps_freed, probes;
+	int service_queries, root_queries;
 };
 Counts *counts = static_cast<Counts *>(mmap(nullptr, sizeof(Counts),
     PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -140,6 +147,7 @@ protected:
 		procs.clear();
 		list_errno = 0;
 		hidden = nullptr;
+		jail_root = "/nonexistent";
 		memset(counts, 0, sizeof(*counts));
 	}
 };
@@ -467,6 +475,155 @@ TEST_F(FakePlatform, EmptyProcessList)
 	EXPECT_EQ(r.out, "");
 }
 
+// The report by service.
+
+struct settings by_service()
+{
+	struct settings s = plain();
+	s.services = true;
+	return s;
+}
+
+FakeProc stale(pid_t pid, int kind, const char *service)
+{
+	FakeProc p;
+	p.pid = pid;
+	p.pgid = pid;
+	p.path_errno = ENOENT;
+	p.service_kind = kind;
+	p.service = service;
+	return p;
+}
+
+TEST_F(FakePlatform, ServicesGroupTheirStaleProcessesSortedByName)
+{
+	procs = {stale(30, SERVICE_UNIT, "web.service"),
+	    stale(12, SERVICE_CONTAINER, "0123456789ab"),
+	    stale(20, SERVICE_UNIT, "web.service"),
+	    stale(40, SERVICE_NONE, ""),
+	    stale(50, SERVICE_UNIT, "intact.service")};
+	// Its library is gone: the row says both reasons.
+	procs[2].path_errno = 0;
+	procs[2].map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
+	procs[4].path_errno = 0;
+	Result r = run_walk({}, by_service());
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out,
+	    "SERVICE        JID PROCS WHY\n"
+	    "-                0     1 bin\n"
+	    "0123456789ab     0     1 bin\n"
+	    "web.service      0     2 bin,.so\n");
+	EXPECT_EQ(counts->service_queries, 4) << "only stale processes";
+	r = run_walk({"--libxo=xml"}, by_service());
+	EXPECT_EQ(r.out, "<stalewatch version=\"2\"><service><name>-</name>"
+	    "<kind>none</kind><jid>0</jid><why>bin</why><pid>40</pid>"
+	    "</service><service><name>0123456789ab</name><kind>container"
+	    "</kind><jid>0</jid><why>bin</why><pid>12</pid></service>"
+	    "<service><name>web.service</name><kind>unit</kind><jid>0</jid>"
+	    "<why>bin,.so</why><pid>20</pid><pid>30</pid></service>"
+	    "</stalewatch>");
+	struct settings s = by_service();
+	s.no_header = true;
+	r = run_walk({"30", "40"}, s);
+	EXPECT_EQ(r.out, "-               0     1 bin\n"
+	    "web.service     0     1 bin\n") << "operands select first";
+	procs[4].path_errno = ENOENT;
+	r = run_walk({"--libxo=json", "50"}, plain());
+	EXPECT_EQ(r.out.find("service"), std::string::npos)
+	    << "without -s, the process report";
+}
+
+TEST_F(FakePlatform, ServiceNamesAreSafeAndCutToTheWidth)
+{
+	procs = {stale(10, SERVICE_UNIT, "a\nb.service"),
+	    stale(11, SERVICE_MACHINE, "machine-with-a-long-name")};
+	struct settings s = by_service();
+	s.termwidth = 32;	// leaves 12 for the name
+	Result r = run_walk({}, s);
+	EXPECT_EQ(r.out, "SERVICE        JID PROCS WHY\n"
+	    "a\\012b.servi     0     1 bin\n"
+	    "machine-with     0     1 bin\n");
+	r = run_walk({"--libxo=xml"}, s);
+	EXPECT_NE(r.out.find("<name>a\\012b.service</name>"),
+	    std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("<name>machine-with-a-long-name</name>"),
+	    std::string::npos) << "only the text style cuts";
+}
+
+// A folder with the given files, as the root of a system.
+std::string make_root(const std::vector<std::pair<std::string,
+    std::string>> &files)
+{
+	char tmpl[] = "/tmp/swroot.XXXXXX";
+	std::string root = mkdtemp(tmpl);
+	for (const auto &f : files) {
+		std::string path = root + f.first;
+		for (size_t i = root.size() + 1; i < path.size(); i++)
+			if (path[i] == '/')
+				mkdir(path.substr(0, i).c_str(), 0755);
+		if (f.second == "FIFO") {
+			mkfifo(path.c_str(), 0644);
+			continue;
+		}
+		FILE *out = fopen(path.c_str(), "w");
+		fputs(f.second.c_str(), out);
+		fclose(out);
+	}
+	return root;
+}
+
+TEST_F(FakePlatform, PidfilesNameTheServiceOfTheNearestAncestor)
+{
+	static const char *const rc_dirs[] = { RC_SCRIPT_DIRS };
+	std::string rc = rc_dirs[0];
+	jail_root = make_root({{"/var/run/webd.pid", "200\n"},
+	    {"/var/run/pgsql/main.pid", "300"},
+	    {rc + "/pgsql", "#!/bin/sh\n"},
+	    {"/var/run/junk.pid", "201x\n"},
+	    {"/var/run/fifo.pid", "FIFO"},
+	    {"/var/run/a/b/deep.pid", "400\n"}});
+	FakeProc master = stale(200, SERVICE_NONE, "");
+	master.path_errno = 0;	// intact itself
+	FakeProc worker = stale(201, SERVICE_NONE, "");
+	worker.ppid = 200;
+	FakeProc grandchild = stale(202, SERVICE_NONE, "");
+	grandchild.ppid = 201;
+	FakeProc db = stale(301, SERVICE_NONE, "");
+	db.ppid = 300;
+	FakeProc dbmaster = stale(300, SERVICE_NONE, "");
+	dbmaster.path_errno = 0;
+	FakeProc deep = stale(400, SERVICE_NONE, "");
+	procs = {worker, master, grandchild, dbmaster, db, deep};
+	Result r = run_walk({"--libxo=xml"}, by_service());
+	EXPECT_EQ(r.out, "<stalewatch version=\"2\"><service><name>-</name>"
+	    "<kind>none</kind><jid>0</jid><why>bin</why><pid>400</pid>"
+	    "</service><service><name>pgsql</name><kind>rc</kind><jid>0</jid>"
+	    "<why>bin</why><pid>301</pid></service><service><name>webd"
+	    "</name><kind>rc</kind><jid>0</jid><why>bin</why><pid>201</pid>"
+	    "<pid>202</pid></service></stalewatch>");
+	EXPECT_EQ(counts->root_queries, 1) << "the pidfiles are read once";
+	std::string rm = "rm -rf " + jail_root;
+	EXPECT_EQ(system(rm.c_str()), 0);
+}
+
+TEST_F(FakePlatform, FullServiceTableLeavesProcessesOutWithAWarning)
+{
+	std::vector<std::string> names;
+	for (int i = 0; i <= SERVICE_TABLE_MAX; i++)
+		names.push_back("unit" + std::to_string(i) + ".service");
+	for (int i = 0; i <= SERVICE_TABLE_MAX; i++)
+		procs.push_back(stale(100 + i, SERVICE_UNIT, names[i].c_str()));
+	struct settings s = by_service();
+	s.no_header = true;
+	Result r = run_walk({}, s);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'),
+	    SERVICE_TABLE_MAX);
+	EXPECT_EQ(r.out.find("unit1024.service"), std::string::npos);
+	EXPECT_NE(r.err.find("1 process not reported"), std::string::npos)
+	    << r.err;
+}
+
 }  // namespace
 
 // The fake platform layer.
@@ -594,6 +751,23 @@ int proc_query(struct procstat *, int what, const struct kinfo_proc *kp,
 		return -1;
 	}
 	return store(p->args, false, buf, len);
+}
+
+int proc_service(struct procstat *, const struct kinfo_proc *kp, char *buf,
+    size_t size)
+{
+	const FakeProc *p = find(kp->ki_pid);
+	counts->service_queries++;
+	snprintf(buf, size, "%s", p != nullptr ? p->service.c_str() : "");
+	return p != nullptr ? p->service_kind : SERVICE_NONE;
+}
+
+int proc_jail_root(struct procstat *, const struct kinfo_proc *, char *buf,
+    size_t size)
+{
+	counts->root_queries++;
+	snprintf(buf, size, "%s", jail_root.c_str());
+	return 0;
 }
 
 int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cgroup.h"
 #include "parse.h"
 #include "procinfo.h"
 
@@ -400,6 +401,120 @@ TEST_F(LinuxBackend, ListAndMapOfThisProcess)
 	munmap(file, 4096);
 	munmap(mem, 4096);
 	procstat_freeprocs(ps, procs);
+}
+
+// Lines of /proc/PID/cgroup as real systems write them.
+TEST(CgroupService, RealWorldLines)
+{
+	const std::string id = "4b825dc642cb6eb9a060e54bf8d69288"
+	    "fbee4904c4e1a0c3e6d8b0e9f5c2a1d7";
+	struct {
+		std::string text;
+		int kind;
+		const char *name;
+	} cases[] = {
+		{"0::/system.slice/nginx.service\n", SERVICE_UNIT,
+		    "nginx.service"},
+		{"0::/system.slice/system-postfix.slice/postfix@-.service\n",
+		    SERVICE_UNIT, "postfix@-.service"},
+		{"0::/system.slice/sshd.service/extra\n", SERVICE_UNIT,
+		    "sshd.service"},
+		{"0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+		    "pipewire.service\n", SERVICE_UNIT, "pipewire.service"},
+		{"0::/user.slice/user-1000.slice/user@1000.service/init.scope\n",
+		    SERVICE_UNIT, "user@1000.service"},
+		{"0::/user.slice/user-1000.slice/session-3.scope\n",
+		    SERVICE_SESSION, "session-3.scope"},
+		{"0::/system.slice/docker-" + id + ".scope\n",
+		    SERVICE_CONTAINER, "4b825dc642cb"},
+		{"0::/machine.slice/libpod-" + id + ".scope/container\n",
+		    SERVICE_CONTAINER, "4b825dc642cb"},
+		{"0::/machine.slice/libpod-conmon-" + id + ".scope\n",
+		    SERVICE_NONE, ""},
+		{"0::/kubepods.slice/kubepods-burstable.slice/kubepods-"
+		    "burstable-pod1f2e.slice/cri-containerd-" + id + ".scope\n",
+		    SERVICE_CONTAINER, "4b825dc642cb"},
+		{"0::/kubepods.slice/kubepods-pod9.slice/crio-" + id +
+		    ".scope\n", SERVICE_CONTAINER, "4b825dc642cb"},
+		{"0::/kubepods/besteffort/pod7/" + id + "\n",
+		    SERVICE_CONTAINER, "4b825dc642cb"},
+		{"0::/docker/" + id + "\n", SERVICE_CONTAINER, "4b825dc642cb"},
+		{"0::/docker-" + id.substr(1) + ".scope\n", SERVICE_NONE, ""},
+		{"0::/lxc.payload.web/init.scope\n", SERVICE_CONTAINER, "web"},
+		{"0::/machine.slice/machine-db\\x2d1.scope/payload\n",
+		    SERVICE_MACHINE, "db-1"},
+		{"0::/machine.slice/systemd-nspawn@web.service/payload/"
+		    "system.slice/nginx.service\n", SERVICE_MACHINE, "web"},
+		{"0::/\n", SERVICE_NONE, ""},
+		{"0::/init.scope\n", SERVICE_NONE, ""},
+		{"0::/system.slice\n", SERVICE_NONE, ""},
+		{"0::/.service\n", SERVICE_NONE, ""},
+		// Hybrid: the v2 line names nothing, the name=systemd line does.
+		{"12:pids:/system.slice/cron.service\n"
+		    "1:name=systemd:/system.slice/cron.service\n0::/\n",
+		    SERVICE_UNIT, "cron.service"},
+		{"9:name=systemd:/system.slice/cron.service\n8:pids:/\n"
+		    "4:memory:/x/y.service\n0::/\n", SERVICE_UNIT, "cron.service"},
+		// Only the name=systemd hierarchy counts of the v1 lines.
+		{"4:memory:/system.slice/cron.service\n", SERVICE_NONE, ""},
+		{"3:cpu,name=systemd:/a.service\n", SERVICE_UNIT, "a.service"},
+		{"0::/system.slice/a.service\n1:name=systemd:/b.service\n",
+		    SERVICE_UNIT, "a.service"},
+		{"0::/system.slice/a:b.service", SERVICE_UNIT, "a:b.service"},
+		{"", SERVICE_NONE, ""},
+		{"garbage\n0:/x.service\n::\n", SERVICE_NONE, ""},
+	};
+	for (const auto &c : cases) {
+		char buf[64] = "junk";
+		EXPECT_EQ(cgroup_service(c.text.data(), c.text.size(), buf,
+		    sizeof(buf)), c.kind) << c.text;
+		EXPECT_STREQ(buf, c.name) << c.text;
+	}
+}
+
+TEST(CgroupService, NamesAreCutToTheBuffer)
+{
+	const char *line = "0::/system.slice/a-very-long-name.service\n";
+	char buf[8];
+	EXPECT_EQ(cgroup_service(line, strlen(line), buf, sizeof(buf)),
+	    SERVICE_UNIT);
+	EXPECT_STREQ(buf, "a-very-");
+	// An escape that is cut is not undone, and no NUL is made.
+	const char *esc = "0::/machine-a\\x00b\\x2.scope\n";
+	char big[32];
+	EXPECT_EQ(cgroup_service(esc, strlen(esc), big, sizeof(big)),
+	    SERVICE_MACHINE);
+	EXPECT_STREQ(big, "a\\x00b\\x2");
+}
+
+TEST(CgroupService, ThisProcess)
+{
+	// The query reads the file of the process listed; whatever this
+	// machine's cgroups, it agrees with the parser on the same text.
+	struct procstat *ps = procstat_open_sysctl();
+	ASSERT_NE(ps, nullptr);
+	unsigned int count = 0;
+	struct kinfo_proc *procs = procstat_getprocs(ps, KERN_PROC_PROC, 0,
+	    &count);
+	ASSERT_NE(procs, nullptr);
+	struct kinfo_proc *me = nullptr;
+	for (unsigned int i = 0; i < count; i++)
+		if (procs[i].ki_pid == getpid())
+			me = &procs[i];
+	ASSERT_NE(me, nullptr);
+	std::ifstream f("/proc/self/cgroup");
+	std::stringstream ss;
+	ss << f.rdbuf();
+	std::string text = ss.str();
+	char want[256], got[256];
+	int kind = cgroup_service(text.data(), text.size(), want, sizeof(want));
+	EXPECT_EQ(proc_service(ps, me, got, sizeof(got)), kind);
+	EXPECT_STREQ(got, want);
+	char root[16] = "x";
+	EXPECT_EQ(proc_jail_root(ps, me, root, sizeof(root)), 0);
+	EXPECT_STREQ(root, "");
+	procstat_freeprocs(ps, procs);
+	procstat_close(ps);
 }
 
 }  // namespace
