@@ -8,6 +8,7 @@
 
 #include "check.h"
 #include "report.h"
+#include "service.h"
 #include "settings.h"
 
 #define QUERY_BUFSIZE 1024
@@ -62,6 +63,17 @@ left_out(const struct kinfo_proc *kp)
 	return (false);
 }
 
+/* A stale process: a row of its own, or one more of its service's. */
+static void
+report_stale(struct procstat *ps, const struct kinfo_proc *kp, int why,
+    const char *text)
+{
+	if (settings.services)
+		service_note(ps, kp, why);
+	else
+		report_process(kp, why, text);
+}
+
 /* The executable is gone: report it, with the first argument. */
 static void
 report_binary(struct procstat *ps, const struct kinfo_proc *kp)
@@ -78,7 +90,7 @@ report_binary(struct procstat *ps, const struct kinfo_proc *kp)
 	else
 		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf,
 		    sizeof(argsbuf));
-	report_process(kp, WHY_BIN, argsbuf);
+	report_stale(ps, kp, WHY_BIN, argsbuf);
 }
 
 /* Whether the memory map has an executable file without a name. */
@@ -126,5 +138,5 @@ check_process(struct procstat *ps, struct kinfo_proc *kp)
 	/* A row describes the process listed, not one that took its id. */
 	if (found == 1 && (proc_probe(ps, kp, NULL, &none) == 0 ||
 	    errno != ESRCH))
-		report_process(kp, WHY_SO, pathbuf);
+		report_stale(ps, kp, WHY_SO, pathbuf);
 }

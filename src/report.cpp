@@ -14,7 +14,6 @@
 
 #include "compat.h"
 #include "report.h"
-#include "service.h"
 #include "settings.h"
 #include "text.h"
 #include "xo_c.h"
@@ -154,10 +153,6 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	size_t name_size;
 	bool ascii;
 
-	if (settings.services) {
-		service_note(kp, why);
-		return;
-	}
 	pw = getpwuid(kp->ki_uid);
 	if (pw != NULL)
 		user = pw->pw_name;

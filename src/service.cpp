@@ -38,7 +38,6 @@ struct member {
 	unsigned int service;	/* its index in the table */
 };
 
-static struct procstat *handle;
 static const struct kinfo_proc *list;
 static unsigned int listcount;
 
@@ -56,10 +55,8 @@ static const char *const kind_names[] = {
 };
 
 void
-service_begin(struct procstat *ps, const struct kinfo_proc *procs,
-    unsigned int count)
+service_begin(const struct kinfo_proc *procs, unsigned int count)
 {
-	handle = ps;
 	list = procs;
 	listcount = count;
 }
@@ -87,7 +84,7 @@ table_slot(const char *name, int kind, int jid)
 }
 
 void
-service_note(const struct kinfo_proc *kp, int why)
+service_note(struct procstat *ps, const struct kinfo_proc *kp, int why)
 {
 	char name[NAME_SIZE];
 	int kind, i;
@@ -96,9 +93,9 @@ service_note(const struct kinfo_proc *kp, int why)
 		left_out++;
 		return;
 	}
-	kind = proc_service(handle, kp, name, sizeof(name));
+	kind = proc_service(ps, kp, name, sizeof(name));
 	if (kind == SERVICE_NONE)
-		kind = pidfile_service(handle, kp, list, listcount, name,
+		kind = pidfile_service(ps, kp, list, listcount, name,
 		    sizeof(name));
 	if (kind == SERVICE_NONE || name[0] == '\0') {
 		kind = SERVICE_NONE;

@@ -14,19 +14,18 @@
 
 /*
  * Starts a report by service over the process list procs (count
- * entries), whose processes are examined through ps; both must stay
- * valid until the last service_note().
+ * entries), which must stay valid until the last service_note().
  */
-void service_begin(struct procstat *ps, const struct kinfo_proc *procs,
-    unsigned int count);
+void service_begin(const struct kinfo_proc *procs, unsigned int count);
 
 /*
  * Adds the stale process of kp, reported for why (WHY_*), to the row of
- * its service, found now: its unit, session, container or machine, else
- * its pidfile, else none.  When the table is full the process is left
- * out and counted.
+ * its service, found now through ps, which examined it: its unit,
+ * session, container or machine, else its pidfile, else none.  When the
+ * table is full the process is left out and counted.
  */
-void service_note(const struct kinfo_proc *kp, int why);
+void service_note(struct procstat *ps, const struct kinfo_proc *kp,
+    int why);
 
 /* Writes the rows, sorted by name, into the open list of the document. */
 void service_report(void);

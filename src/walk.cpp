@@ -97,7 +97,7 @@ walk_processes(int argc, char **argv, int first)
 	}
 
 	if (settings.services)
-		service_begin(ps, procs, count);
+		service_begin(procs, count);
 	report_begin();
 	selected = false;
 	for (i = 0; i < count; i++) {
