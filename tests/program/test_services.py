@@ -91,6 +91,17 @@ class ServiceTest(RealProcessTest):
         super().tearDown()
         self.cg.remove()
 
+    def started(self, sh):
+        """The pid of the sleeper that the shell sh started in the
+        background, once the sleeper is ready: the shell writes the pid,
+        the sleeper "ready", in either order."""
+        lines = [sh.stdout.readline(), sh.stdout.readline()]
+        pids = [int(l) for l in lines if l.strip().isdigit()]
+        self.orphans.extend(pids)
+        self.assertEqual(sorted(lines)[1:], [b"ready\n"])
+        self.assertEqual(len(pids), 1)
+        return pids[0]
+
     def orphan(self, name):
         """A stale test process whose parent has exited, so that none of
         its ancestors but process 1 (or a subreaper) holds it."""
@@ -99,10 +110,8 @@ class ServiceTest(RealProcessTest):
         sh = subprocess.Popen(["/bin/sh", "-c", '"$0" & echo $!', exe],
                               stdout=subprocess.PIPE,
                               stdin=subprocess.DEVNULL)
-        pid = int(sh.stdout.readline())
-        self.orphans.append(pid)
+        pid = self.started(sh)
         sh.wait()
-        self.assertEqual(sh.stdout.readline(), b"ready\n")
         sh.stdout.close()
         os.unlink(exe)
         return pid
@@ -123,6 +132,31 @@ class ServiceTest(RealProcessTest):
     def no_service(self, pid):
         """Moves pid where no cgroup names a service, if it is not there."""
         self.place(pid, "swtest-none")
+
+    def pidfile_worker(self):
+        """A test process below a shell whose pid a pidfile in /var/run
+        holds: the pidfile's name, the worker's pid and its executable,
+        intact as yet."""
+        exe = os.path.join(self.work, "swworker")
+        shutil.copy(SLEEPER, exe)
+        master = subprocess.Popen(["/bin/sh", "-c", '"$0" & echo $!; wait',
+                                   exe], stdout=subprocess.PIPE,
+                                  stdin=subprocess.DEVNULL)
+        self.addCleanup(master.stdout.close)
+        self.addCleanup(master.wait)
+        worker = self.started(master)
+        if self.cg.hierarchies:
+            self.no_service(worker)
+        else:
+            with open("/proc/%d/cgroup" % worker) as f:
+                if any(not l.endswith(":/\n") for l in f):
+                    self.skipTest("its cgroup may name a service")
+        name = "swtest-%d" % master.pid
+        pidfile = "/var/run/%s.pid" % name
+        with open(pidfile, "w") as f:
+            f.write("%d\n" % master.pid)
+        self.addCleanup(os.unlink, pidfile)
+        return name, worker, exe
 
     def stale_subjects(self):
         """Returns {what: [pids]} of stale processes for each service."""
@@ -178,6 +212,8 @@ class ControlGroups(ServiceTest):
         a, b, c, s = self.stale_subjects()
         none = self.orphan("swnone")
         conmon = self.orphan("swconmon")
+        rc_name, worker, exe = self.pidfile_worker()
+        os.unlink(exe)
         unit = "swtest.slice/swtest-unit.service"
         session = "user.slice/user-0.slice/session-4242.scope"
         for pid, path in ((a.pid, unit), (b.pid, unit),
@@ -189,11 +225,12 @@ class ControlGroups(ServiceTest):
         self.no_service(none)
         if v1 is not None:
             self.place(conmon, "swtest-none", [v1])
-        pids = [a.pid, b.pid, c.pid, s.pid, none, conmon]
+        pids = [a.pid, b.pid, c.pid, s.pid, none, conmon, worker]
         self.check_report([
             ("-", "none", "bin", [none, conmon]),
             (CONTAINER_ID[:12], "container", ".so", [c.pid]),
             ("session-4242.scope", "session", "bin", [s.pid]),
+            (rc_name, "rc", "bin", [worker]),
             ("swtest-unit.service", "unit", "bin,.so", [a.pid, b.pid]),
         ], pids)
         # Without -s, the report of the same processes is by process.
@@ -219,42 +256,18 @@ class ControlGroups(ServiceTest):
 @unittest.skipUnless(IS_ROOT, "needs root to write in /var/run")
 class Pidfiles(ServiceTest):
     def test_worker_below_the_process_of_a_pidfile(self):
-        exe = os.path.join(self.work, "swworker")
-        shutil.copy(SLEEPER, exe)
-        master = subprocess.Popen(["/bin/sh", "-c", '"$0" & echo $!; wait',
-                                   exe], stdout=subprocess.PIPE,
-                                  stdin=subprocess.DEVNULL)
-        worker = int(master.stdout.readline())
-        self.orphans.append(worker)
-        self.assertEqual(master.stdout.readline(), b"ready\n")
-        name = "swtest-%d" % master.pid
-        pidfile = "/var/run/%s.pid" % name
-        try:
-            if self.cg.hierarchies:
-                self.no_service(worker)
-            else:
-                with open("/proc/%d/cgroup" % worker) as f:
-                    if any(not l.endswith(":/\n") for l in f):
-                        self.skipTest("its cgroup may name a service")
-            with open(pidfile, "w") as f:
-                f.write("%d\n" % master.pid)
-            rc, out, _ = run(["-s", str(worker)])
-            self.assertEqual((rc, out), (0, ""), "intact: no row")
-            os.unlink(exe)
-            rc, out, err = run(["-s", "-H", "-w", str(worker)])
-            self.assertEqual((rc, err), (0, ""))
-            self.assertEqual(out, "%s     0     1 bin\n" % name)
-            rc, out, _ = run(["-s", "--libxo=xml", str(worker)])
-            self.assertEqual(out, "<stalewatch version=\"2\"><service>"
-                             "<name>%s</name><kind>rc</kind><jid>0</jid>"
-                             "<why>bin</why><pid>%d</pid></service>"
-                             "</stalewatch>" % (name, worker))
-        finally:
-            if os.path.exists(pidfile):
-                os.unlink(pidfile)
-            os.kill(worker, signal.SIGKILL)
-            master.wait()
-            master.stdout.close()
+        name, worker, exe = self.pidfile_worker()
+        rc, out, _ = run(["-s", str(worker)])
+        self.assertEqual((rc, out), (0, ""), "intact: no row")
+        os.unlink(exe)
+        rc, out, err = run(["-s", "-H", "-w", str(worker)])
+        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual(out, "%s     0     1 bin\n" % name)
+        rc, out, _ = run(["-s", "--libxo=xml", str(worker)])
+        self.assertEqual(out, "<stalewatch version=\"2\"><service>"
+                         "<name>%s</name><kind>rc</kind><jid>0</jid>"
+                         "<why>bin</why><pid>%d</pid></service>"
+                         "</stalewatch>" % (name, worker))
 
 
 if __name__ == "__main__":
