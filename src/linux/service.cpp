@@ -24,7 +24,7 @@ read_cgroup(struct procstat *ps, char *buf, size_t size)
 	ssize_t n;
 	int fd;
 
-	fd = openat(ps->piddir, "cgroup", O_RDONLY | O_CLOEXEC);
+	fd = openat(ps->filedir, "cgroup", O_RDONLY | O_CLOEXEC);
 	if (fd == -1)
 		return (-1);
 	len = 0;
