@@ -26,6 +26,8 @@ struct procstat {
 					   when the leader has exited */
 	char *pool;			/* paths of the map being read */
 	size_t poolsize;
+	bool maps_text;			/* the kernel has no PROCMAP_QUERY:
+					   maps are read from their text */
 };
 
 /* Whether a directory entry of /proc names a process (or a thread). */
@@ -92,5 +94,28 @@ bool read_map_of(struct procstat *ps, line_fn fn, void *ctx);
  */
 int map_path_of(struct procstat *ps, dev_t dev, unsigned long long ino,
     char *buf, size_t size);
+
+/* Called with each mapping that the kernel is asked about. */
+typedef bool (*mapping_fn)(struct procstat *ps, void *ctx,
+    const struct maps_line *ml);
+
+/* What query_exec_mappings() answers. */
+#define QUERY_DONE	0	/* fn had every executable file mapping */
+#define QUERY_EMPTY	1	/* the process has no memory map (any more),
+				   as when the text is empty */
+#define QUERY_USE_TEXT	2	/* the kernel cannot answer for this process,
+				   or not well: read the text instead */
+#define QUERY_FAILED	(-1)	/* errno set, or fn returned false */
+
+/*
+ * Asks the kernel (PROCMAP_QUERY) for the executable file mappings of the
+ * process examined, in the order of their addresses, and calls fn for
+ * each.  The name is the kernel's as the maps text has it, " (deleted)"
+ * included, but with a newline as it is, not written as \012.  With
+ * QUERY_USE_TEXT, fn may have seen some mappings already: the caller
+ * starts over from the text.  A kernel without the query makes the
+ * handle read the text for the rest of the run (ps->maps_text).
+ */
+int query_exec_mappings(struct procstat *ps, mapping_fn fn, void *ctx);
 
 #endif
