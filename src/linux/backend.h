@@ -95,6 +95,12 @@ bool read_map_of(struct procstat *ps, line_fn fn, void *ctx);
 int map_path_of(struct procstat *ps, dev_t dev, unsigned long long ino,
     char *buf, size_t size);
 
+/*
+ * The most executable file mappings that the kernel is asked about one by
+ * one; a process with more is read from the text (procmap.cpp says why).
+ */
+#define QUERIED_MAX	256
+
 /* Called with each mapping that the kernel is asked about. */
 typedef bool (*mapping_fn)(struct procstat *ps, void *ctx,
     const struct maps_line *ml);

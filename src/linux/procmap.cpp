@@ -52,16 +52,16 @@ static_assert(sizeof(struct vma_query) == 104, "the kernel's layout");
 #define NAME_BUFSIZE		PATH_MAX
 
 /*
- * A query costs about what the kernel spends on ten lines of text, most
- * of it the system call, so the queries stop paying off for a process
- * with very many executable file mappings: a query each for a thousand
- * such mappings took 4 to 7 times as long as the text of them all (the
- * README's benchmark section has the numbers).  A process that has more
- * than this many is read from the text, at the price of this many
- * queries wasted.  Programs map one executable segment per library, and
- * even large ones load a few hundred libraries at most.
+ * QUERIED_MAX (backend.h): a query costs about what the kernel spends on
+ * ten lines of text, most of it the system call, so the queries stop
+ * paying off for a process with very many executable file mappings: a
+ * query each for a thousand such mappings took 4 to 7 times as long as
+ * the text of them all (the README's benchmark section has the numbers).
+ * A process that has more than QUERIED_MAX of them is read from the
+ * text, at the price of that many queries wasted.  Programs map one
+ * executable segment per library, and even large ones load a few hundred
+ * libraries at most.
  */
-#define QUERIED_MAX		256
 
 /* Asks for the first executable file mapping at addr or above. */
 static int
