@@ -24,6 +24,10 @@ struct procstat {
 	int filedir;			/* where its files are read: piddir, or
 					   /proc/PID/task/TID of a live thread
 					   when the leader has exited */
+	int mapsfd;			/* filedir's maps file, or -1; open
+					   from a query until its text is read */
+	int waitlo, waithi;		/* descriptors to close together, or
+					   -1 (handle.cpp) */
 	char *pool;			/* paths of the map being read */
 	size_t poolsize;
 	bool maps_text;			/* the kernel has no PROCMAP_QUERY:
@@ -35,6 +39,12 @@ bool is_pid_name(const char *name);
 
 /* Closes fd, keeping errno as it was. */
 void close_keep_errno(int fd);
+
+/*
+ * Closes fd now, or soon, with the descriptors whose numbers follow, in
+ * one system call (close_range).  For descriptors of /proc files only.
+ */
+void close_soon(struct procstat *ps, int fd);
 
 /*
  * Reads a /proc file that the kernel produces whole on the first read
@@ -64,6 +74,15 @@ ssize_t use_live_thread(struct procstat *ps, char *link, size_t size);
  * errno (ESRCH: it has gone, and its id may be another's now).
  */
 int same_process(struct procstat *ps);
+
+/*
+ * The maps file of the process examined, opened unless the handle has it
+ * open already (unread: at its start); or -1 with errno (ESRCH: gone).
+ */
+int maps_file(struct procstat *ps);
+
+/* Closes the maps file that the handle holds, if any. */
+void close_maps_file(struct procstat *ps);
 
 /*
  * One line of the maps text.  A line longer than the reader's buffer is

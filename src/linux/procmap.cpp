@@ -148,7 +148,7 @@ walk(struct procstat *ps, int fd, mapping_fn fn, void *ctx)
 int
 query_exec_mappings(struct procstat *ps, mapping_fn fn, void *ctx)
 {
-	int fd, r;
+	int fd;
 
 #ifdef STALEWATCH_MAPS_TEXT_ONLY
 	/* The build that tests and measures the text path. */
@@ -156,13 +156,9 @@ query_exec_mappings(struct procstat *ps, mapping_fn fn, void *ctx)
 #endif
 	if (ps->maps_text)
 		return (QUERY_USE_TEXT);
-	fd = openat(ps->filedir, "maps", O_RDONLY | O_CLOEXEC);
-	if (fd == -1) {
-		if (errno == ENOENT)
-			errno = ESRCH;
+	/* The handle keeps the file: closed with the directory, or read. */
+	fd = maps_file(ps);
+	if (fd == -1)
 		return (QUERY_FAILED);
-	}
-	r = walk(ps, fd, fn, ctx);
-	close_keep_errno(fd);
-	return (r);
+	return (walk(ps, fd, fn, ctx));
 }
