@@ -116,9 +116,11 @@ int map_path_of(struct procstat *ps, dev_t dev, unsigned long long ino,
 
 /*
  * The most executable file mappings that the kernel is asked about one by
- * one; a process with more is read from the text (procmap.cpp says why).
+ * one, and the most of them packed one against the last; a process with
+ * more is read from the text (procmap.cpp says why).
  */
 #define QUERIED_MAX	256
+#define PACKED_MAX	16
 
 /* Called with each mapping that the kernel is asked about. */
 typedef bool (*mapping_fn)(struct procstat *ps, void *ctx,

@@ -52,15 +52,27 @@ static_assert(sizeof(struct vma_query) == 104, "the kernel's layout");
 #define NAME_BUFSIZE		PATH_MAX
 
 /*
- * QUERIED_MAX (backend.h): a query costs about what the kernel spends on
- * ten lines of text, most of it the system call, so the queries stop
- * paying off for a process with very many executable file mappings: a
- * query each for a thousand such mappings took 4 to 7 times as long as
- * the text of them all (the README's benchmark section has the numbers).
- * A process that has more than QUERIED_MAX of them is read from the
- * text, at the price of that many queries wasted.  Programs map one
- * executable segment per library, and even large ones load a few hundred
- * libraries at most.
+ * When the queries stop paying (QUERIED_MAX and PACKED_MAX, backend.h).
+ * Measured on a virtual machine where a system call costs 1 us: a query
+ * takes 1.5 to 2 us, most of it the call, and the text 0.2 to 0.5 us a
+ * line, so the queries win while a process has several mappings for each
+ * executable file mapping.  Programs have: a library maps one executable
+ * segment among four or five, and heaps, stacks and data come on top
+ * (python3 with 51 executable file mappings among 275: the queries took
+ * 0.68 of the text's time; perl with 8 among 64, 0.73; a process with 18
+ * among 240, 0.58).  Two kinds of map lose:
+ *  - executable file mappings packed one against the next, nothing
+ *    between them for the kernel to step over (a file mapped executable
+ *    again and again): a query each took 5 to 7 times as long as the
+ *    text of them all.  No library is laid out so, its executable segment
+ *    follows its read-only one; after PACKED_MAX packed ones the text is
+ *    read.
+ *  - very many executable file mappings of any layout: past QUERIED_MAX
+ *    the text is read, at the price of that many queries (about 0.5 ms).
+ *    The largest programs load a few hundred libraries, and those with
+ *    thousands of other mappings (browsers, virtual machines, databases)
+ *    gain most from the queries.
+ * The README's benchmark section has the numbers.
  */
 
 /* Asks for the first executable file mapping at addr or above. */
@@ -132,13 +144,15 @@ walk(struct procstat *ps, int fd, mapping_fn fn, void *ctx)
 	struct vma_query q;
 	struct maps_line ml;
 	uint64_t addr;
-	size_t n;
+	size_t n, packed;
 
-	for (addr = 0, n = 0;; addr = q.vma_end, n++) {
+	for (addr = 0, n = packed = 0;; addr = q.vma_end, n++) {
 		if (query_from(fd, addr, &q, name) == -1)
 			return (walk_ended(ps, n));
-		if (n == QUERIED_MAX || q.vma_end <= addr ||
-		    !answer_mapping(&q, name, &ml))
+		/* Starting where the last one ended: nothing between them. */
+		packed += n > 0 && q.vma_start == addr;
+		if (n == QUERIED_MAX || packed > PACKED_MAX ||
+		    q.vma_end <= addr || !answer_mapping(&q, name, &ml))
 			return (QUERY_USE_TEXT);
 		if (!fn(ps, ctx, &ml))
 			return (QUERY_FAILED);

@@ -544,6 +544,36 @@ TEST_F(LinuxBackend, QueryAndTextGiveTheSameMap)
 	rmdir(dir.c_str());
 }
 
+// count pages of fd mapped executable in a region reserved for them:
+// packed one against the next, or each after a page of other memory.
+struct exec_pages {
+	char *base;
+	size_t size;
+	exec_pages(int fd, size_t count, bool packed)
+	{
+		size_t step = packed ? 4096 : 2 * 4096;
+		size = count * step;
+		base = (char *)mmap(nullptr, size, PROT_NONE,
+		    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+		EXPECT_NE(base, MAP_FAILED);
+		for (size_t i = 0; i < count; i++)
+			EXPECT_NE(mmap(base + i * step, 4096, PROT_READ | PROT_EXEC,
+			    MAP_PRIVATE | MAP_FIXED, fd, 0), MAP_FAILED);
+	}
+	~exec_pages() { munmap(base, size); }
+};
+
+// The executable entries of a map that have no name, of the given inode.
+size_t nameless_of(struct procstat *ps, kinfo_proc *kp, unsigned long long ino)
+{
+	size_t n = 0;
+	std::string tail = " " + std::to_string(ino) + " ";
+	for (const std::string &e : exec_files(ps, kp))
+		n += e.size() >= tail.size() &&
+		    e.compare(e.size() - tail.size(), tail.size(), tail) == 0;
+	return n;
+}
+
 TEST_F(LinuxBackend, ManyExecutableMappingsAreReadFromTheText)
 {
 	if (!kernel_has_query())
@@ -551,36 +581,37 @@ TEST_F(LinuxBackend, ManyExecutableMappingsAreReadFromTheText)
 	kinfo_proc self = listed(ps, getpid());
 	size_t n0, n;
 	ASSERT_EQ(query_count(ps, &self, &n0), QUERY_DONE);
-	ASSERT_LT(n0, (size_t)QUERIED_MAX);
+	ASSERT_LT(n0, (size_t)PACKED_MAX);
 	char tmpl[] = "/tmp/swmanyXXXXXX";
 	int fd = mkstemp(tmpl);
 	ASSERT_GE(fd, 0);
 	ASSERT_EQ(ftruncate(fd, 4096), 0);
 	struct stat st;
 	ASSERT_EQ(fstat(fd, &st), 0);
-	std::vector<void *> maps;
-	// Exactly as many as are asked about one by one, then one more.
-	for (size_t i = n0; i <= (size_t)QUERIED_MAX; i++) {
-		if (i == (size_t)QUERIED_MAX) {
-			EXPECT_EQ(query_count(ps, &self, &n), QUERY_DONE);
-			EXPECT_EQ(n, (size_t)QUERIED_MAX);
-		}
-		maps.push_back(mmap(nullptr, 4096, PROT_READ | PROT_EXEC,
-		    MAP_PRIVATE, fd, 0));
-		ASSERT_NE(maps.back(), MAP_FAILED);
+	unlink(tmpl);
+	{
+		// Exactly as many as are asked about one by one, then one more.
+		exec_pages spread(fd, QUERIED_MAX - n0, false);
+		EXPECT_EQ(query_count(ps, &self, &n), QUERY_DONE);
+		EXPECT_EQ(n, (size_t)QUERIED_MAX);
+		EXPECT_EQ(nameless_of(ps, &self, st.st_ino), QUERIED_MAX - n0);
+		exec_pages one(fd, 1, false);
+		EXPECT_EQ(query_count(ps, &self, &n), QUERY_USE_TEXT);
+		EXPECT_FALSE(ps->maps_text) << "for this process only";
+		EXPECT_EQ(nameless_of(ps, &self, st.st_ino),
+		    QUERIED_MAX - n0 + 1) << "every mapping, from the text";
+	}
+	{
+		// Packed: the first follows no other, the next PACKED_MAX do.
+		exec_pages packed(fd, PACKED_MAX + 1, true);
+		EXPECT_EQ(query_count(ps, &self, &n), QUERY_DONE);
+		EXPECT_EQ(nameless_of(ps, &self, st.st_ino), PACKED_MAX + 1u);
+		exec_pages more(fd, PACKED_MAX + 2, true);
+		EXPECT_EQ(query_count(ps, &self, &n), QUERY_USE_TEXT);
+		EXPECT_EQ(nameless_of(ps, &self, st.st_ino),
+		    2 * PACKED_MAX + 3u);
 	}
 	close(fd);
-	unlink(tmpl);
-	EXPECT_EQ(query_count(ps, &self, &n), QUERY_USE_TEXT);
-	EXPECT_FALSE(ps->maps_text) << "for this process only";
-	size_t nameless = 0;
-	std::string ino = " " + std::to_string(st.st_ino) + " ";
-	for (const std::string &e : exec_files(ps, &self))
-		nameless += e.find(ino) != std::string::npos &&
-		    e.compare(e.size() - ino.size(), ino.size(), ino) == 0;
-	EXPECT_EQ(nameless, maps.size()) << "every mapping, from the text";
-	for (void *m : maps)
-		munmap(m, 4096);
 }
 
 TEST_F(LinuxBackend, KernelWithoutTheQuery)
