@@ -28,6 +28,7 @@ struct procstat {
 					   from a query until its text is read */
 	int waitlo, waithi;		/* descriptors to close together, or
 					   -1 (handle.cpp) */
+	int waitbelow;			/* and the bound of their numbers */
 	char *pool;			/* paths of the map being read */
 	size_t poolsize;
 	bool maps_text;			/* the kernel has no PROCMAP_QUERY:

@@ -13,6 +13,7 @@
  * the start time read through it tells (same_process), so the files of
  * two processes are never mixed in one answer.
  */
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/vfs.h>
@@ -54,6 +55,23 @@ read_once(int dirfd, const char *path, char *buf, size_t size)
 	return (n);
 }
 
+/*
+ * The descriptors of processes done with wait to be closed together
+ * (close_soon) only below this number, so that the ones the run opens
+ * meanwhile always find room under the limit of open files.
+ */
+static int
+wait_below(void)
+{
+	struct rlimit rl;
+
+	if (getrlimit(RLIMIT_NOFILE, &rl) == -1)
+		return (0);
+	if (rl.rlim_cur == RLIM_INFINITY || rl.rlim_cur > INT_MAX)
+		return (INT_MAX - 64);
+	return (rl.rlim_cur > 2 * 64 ? (int)rl.rlim_cur - 64 : 0);
+}
+
 struct procstat *
 procstat_open_sysctl(void)
 {
@@ -80,6 +98,7 @@ procstat_open_sysctl(void)
 	ps->filedir = -1;
 	ps->mapsfd = -1;
 	ps->waitlo = ps->waithi = -1;
+	ps->waitbelow = wait_below();
 	return (ps);
 }
 
@@ -133,6 +152,10 @@ close_soon(struct procstat *ps, int fd)
 {
 	if (fd == -1)
 		return;
+	if (fd >= ps->waitbelow) {
+		close(fd);
+		return;
+	}
 	if (ps->waitlo != -1 && fd == ps->waithi + 1 &&
 	    fd - ps->waitlo < CLOSE_BATCH) {
 		ps->waithi = fd;

@@ -13,7 +13,7 @@ import xml.etree.ElementTree as ET
 sys.path.insert(0, os.path.dirname(__file__))
 from swtest import (IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
                     RealProcessTest,
-                    rows, rows_for, run)
+                    quiet, rows, rows_for, run)
 
 ME = pwd.getpwuid(os.geteuid()).pw_name
 
@@ -168,6 +168,24 @@ class Libraries(RealProcessTest):
         os.unlink(lib)
         rc, out, _ = run(["-w", str(s.pid)])
         self.assertEqual([r[4:] for r in rows(out)], [[".so", s.exe]])
+
+    def test_few_open_files_allowed(self):
+        # Descriptors that wait to be closed together never take the
+        # room of the ones a run needs: every process is still examined.
+        import resource
+        import subprocess
+        lib = self.library()
+        s = self.subject(name="swfewfd", args=["-l", lib])
+        os.unlink(lib)
+        for limit in (12, 40, 100):
+            p = subprocess.run(
+                [STALEWATCH, "-w", str(s.pid)], capture_output=True,
+                preexec_fn=lambda: resource.setrlimit(
+                    resource.RLIMIT_NOFILE, (limit, limit)))
+            self.assertEqual((p.returncode, quiet(p.stderr.decode())),
+                             (0, ""), limit)
+            self.assertEqual([r[4] for r in rows(p.stdout.decode())],
+                             [".so"], limit)
 
     def test_long_executable_path_is_cut(self):
         d = self.work
