@@ -13,7 +13,7 @@ import xml.etree.ElementTree as ET
 sys.path.insert(0, os.path.dirname(__file__))
 from swtest import (IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
                     RealProcessTest,
-                    rows, rows_for, run)
+                    quiet, rows, rows_for, run)
 
 ME = pwd.getpwuid(os.geteuid()).pw_name
 
@@ -155,6 +155,38 @@ class Libraries(RealProcessTest):
         rc, out, _ = run(["-w", str(s.pid)])
         self.assertEqual((rc, out), (0, ""))
 
+    def test_many_executable_mappings(self):
+        # More executable mappings than the kernel is asked about one by
+        # one: the map is read from its text, with the same verdicts.
+        lib = self.library()
+        s = self.subject(name="swmanyx", args=["-x", "1000", "-l", lib])
+        with open("/proc/%d/maps" % s.pid) as f:
+            self.assertGreater(sum(1 for l in f if l.split()[1][2] == "x"),
+                               1000)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual((rc, out), (0, ""), "intact: no row")
+        os.unlink(lib)
+        rc, out, _ = run(["-w", str(s.pid)])
+        self.assertEqual([r[4:] for r in rows(out)], [[".so", s.exe]])
+
+    def test_few_open_files_allowed(self):
+        # Descriptors that wait to be closed together never take the
+        # room of the ones a run needs: every process is still examined.
+        import resource
+        import subprocess
+        lib = self.library()
+        s = self.subject(name="swfewfd", args=["-l", lib])
+        os.unlink(lib)
+        for limit in (12, 40, 100):
+            p = subprocess.run(
+                [STALEWATCH, "-w", str(s.pid)], capture_output=True,
+                preexec_fn=lambda: resource.setrlimit(
+                    resource.RLIMIT_NOFILE, (limit, limit)))
+            self.assertEqual((p.returncode, quiet(p.stderr.decode())),
+                             (0, ""), limit)
+            self.assertEqual([r[4] for r in rows(p.stdout.decode())],
+                             [".so"], limit)
+
     def test_long_executable_path_is_cut(self):
         d = self.work
         while len(d) < 1100:
@@ -223,6 +255,14 @@ class Libraries(RealProcessTest):
         os.unlink("swlong", dir_fd=fd)
         rc, out, _ = run(["-w", str(p.pid)])
         self.assertEqual([r[4] for r in rows(out)], ["bin"])
+        # A library's name fits PATH_MAX, but no longer with " (deleted)"
+        # added: the kernel cannot give it in a query any more.
+        p, fd, exe = self.deep_subject(4089, "swedge", lib=True)
+        rc, out, _ = run(["-w", str(p.pid)])
+        self.assertEqual((rc, out), (0, ""))
+        os.unlink("libsw.so", dir_fd=fd)
+        rc, out, _ = run(["-w", str(p.pid)])
+        self.assertEqual([r[4] for r in rows(out)], [".so"])
         # Past PATH_MAX, and past the 16 KiB line of the maps reader: an
         # intact executable with a deleted library.
         p, fd, exe = self.deep_subject(17000, "swdeeper", lib=True)
