@@ -265,13 +265,35 @@ TEST_F(FakePlatform, OversizedArgumentsAndPathAreCutInsideTheBuffer)
 	b.pid = 102;
 	b.path = "/" + std::string(2000, 'p');
 	b.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
-	procs = {a, b};
+	// The cut falls inside a character: back to the one before.
+	std::string e_acute = "\xc3\xa9", many;
+	for (int i = 0; i < 1500; i++)
+		many += e_acute;
+	FakeProc c = a;
+	c.pid = 103;
+	c.args = many;
+	FakeProc d = b;
+	d.pid = 104;
+	d.path = "/p" + many;
+	// A first string of exactly the bytes kept, with more after it: not
+	// cut, so its own incomplete end is escaped.
+	FakeProc e = a;
+	e.pid = 105;
+	e.args = std::string(1021, 'a') + "\xe6\x97" + std::string(1, '\0') +
+	    std::string(100, 'b');
+	procs = {a, b, c, d, e};
 	Result r = run_walk({}, plain());
 	EXPECT_EQ(r.out, std::string(HEADER) +
 	    "  101     0 root         daemon       bin " +
 	    std::string(1023, 'A') + "\n" +
 	    "  102     0 root         daemon       .so " +
-	    b.path.substr(0, 1023) + "\n");
+	    b.path.substr(0, 1023) + "\n" +
+	    "  103     0 root         daemon       bin " +
+	    many.substr(0, 1022) + "\n" +
+	    "  104     0 root         daemon       .so " +
+	    d.path.substr(0, 1022) + "\n" +
+	    "  105     0 root         daemon       bin " +
+	    std::string(1021, 'a') + "\\346\\227\n");
 }
 
 TEST_F(FakePlatform, MapScan)
