@@ -17,6 +17,7 @@
 
 #include "procinfo.h"
 #include "settings.h"
+#include "text.h"
 #include "walk.h"
 #include "xo_c.h"
 
@@ -281,7 +282,11 @@ TEST_F(FakePlatform, OversizedArgumentsAndPathAreCutInsideTheBuffer)
 	e.pid = 105;
 	e.args = std::string(1021, 'a') + "\xe6\x97" + std::string(1, '\0') +
 	    std::string(100, 'b');
-	procs = {a, b, c, d, e};
+	// A result that fits is no cut, with or without its NUL.
+	FakeProc f = a;
+	f.pid = 106;
+	f.args = "short\xe6";
+	procs = {a, b, c, d, e, f};
 	Result r = run_walk({}, plain());
 	EXPECT_EQ(r.out, std::string(HEADER) +
 	    "  101     0 root         daemon       bin " +
@@ -293,7 +298,8 @@ TEST_F(FakePlatform, OversizedArgumentsAndPathAreCutInsideTheBuffer)
 	    "  104     0 root         daemon       .so " +
 	    d.path.substr(0, 1022) + "\n" +
 	    "  105     0 root         daemon       bin " +
-	    std::string(1021, 'a') + "\\346\\227\n");
+	    std::string(1021, 'a') + "\\346\\227\n" +
+	    "  106     0 root         daemon       bin short\\346\n");
 }
 
 TEST_F(FakePlatform, MapScan)
@@ -487,6 +493,67 @@ TEST_F(FakePlatform, EmptyProcessList)
 	Result r = run_walk({});
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.out, "");
+}
+
+// The text functions themselves, where a real process cannot put the
+// boundary exactly: what safe_text writes, where a display may cut it,
+// and where a text cut by the program ends.
+TEST(Text, SafeTextUnitPrefixAndWholeCharacters)
+{
+	struct {
+		const char *text;
+		bool ascii;
+		size_t size;
+		const char *want;
+	} safe[] = {
+		{ "a\\b", false, 64, "a\\\\b" },
+		{ "\\033", false, 64, "\\\\033" },
+		{ "ab\\", false, 4, "ab" },		/* the pair does not fit */
+		{ "ab\\", false, 5, "ab\\\\" },
+		{ "x\xc2\xad\xc2\xa0", false, 64, "x\\302\\255\xc2\xa0" },
+		{ "\xef\xbf\xbd\xe2\x80\x8b", false, 64, "\xef\xbf\xbd\\342\\200\\213" },
+		{ "\xf3\xa0\x80\xa0", false, 64, "\\363\\240\\200\\240" },
+		{ "\xc3\xa9\\", true, 64, "\\303\\251\\\\" },
+	};
+	char buf[64];
+	for (const auto &c : safe)
+		EXPECT_STREQ(safe_text(c.text, 64, c.ascii, buf, c.size),
+		    c.want) << c.text;
+
+	struct {
+		const char *text;
+		size_t max, want;
+	} prefix[] = {
+		{ "ab\\\\cd", 3, 2 },	/* never between the two backslashes */
+		{ "ab\\\\cd", 4, 4 },
+		{ "\\\\\\033", 5, 2 },	/* a pair, then a whole escape */
+		{ "\\\\\\033", 6, 6 },
+		{ "a\\033b", 4, 1 },
+		{ "\xc3\xa9", 1, 0 },
+	};
+	for (const auto &c : prefix)
+		EXPECT_EQ(unit_prefix(c.text, c.max), c.want) << c.text;
+
+	struct {
+		const char *text;
+		size_t want;
+	} whole[] = {
+		{ "abc\xc3", 3 },		/* the tails of cut characters */
+		{ "abc\xe6\x97", 3 },
+		{ "abc\xf0\x9f\x98", 3 },
+		{ "abc\xc3\xa9", 5 },	/* whole */
+		{ "abc", 3 },
+		{ "", 0 },
+		{ "abc\xc0", 4 },		/* never the start of a character */
+		{ "abc\xe0\x80", 5 },	/* overlong */
+		{ "abc\xed\xa0", 5 },	/* surrogate */
+		{ "abc\xf4\x90", 5 },	/* past U+10FFFF */
+		{ "abc\x97", 4 },		/* a tail without its start */
+		{ "\xf0\x9f\x98\x80\x80", 5 },
+	};
+	for (const auto &c : whole)
+		EXPECT_EQ(whole_characters(c.text, strlen(c.text)), c.want) <<
+		    c.text;
 }
 
 }  // namespace
