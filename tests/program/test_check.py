@@ -222,25 +222,25 @@ class Libraries(RealProcessTest):
             p.wait()
             p.stdout.close()
 
-    def deep_subject(self, length, name, lib=False):
+    def deep_subject(self, length, name, lib=False, part="d" * 200):
         """A subject in a folder whose path is about length bytes, which
-        may be past PATH_MAX: it is built and entered by descriptors.  With
-        lib, it loads a library from there.  Its process, the folder's
-        descriptor and the executable's path."""
+        may be past PATH_MAX: it is built and entered by descriptors, of
+        folders named part.  With lib, it loads a library from there.  Its
+        process, the folder's descriptor and the executable's path."""
         import shutil
         import subprocess
         fd = os.open(self.work, os.O_RDONLY)
         path = self.work
-        while len(path) + 1 + 200 + 1 + len(name) < length:
+        while len((path + "/" + part + "/" + name).encode()) < length:
             try:
-                os.mkdir("d" * 200, dir_fd=fd)
+                os.mkdir(part, dir_fd=fd)
             except FileExistsError:
                 pass
-            nfd = os.open("d" * 200, os.O_RDONLY, dir_fd=fd)
+            nfd = os.open(part, os.O_RDONLY, dir_fd=fd)
             os.close(fd)
             fd = nfd
-            path += "/" + "d" * 200
-        part = "e" * max(1, length - len(path) - 2 - len(name))
+            path += "/" + part
+        part = "e" * max(1, length - len(path.encode()) - 2 - len(name))
         os.mkdir(part, dir_fd=fd)
         nfd = os.open(part, os.O_RDONLY, dir_fd=fd)
         os.close(fd)
@@ -276,6 +276,18 @@ class Libraries(RealProcessTest):
         os.unlink("libsw.so", dir_fd=fd)
         rc, out, _ = run(["-w", str(p.pid)])
         self.assertEqual([r[4:] for r in rows(out)], [[".so", exe[:1023]]])
+        # Past PATH_MAX, named by the memory map, cut inside a character:
+        # the path is cut after the last whole one.
+        for part in ("é" * 100, "d" + "é" * 100, "dd" + "é" * 100):
+            p, fd, exe = self.deep_subject(5000, "swdeeputf", lib=True,
+                                           part=part)
+            if exe.encode()[1022] == 0xc3:
+                break
+        self.assertEqual(exe.encode()[1022], 0xc3)
+        os.unlink("libsw.so", dir_fd=fd)
+        rc, out, _ = run(["-w", str(p.pid)])
+        self.assertEqual([r[4:] for r in rows(out)],
+                         [[".so", exe.encode()[:1022].decode()]])
 
 
 class Filters(RealProcessTest):
