@@ -136,6 +136,32 @@ safe_text(const char *text, size_t maxlen, bool ascii, char *buf, size_t size)
 	return (buf);
 }
 
+/* Whether s begins with an escape of a byte: a backslash, three digits. */
+static bool
+octal_escape(const unsigned char *s)
+{
+	return (s[0] == '\\' && s[1] >= '0' && s[1] <= '3' &&
+	    s[2] >= '0' && s[2] <= '7' && s[3] >= '0' && s[3] <= '7');
+}
+
+/*
+ * The length of the escapes at s that stand for one character: those of
+ * all its bytes when they make a valid UTF-8 sequence, else the first.
+ */
+static size_t
+escaped_character(const unsigned char *s)
+{
+	unsigned char bytes[4];
+	size_t n;
+	uint32_t cp;
+
+	for (n = 0; n < sizeof(bytes) && octal_escape(s + 4 * n); n++)
+		bytes[n] = (unsigned char)((s[4 * n + 1] - '0') << 6 |
+		    (s[4 * n + 2] - '0') << 3 | (s[4 * n + 3] - '0'));
+	n = utf8_sequence(bytes, n, &cp);
+	return (4 * (n != 0 ? n : 1));
+}
+
 size_t
 unit_prefix(const char *text, size_t max)
 {
@@ -146,10 +172,8 @@ unit_prefix(const char *text, size_t max)
 	for (i = 0; s[i] != '\0'; i += len) {
 		if (s[i] == '\\' && s[i + 1] == '\\')
 			len = 2;
-		else if (s[i] == '\\' && s[i + 1] >= '0' && s[i + 1] <= '7' &&
-		    s[i + 2] >= '0' && s[i + 2] <= '7' &&
-		    s[i + 3] >= '0' && s[i + 3] <= '7')
-			len = 4;
+		else if (octal_escape(s + i))
+			len = escaped_character(s + i);
 		else if ((len = utf8_sequence(s + i, strnlen(text + i, 4),
 		    &cp)) == 0)
 			len = 1;

@@ -26,8 +26,8 @@ const char *safe_text(const char *text, size_t maxlen, bool ascii, char *buf,
 
 /*
  * The length of the longest prefix of text (as safe_text wrote it), at
- * most max bytes, that ends between two characters and outside any
- * escape.
+ * most max bytes, that ends between two characters: outside any escape,
+ * and not between the escapes of the bytes of one character.
  */
 size_t unit_prefix(const char *text, size_t max);
 

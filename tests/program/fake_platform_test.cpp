@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -530,6 +531,10 @@ TEST(Text, SafeTextUnitPrefixAndWholeCharacters)
 		{ "\\\\\\033", 6, 6 },
 		{ "a\\033b", 4, 1 },
 		{ "\xc3\xa9", 1, 0 },
+		{ "a\\303\\251b", 8, 1 },	/* the escapes of one character */
+		{ "a\\303\\251b", 9, 9 },
+		{ "a\\303\\303b", 8, 5 },	/* of two bytes, each on its own */
+		{ "\\342\\200\\213\\342", 11, 0 },
 	};
 	for (const auto &c : prefix)
 		EXPECT_EQ(unit_prefix(c.text, c.max), c.want) << c.text;
@@ -554,6 +559,80 @@ TEST(Text, SafeTextUnitPrefixAndWholeCharacters)
 	for (const auto &c : whole)
 		EXPECT_EQ(whole_characters(c.text, strlen(c.text)), c.want) <<
 		    c.text;
+}
+
+// The bytes that escaped text stands for, read strictly: a backslash is
+// followed by another or by three octal digits, as unvis(3) reads them.
+bool strict_unvis(const std::string &text, std::string *out)
+{
+	out->clear();
+	for (size_t i = 0; i < text.size(); i++) {
+		if (text[i] != '\\') {
+			out->push_back(text[i]);
+			continue;
+		}
+		if (i + 1 < text.size() && text[i + 1] == '\\') {
+			out->push_back('\\');
+			i++;
+			continue;
+		}
+		if (i + 3 >= text.size())
+			return false;
+		int v = 0;
+		for (size_t k = 1; k <= 3; k++) {
+			if (text[i + k] < '0' || text[i + k] > '7')
+				return false;
+			v = v * 8 + (text[i + k] - '0');
+		}
+		if (v > 0377)
+			return false;
+		out->push_back((char)v);
+		i += 3;
+	}
+	return true;
+}
+
+// Random texts of the bytes that matter: whatever safe_text writes reads
+// back as the text, holds no control byte, and every cut that unit_prefix
+// allows reads back as a beginning of the text; a text cut anywhere and
+// given back by whole_characters loses at most the start of a character.
+TEST(Text, RandomTextsReadBack)
+{
+	static const unsigned char pick[] = {
+		'a', ' ', '\\', '0', '7', 0x01, 0x1b, 0x7f, 0x80, 0x8f, 0x9f,
+		0xa0, 0xad, 0xbf, 0xc0, 0xc2, 0xc3, 0xdf, 0xe0, 0xe2, 0xed, 0xef,
+		0xf0, 0xf3, 0xf4, 0xf5, 0xff,
+	};
+	std::mt19937 rng(20241210);
+	char buf[4 * 24 + 1];
+	std::string text, shown, back, part;
+
+	for (int round = 0; round < 20000; round++) {
+		text.assign(rng() % 24, 'x');
+		for (char &c : text)
+			c = (char)pick[rng() % sizeof(pick)];
+		bool ascii = rng() % 2 == 0;
+		shown = safe_text(text.c_str(), text.size(), ascii, buf,
+		    sizeof(buf));
+		ASSERT_TRUE(strict_unvis(shown, &back)) << shown;
+		ASSERT_EQ(back, text) << shown;
+		for (unsigned char c : shown)
+			ASSERT_TRUE(c >= 0x20 && c != 0x7f &&
+			    (!ascii || c < 0x80)) << shown;
+		size_t max = rng() % (shown.size() + 1);
+		size_t n = unit_prefix(shown.c_str(), max);
+		ASSERT_LE(n, max);
+		ASSERT_TRUE(strict_unvis(shown.substr(0, n), &part)) << shown <<
+		    " cut at " << n;
+		ASSERT_EQ(text.compare(0, part.size(), part), 0);
+		// Cut at n by a smaller buffer, safe_text ends in the same place.
+		ASSERT_EQ(std::string(safe_text(text.c_str(), text.size(),
+		    ascii, buf, n + 1)), shown.substr(0, n)) << shown;
+		size_t cut = rng() % (text.size() + 1);
+		size_t whole = whole_characters(text.c_str(), cut);
+		ASSERT_LE(whole, cut);
+		ASSERT_GE(whole + 3, cut);
+	}
 }
 
 }  // namespace
