@@ -106,7 +106,7 @@ const char *
 safe_text(const char *text, size_t maxlen, bool ascii, char *buf, size_t size)
 {
 	const unsigned char *s = (const unsigned char *)text;
-	size_t avail, i, n, len, need;
+	size_t avail, i, k, n, len, need;
 	uint32_t cp;
 
 	avail = strnlen(text, maxlen);
@@ -121,15 +121,20 @@ safe_text(const char *text, size_t maxlen, bool ascii, char *buf, size_t size)
 		else
 			need = unsafe_code_point(cp) || (ascii && cp >= 0x80) ?
 			    4 * len : len;
+		if (need == 4 * len) {
+			/* Escaped byte by byte: as many as fit. */
+			for (k = 0; k < len && n + 4 < size; k++, n += 4)
+				snprintf(buf + n, 5, "\\%03o", s[i + k]);
+			if (k < len)
+				break;
+			continue;
+		}
 		if (n + need >= size)
 			break;
-		if (need == len)
-			memcpy(buf + n, s + i, len);
-		else if (s[i] == '\\')
+		if (s[i] == '\\')
 			memcpy(buf + n, "\\\\", 2);
 		else
-			for (size_t k = 0; k < len; k++)
-				snprintf(buf + n + 4 * k, 5, "\\%03o", s[i + k]);
+			memcpy(buf + n, s + i, len);
 		n += need;
 	}
 	buf[n] = '\0';
@@ -144,24 +149,6 @@ octal_escape(const unsigned char *s)
 	    s[2] >= '0' && s[2] <= '7' && s[3] >= '0' && s[3] <= '7');
 }
 
-/*
- * The length of the escapes at s that stand for one character: those of
- * all its bytes when they make a valid UTF-8 sequence, else the first.
- */
-static size_t
-escaped_character(const unsigned char *s)
-{
-	unsigned char bytes[4];
-	size_t n;
-	uint32_t cp;
-
-	for (n = 0; n < sizeof(bytes) && octal_escape(s + 4 * n); n++)
-		bytes[n] = (unsigned char)((s[4 * n + 1] - '0') << 6 |
-		    (s[4 * n + 2] - '0') << 3 | (s[4 * n + 3] - '0'));
-	n = utf8_sequence(bytes, n, &cp);
-	return (4 * (n != 0 ? n : 1));
-}
-
 size_t
 unit_prefix(const char *text, size_t max)
 {
@@ -173,7 +160,7 @@ unit_prefix(const char *text, size_t max)
 		if (s[i] == '\\' && s[i + 1] == '\\')
 			len = 2;
 		else if (octal_escape(s + i))
-			len = escaped_character(s + i);
+			len = 4;
 		else if ((len = utf8_sequence(s + i, strnlen(text + i, 4),
 		    &cp)) == 0)
 			len = 1;

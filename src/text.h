@@ -18,16 +18,18 @@
  * unsafe_table.h), are written as a backslash and three octal digits per
  * byte, and a backslash as two backslashes; with ascii set, every byte
  * outside ASCII is escaped too.  At most maxlen bytes of text are read;
- * buf needs 4 * maxlen + 1 bytes to hold them all.  A character or
- * escape that does not fit whole is left out with everything after it.
+ * buf needs 4 * maxlen + 1 bytes to hold them all.  What does not fit
+ * is left out: from the first character written as it is, backslash
+ * pair or escape that does not fit whole (so the escapes of a
+ * character's first bytes may be kept without those of the rest).
  */
 const char *safe_text(const char *text, size_t maxlen, bool ascii, char *buf,
     size_t size);
 
 /*
  * The length of the longest prefix of text (as safe_text wrote it), at
- * most max bytes, that ends between two characters: outside any escape,
- * and not between the escapes of the bytes of one character.
+ * most max bytes, that splits neither a character written as it is nor
+ * an escape (it may end between the escapes of one character's bytes).
  */
 size_t unit_prefix(const char *text, size_t max);
 

@@ -480,9 +480,12 @@ class HostileText(RealProcessTest):
         ("swxyz\x1b\x1bab", "swxyz\\033\\033ab", "swxyz\\033\\033ab"),
         # ... between the two backslashes that stand for one.
         ("swabcdefghi\\x", "swabcdefghi\\\\x", "swabcdefghi\\\\x"),
-        # A name of zero-width characters is no blank column.
+        # A name of zero-width characters is no blank column, not even
+        # when the escapes of one of them are longer than the column.
         ("\u200b\u200c\u200d\u2060", octal("\u200b\u200c\u200d\u2060"),
          octal("\u200b\u200c\u200d\u2060")),
+        ("\U000e0041\U000e0042\U000e0043", octal("\U000e0041\U000e0042\U000e0043"),
+         octal("\U000e0041\U000e0042\U000e0043")),
     ]
 
     def setUp(self):
