@@ -165,11 +165,12 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	 * Make the texts fit for display, once: names and arguments are
 	 * chosen by whoever started the process, so they are made safe for
 	 * every style and every libxo; where the style shows columns, user
-	 * and command are cut to their width in whole characters.  In the
-	 * text style libxo converts text to the locale's character set
-	 * (libxo has set the locale from the environment): one that is not
-	 * UTF-8 gets every byte outside ASCII escaped, since it might show
-	 * them as other characters, or as its controls.
+	 * and command are cut to their width, never inside a character
+	 * written as it is or inside an escape.  In the text style libxo
+	 * converts text to the locale's character set (libxo has set the
+	 * locale from the environment): one that is not UTF-8 gets every
+	 * byte outside ASCII escaped, since it might show them as other
+	 * characters, or as its controls.
 	 */
 	style = xo_get_style(NULL);
 	name_size = style == XO_STYLE_TEXT || style == XO_STYLE_HTML ?
