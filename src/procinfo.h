@@ -44,4 +44,13 @@ int proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
  */
 const char *proc_hidden(struct procstat *ps);
 
+/*
+ * Where a mapped file whose name the kernel no longer gives may still
+ * be found by its identity: the runtime linker's library directories, as
+ * a NULL-terminated list, on a platform whose kernel can lose the names
+ * of files that still exist.  NULL where a missing name always means a
+ * file that is gone.
+ */
+const char *const *proc_library_dirs(struct procstat *ps);
+
 #endif

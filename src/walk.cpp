@@ -65,6 +65,9 @@ warn_unexamined(struct procstat *ps)
 	if (check_denied > 0)
 		xo_warnx("%u process%s not examined: permission denied",
 		    check_denied, check_denied == 1 ? "" : "es");
+	if (check_busy > 0)
+		xo_warnx("%u process%s not examined: starting a program",
+		    check_busy, check_busy == 1 ? "" : "es");
 	hidden = proc_hidden(ps);
 	if (hidden != NULL)
 		xo_warnx("other users' processes not examined: %s", hidden);

@@ -225,3 +225,11 @@ proc_hidden(struct procstat *ps)
 	    (int)(n < 16 ? n : 16), h);
 	return (cause);
 }
+
+const char *const *
+proc_library_dirs(struct procstat *ps)
+{
+	/* The kernel names a mapped file as long as it has a name. */
+	(void)ps;
+	return (NULL);
+}

@@ -7,9 +7,11 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,12 +40,14 @@ struct FakeProc {
 	int args_errno = 0;
 	std::string args = std::string("daemon\0-f\0", 10);
 	bool map_fails = false;
+	int map_errno = EACCES;		// with map_fails
 	std::vector<kinfo_vmentry> map;
 };
 
 std::vector<FakeProc> procs;
 int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
+const char *libdirs[2];	// what proc_library_dirs says, when [0] is set
 
 // What the walk asked of the platform.  The walk runs in a child, so the
 // counts live in memory shared with it.
@@ -61,12 +65,21 @@ const FakeProc *find(pid_t pid)
 	return nullptr;
 }
 
-kinfo_vmentry vm(int type, int prot, const char *path)
+// A mapping; a file's has valid attributes and an identity of its own
+// unless one is given.
+kinfo_vmentry vm(int type, int prot, const char *path, uint64_t dev = 0,
+    uint64_t ino = 0, int status = KF_ATTR_VALID)
 {
+	static uint64_t next_ino = 1000000;
 	kinfo_vmentry e;
 	memset(&e, 0, sizeof(e));
 	e.kve_type = type;
 	e.kve_protection = prot;
+	if (type == KVME_TYPE_VNODE) {
+		e.kve_status = status;
+		e.kve_vn_fsid = dev != 0 ? dev : 0xdead;
+		e.kve_vn_fileid = ino != 0 ? ino : next_ino++;
+	}
 #ifdef __FreeBSD__
 	snprintf(e.kve_path, sizeof(e.kve_path), "%s", path);
 #else
@@ -142,6 +155,7 @@ protected:
 		procs.clear();
 		list_errno = 0;
 		hidden = nullptr;
+		libdirs[0] = nullptr;
 		memset(counts, 0, sizeof(*counts));
 	}
 };
@@ -341,6 +355,69 @@ TEST_F(FakePlatform, MapScan)
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(counts->maps_freed, c.map_fails ? 0 : 1) << c.what;
 	}
+}
+
+TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
+{
+	// Where the kernel names mapped files from a cache, a nameless one
+	// may still exist: the executable itself, or a library still in a
+	// library directory.  Only a file found nowhere gives a row, and a
+	// failing query gives none.
+	char dir[] = "/tmp/swlibdirXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	std::string exe = std::string(dir) + "/daemon";
+	std::string lib = std::string(dir) + "/libpresent.so.1";
+	for (const std::string &f : {exe, lib})
+		fclose(fopen(f.c_str(), "w"));
+	struct stat xs, ls;
+	ASSERT_EQ(stat(exe.c_str(), &xs), 0);
+	ASSERT_EQ(stat(lib.c_str(), &ls), 0);
+	const uint64_t xdev = xs.st_dev, xino = xs.st_ino;
+	const uint64_t ldev = ls.st_dev, lino = ls.st_ino;
+	struct Case {
+		const char *what;
+		std::vector<kinfo_vmentry> map;
+		int path_errno, map_errno;
+		const char *row, *err;
+	} cases[] = {
+		{"the executable's own text", {vm(KVME_TYPE_VNODE, RX, "", xdev, xino)},
+		    0, 0, nullptr, ""},
+		{"a library still in a library directory",
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, nullptr, ""},
+		{"a library found nowhere", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino),
+		    vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, 0, 0, ".so", ""},
+		{"attributes not valid",
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1, 0)}, 0, 0, nullptr, ""},
+		{"map refused", {}, 0, EPERM, nullptr,
+		    "stalewatch: 1 process not examined: permission denied\n"},
+		{"map busy in exec", {}, 0, EBUSY, nullptr,
+		    "stalewatch: 1 process not examined: starting a program\n"},
+		{"path cut", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, ENOMEM, 0,
+		    ".so", ""},
+		{"forced unmount", {vm(KVME_TYPE_VNODE, RX, "")}, EBADF, 0, nullptr, ""},
+	};
+	for (const Case &c : cases) {
+		SetUp();
+		libdirs[0] = dir;
+		FakeProc p;
+		p.path = exe;
+		p.path_errno = c.path_errno;
+		p.map = c.map;
+		p.map_fails = c.map_errno != 0;
+		p.map_errno = c.map_errno;
+		procs.push_back(p);
+		struct settings s = plain();
+		s.no_header = true;
+		Result r = run_walk({}, s);
+		EXPECT_EQ(r.out, c.row == nullptr ? "" :
+		    "  100     0 root         daemon       .so " +
+		    exe.substr(0, c.path_errno == ENOMEM ? 10 : exe.size()) + "\n")
+		    << c.what;
+		EXPECT_EQ(r.err, c.err) << c.what;
+	}
+	unlink(exe.c_str());
+	unlink(lib.c_str());
+	rmdir(dir);
 }
 
 TEST_F(FakePlatform, MapIsReleasedAndSkippedWithOnlyBinaries)
@@ -688,7 +765,7 @@ struct kinfo_vmentry *procstat_getvmmap(struct procstat *,
 	counts->map_queries++;
 	const FakeProc *p = find(kp->ki_pid);
 	if (p == nullptr || p->map_fails) {
-		errno = EACCES;
+		errno = p == nullptr ? ESRCH : p->map_errno;
 		return nullptr;
 	}
 	kinfo_vmentry *m = new kinfo_vmentry[p->map.size() + 1];
@@ -715,6 +792,11 @@ int jail_getid(const char *)
 const char *proc_hidden(struct procstat *)
 {
 	return hidden;
+}
+
+const char *const *proc_library_dirs(struct procstat *)
+{
+	return libdirs[0] != nullptr ? libdirs : nullptr;
 }
 
 #if !defined(__FreeBSD__) && !defined(__APPLE__)
@@ -752,6 +834,13 @@ int proc_query(struct procstat *, int what, const struct kinfo_proc *kp,
 	}
 	if (what == KERN_PROC_PATHNAME) {
 		counts->path_queries++;
+		if (p->path_errno == ENOMEM) {
+			// A path too long for the buffer: as much as was room for.
+			*len = std::min<size_t>(*len, 10);
+			memcpy(buf, p->path.data(), *len);
+			errno = ENOMEM;
+			return -1;
+		}
 		if (p->path_errno != 0) {
 			errno = p->path_errno;
 			return -1;

@@ -27,8 +27,8 @@ DENIED = "stalewatch: %s not examined: permission denied\n"
 # What a run over processes that a test did not start may add, on a busy
 # machine: some of them cannot be examined by this user, or by anybody.
 UNEXAMINED = re.compile(r"stalewatch: (\d+ process(es)? not examined: "
-                        r"permission denied|other users' processes not "
-                        r"examined: .*)\n")
+                        r"(permission denied|starting a program)|other "
+                        r"users' processes not examined: .*)\n")
 
 
 def quiet(err):
