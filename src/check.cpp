@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <errno.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "check.h"
 #include "libdirs.h"
 #include "report.h"
 #include "settings.h"
+#include "text.h"
 
 #define QUERY_BUFSIZE 1024
 
@@ -32,12 +34,22 @@ note_denied(void)
 
 /*
  * Ends the text of a query result: at the number of bytes stored, and
- * inside the buffer at the latest.
+ * inside the buffer at the latest.  When the result did not all fit
+ * (partial) and its first string has no end among the bytes stored, that
+ * string is cut here, and the cut goes back to the end of its last whole
+ * character: the bytes of a character that lost its tail never were
+ * bytes of the process on their own.
  */
 static void
-terminate(char *buf, size_t size, size_t len)
+terminate(char *buf, size_t size, size_t len, bool partial)
 {
-	buf[len < size ? len : size - 1] = '\0';
+	size_t stored, end;
+
+	stored = len < size ? len : size;
+	end = len < size ? len : size - 1;
+	if (partial && memchr(buf, '\0', stored) == NULL)
+		end = whole_characters(buf, end);
+	buf[end] = '\0';
 }
 
 /* Fills buf with the result of a process query; empty on failure. */
@@ -46,11 +58,13 @@ query_text(struct procstat *ps, int what, const struct kinfo_proc *kp,
     char *buf, size_t size)
 {
 	size_t len = size;
+	int rc;
 
 	buf[0] = '\0';
 	/* ENOMEM: cut to what was stored. */
-	if (proc_query(ps, what, kp, buf, &len) == 0 || errno == ENOMEM) {
-		terminate(buf, size, len);
+	if ((rc = proc_query(ps, what, kp, buf, &len)) == 0 ||
+	    errno == ENOMEM) {
+		terminate(buf, size, len, rc != 0);
 		return (0);
 	}
 	buf[0] = '\0';
@@ -81,8 +95,10 @@ report_binary(struct procstat *ps, const struct kinfo_proc *kp)
 	len = sizeof(argsbuf);
 	if (proc_probe(ps, kp, argsbuf, &len) == -1 && errno == ESRCH)
 		return;
+	/* A full buffer may have had more to hold. */
 	if (len > 0)
-		terminate(argsbuf, sizeof(argsbuf), len);
+		terminate(argsbuf, sizeof(argsbuf), len,
+		    len == sizeof(argsbuf));
 	else
 		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf,
 		    sizeof(argsbuf));
