@@ -122,9 +122,15 @@ safe_text(const char *text, size_t maxlen, bool ascii, char *buf, size_t size)
 			need = unsafe_code_point(cp) || (ascii && cp >= 0x80) ?
 			    4 * len : len;
 		if (need == 4 * len) {
-			/* Escaped byte by byte: as many as fit. */
-			for (k = 0; k < len && n + 4 < size; k++, n += 4)
-				snprintf(buf + n, 5, "\\%03o", s[i + k]);
+			/*
+			 * Escaped byte by byte.  A character that does not fit
+			 * whole is left out, unless nothing else would show.
+			 */
+			for (k = 0; k < len && n + 4 * (k + 1) < size; k++)
+				snprintf(buf + n + 4 * k, 5, "\\%03o", s[i + k]);
+			if (k < len && n > 0)
+				break;
+			n += 4 * k;
 			if (k < len)
 				break;
 			continue;
@@ -149,6 +155,25 @@ octal_escape(const unsigned char *s)
 	    s[2] >= '0' && s[2] <= '7' && s[3] >= '0' && s[3] <= '7');
 }
 
+/*
+ * The length of the escapes at s that stand for one character: four
+ * bytes of text for each byte of a valid UTF-8 sequence, or for one byte
+ * that is none.
+ */
+static size_t
+escaped_character(const unsigned char *s)
+{
+	unsigned char bytes[4];
+	size_t n;
+	uint32_t cp;
+
+	for (n = 0; n < 4 && octal_escape(s + 4 * n); n++)
+		bytes[n] = (unsigned char)((s[4 * n + 1] - '0') * 64 +
+		    (s[4 * n + 2] - '0') * 8 + (s[4 * n + 3] - '0'));
+	n = utf8_sequence(bytes, n, &cp);
+	return (4 * (n > 0 ? n : 1));
+}
+
 size_t
 unit_prefix(const char *text, size_t max)
 {
@@ -159,9 +184,12 @@ unit_prefix(const char *text, size_t max)
 	for (i = 0; s[i] != '\0'; i += len) {
 		if (s[i] == '\\' && s[i + 1] == '\\')
 			len = 2;
-		else if (octal_escape(s + i))
-			len = 4;
-		else if ((len = utf8_sequence(s + i, strnlen(text + i, 4),
+		else if (octal_escape(s + i)) {
+			len = escaped_character(s + i);
+			/* Not even the first character fits: its first bytes. */
+			if (i == 0 && len > max)
+				return (max / 4 * 4);
+		} else if ((len = utf8_sequence(s + i, strnlen(text + i, 4),
 		    &cp)) == 0)
 			len = 1;
 		if (i + len > max)

@@ -19,9 +19,9 @@
  * byte, and a backslash as two backslashes; with ascii set, every byte
  * outside ASCII is escaped too.  At most maxlen bytes of text are read;
  * buf needs 4 * maxlen + 1 bytes to hold them all.  What does not fit
- * is left out: from the first character written as it is, backslash
- * pair or escape that does not fit whole (so the escapes of a
- * character's first bytes may be kept without those of the rest).
+ * is left out, from the first character that does not fit whole; only
+ * when not even the first one fits are the escapes of its first bytes
+ * kept, so that a text never shows as nothing.
  */
 const char *safe_text(const char *text, size_t maxlen, bool ascii, char *buf,
     size_t size);

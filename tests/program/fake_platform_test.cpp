@@ -592,9 +592,9 @@ TEST(Text, SafeTextUnitPrefixAndWholeCharacters)
 		{ "\xef\xbf\xbd\xe2\x80\x8b", false, 64, "\xef\xbf\xbd\\342\\200\\213" },
 		{ "\xf3\xa0\x80\xa0", false, 64, "\\363\\240\\200\\240" },
 		{ "\xc3\xa9\\", true, 64, "\\303\\251\\\\" },
-		/* A column of 12 bytes keeps what fits: never blank. */
+		/* A column keeps whole characters, or it would be blank. */
 		{ "\xf3\xa0\x81\x81", false, 13, "\\363\\240\\201" },
-		{ "ab\xc3\xa9", true, 9, "ab\\303" },
+		{ "ab\xc3\xa9", true, 9, "ab" },
 		{ "ab\xc3\xa9", false, 4, "ab" },	/* é as it is: whole */
 		{ "abc\\", false, 5, "abc" },
 	};
@@ -613,9 +613,12 @@ TEST(Text, SafeTextUnitPrefixAndWholeCharacters)
 		{ "\\\\\\033", 6, 6 },
 		{ "a\\033b", 4, 1 },
 		{ "\xc3\xa9", 1, 0 },
-		{ "a\\303\\251b", 8, 5 },	/* between one character's escapes */
+		{ "a\\303\\251b", 8, 1 },	/* not inside one character's */
 		{ "a\\303\\251b", 9, 9 },
+		{ "\\303\\251b", 7, 4 },	/* unless it is the first */
 		{ "\\342\\200\\213\\342", 11, 8 },
+		{ "\\342\\200\\213\\342", 12, 12 },
+		{ "\\200\\201", 5, 4 },	/* stray bytes: one by one */
 	};
 	for (const auto &c : prefix)
 		EXPECT_EQ(unit_prefix(c.text, c.max), c.want) << c.text;
