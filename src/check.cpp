@@ -3,34 +3,54 @@
  * The stale-image check: is a process still running an executable, or
  * another executable mapping, that the kernel can no longer name?
  */
+#include <sys/stat.h>
 #include <errno.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "check.h"
+#include "libdirs.h"
 #include "report.h"
 #include "service.h"
 #include "settings.h"
+#include "text.h"
 
 #define QUERY_BUFSIZE 1024
 
 unsigned int check_denied;
+unsigned int check_busy;
 
-/* Counts a process whose query failed for lack of permission. */
+/*
+ * Counts a process whose query failed for lack of permission, or because
+ * it was starting a program.
+ */
 static void
 note_denied(void)
 {
 	if (errno == EACCES || errno == EPERM)
 		check_denied++;
+	else if (errno == EBUSY)
+		check_busy++;
 }
 
 /*
  * Ends the text of a query result: at the number of bytes stored, and
- * inside the buffer at the latest.
+ * inside the buffer at the latest.  When the result did not all fit
+ * (partial) and its first string has no end among the bytes stored, that
+ * string is cut here, and the cut goes back to the end of its last whole
+ * character: the bytes of a character that lost its tail never were
+ * bytes of the process on their own.
  */
 static void
-terminate(char *buf, size_t size, size_t len)
+terminate(char *buf, size_t size, size_t len, bool partial)
 {
-	buf[len < size ? len : size - 1] = '\0';
+	size_t stored, end;
+
+	stored = len < size ? len : size;
+	end = len < size ? len : size - 1;
+	if (partial && memchr(buf, '\0', stored) == NULL)
+		end = whole_characters(buf, end);
+	buf[end] = '\0';
 }
 
 /* Fills buf with the result of a process query; empty on failure. */
@@ -39,11 +59,13 @@ query_text(struct procstat *ps, int what, const struct kinfo_proc *kp,
     char *buf, size_t size)
 {
 	size_t len = size;
+	int rc;
 
 	buf[0] = '\0';
 	/* ENOMEM: cut to what was stored. */
-	if (proc_query(ps, what, kp, buf, &len) == 0 || errno == ENOMEM) {
-		terminate(buf, size, len);
+	if ((rc = proc_query(ps, what, kp, buf, &len)) == 0 ||
+	    errno == ENOMEM) {
+		terminate(buf, size, len, rc != 0);
 		return (0);
 	}
 	buf[0] = '\0';
@@ -85,30 +107,64 @@ report_binary(struct procstat *ps, const struct kinfo_proc *kp)
 	len = sizeof(argsbuf);
 	if (proc_probe(ps, kp, argsbuf, &len) == -1 && errno == ESRCH)
 		return;
+	/* A full buffer may have had more to hold. */
 	if (len > 0)
-		terminate(argsbuf, sizeof(argsbuf), len);
+		terminate(argsbuf, sizeof(argsbuf), len,
+		    len == sizeof(argsbuf));
 	else
 		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf,
 		    sizeof(argsbuf));
 	report_stale(ps, kp, WHY_BIN, argsbuf);
 }
 
-/* Whether the memory map has an executable file without a name. */
+/* Whether the kernel gives no name for an executable file mapping. */
+static bool
+nameless(const struct kinfo_vmentry *kve)
+{
+	return ((kve->kve_protection & KVME_PROT_EXEC) != 0 &&
+	    kve->kve_type == KVME_TYPE_VNODE && kve->kve_path[0] == '\0');
+}
+
+/*
+ * Whether a nameless mapping is of a file that is gone.  Where the kernel
+ * names files from a cache, the name may be lost while the file is still
+ * there: not when it is the executable itself (whose path the kernel just
+ * gave), nor a file still found in the library directories.  Without the
+ * file's identity, nothing is sure.
+ */
+static bool
+confirmed_gone(struct procstat *ps, const struct kinfo_vmentry *kve,
+    const struct stat *exe)
+{
+	if ((kve->kve_status & KF_ATTR_VALID) == 0)
+		return (false);
+	if (exe != NULL && kve->kve_vn_fsid == (uint64_t)exe->st_dev &&
+	    kve->kve_vn_fileid == (uint64_t)exe->st_ino)
+		return (false);
+	return (!library_present(ps, kve->kve_vn_fsid, kve->kve_vn_fileid));
+}
+
+/* Whether the memory map has an executable file that is gone; -1. */
 static int
-map_has_nameless(struct procstat *ps, struct kinfo_proc *kp)
+map_has_gone(struct procstat *ps, struct kinfo_proc *kp, const char *path)
 {
 	struct kinfo_vmentry *vmmap;
 	unsigned int count, i;
-	int found;
+	struct stat exe;
+	int found, have_exe;
 
 	vmmap = procstat_getvmmap(ps, kp, &count);
 	if (vmmap == NULL)
 		return (-1);
 	found = 0;
-	for (i = 0; i < count && !found; i++)
-		found = (vmmap[i].kve_protection & KVME_PROT_EXEC) != 0 &&
-		    vmmap[i].kve_type == KVME_TYPE_VNODE &&
-		    vmmap[i].kve_path[0] == '\0';
+	have_exe = -1;		/* not asked yet */
+	for (i = 0; i < count && !found; i++) {
+		if (!nameless(&vmmap[i]))
+			continue;
+		if (have_exe == -1)
+			have_exe = stat(path, &exe) == 0;
+		found = confirmed_gone(ps, &vmmap[i], have_exe ? &exe : NULL);
+	}
 	procstat_freevmmap(ps, vmmap);
 	return (found);
 }
@@ -132,7 +188,7 @@ check_process(struct procstat *ps, struct kinfo_proc *kp)
 	}
 	if (settings.only_binaries)
 		return;
-	found = map_has_nameless(ps, kp);
+	found = map_has_gone(ps, kp, pathbuf);
 	if (found == -1)
 		note_denied();
 	/* A row describes the process listed, not one that took its id. */

@@ -11,6 +11,12 @@
 extern unsigned int check_denied;
 
 /*
+ * The number of processes whose memory map could not be read because they
+ * were starting a program.
+ */
+extern unsigned int check_busy;
+
+/*
  * Reports kp if it runs code from a file that can no longer be named.
  * Kernel processes, and those that -j or -u leave out, are not examined.
  */

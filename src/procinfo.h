@@ -70,4 +70,13 @@ int proc_service(struct procstat *ps, const struct kinfo_proc *kp, char *buf,
 int proc_jail_root(struct procstat *ps, const struct kinfo_proc *kp,
     char *buf, size_t size);
 
+/*
+ * Where a mapped file whose name the kernel no longer gives may still
+ * be found by its identity: the runtime linker's library directories, as
+ * a NULL-terminated list, on a platform whose kernel can lose the names
+ * of files that still exist.  NULL where a missing name always means a
+ * file that is gone.
+ */
+const char *const *proc_library_dirs(struct procstat *ps);
+
 #endif

@@ -150,7 +150,7 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	const char *user;
 	struct passwd *pw;
 	xo_style_t style;
-	size_t name_size;
+	size_t name_size, user_len;
 	bool ascii;
 
 	pw = getpwuid(kp->ki_uid);
@@ -165,17 +165,23 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	 * Make the texts fit for display, once: names and arguments are
 	 * chosen by whoever started the process, so they are made safe for
 	 * every style and every libxo; where the style shows columns, user
-	 * and command are cut to their width in whole characters.  libxo
-	 * converts text through the locale, which libxo has set from the
-	 * environment; a locale of single bytes cannot show the rest.
+	 * and command are cut to their width, never inside a character
+	 * written as it is or inside an escape.  In the text style libxo
+	 * converts text to the locale's character set (libxo has set the
+	 * locale from the environment): one that is not UTF-8 gets every
+	 * byte outside ASCII escaped, since it might show them as other
+	 * characters, or as its controls.
 	 */
 	style = xo_get_style(NULL);
 	name_size = style == XO_STYLE_TEXT || style == XO_STYLE_HTML ?
 	    NAME_WIDTH + 1 : sizeof(user_buf);
-	ascii = style == XO_STYLE_TEXT && MB_CUR_MAX == 1;
+	ascii = style == XO_STYLE_TEXT && !locale_is_utf8();
+	/* A longer name is cut here, between characters. */
+	user_len = strnlen(user, USER_MAX_SHOWN + 1);
+	if (user_len > USER_MAX_SHOWN)
+		user_len = whole_characters(user, USER_MAX_SHOWN);
 	report_row(kp->ki_pid, kp->ki_jid, kp->ki_uid,
-	    safe_text(user, USER_MAX_SHOWN, ascii, user_buf,
-	    name_size),
+	    safe_text(user, user_len, ascii, user_buf, name_size),
 	    safe_text(kp->ki_comm, sizeof(kp->ki_comm), ascii, comm_buf,
 	    name_size < sizeof(comm_buf) ? name_size : sizeof(comm_buf)),
 	    why, safe_text(text, TEXT_MAX_SHOWN, ascii, text_buf,

@@ -11,22 +11,37 @@
 
 /*
  * Copies text into buf (size bytes) so that any terminal and any libxo
- * style carries it intact and inert: bytes that are not part of valid
- * UTF-8, control characters, DEL, the C1 controls, U+FFFE, U+FFFF and the
- * bidirectional embedding, override and isolate controls are written as
- * a backslash and three octal digits per byte; with ascii set, so is
- * every byte outside ASCII.  At most maxlen bytes of text are read; buf
- * needs 4 * maxlen + 1 bytes to hold them all.  A sequence that does not
- * fit whole is left out with everything after it.
+ * style carries it intact and inert, and so that unvis(3) gives the
+ * original bytes back: bytes that are not part of valid UTF-8, and the
+ * characters of the general categories Cc, Cf, Zl, Zp and Cs and the
+ * noncharacters (controls, DEL and the C1 controls included; see
+ * unsafe_table.h), are written as a backslash and three octal digits per
+ * byte, and a backslash as two backslashes; with ascii set, every byte
+ * outside ASCII is escaped too.  At most maxlen bytes of text are read;
+ * buf needs 4 * maxlen + 1 bytes to hold them all.  What does not fit
+ * is left out, from the first character that does not fit whole; only
+ * when not even the first one fits are the escapes of its first bytes
+ * kept, so that a text never shows as nothing.
  */
 const char *safe_text(const char *text, size_t maxlen, bool ascii, char *buf,
     size_t size);
 
 /*
  * The length of the longest prefix of text (as safe_text wrote it), at
- * most max bytes, that ends between two characters and outside any
- * escape.
+ * most max bytes, that splits neither a character written as it is nor
+ * an escape (it may end between the escapes of one character's bytes).
  */
 size_t unit_prefix(const char *text, size_t max);
+
+/*
+ * For text cut to len bytes from a longer one: len, less the bytes at
+ * its end that begin a UTF-8 sequence which the cut left incomplete, so
+ * that the cut falls between characters.  Bytes that could not begin a
+ * valid sequence anyway stay, to be escaped.
+ */
+size_t whole_characters(const char *text, size_t len);
+
+/* Whether the character set of the locale (LC_CTYPE) is UTF-8. */
+bool locale_is_utf8(void);
 
 #endif

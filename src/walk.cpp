@@ -67,6 +67,9 @@ warn_unexamined(struct procstat *ps)
 		xo_warnx("%u process%s not examined: permission denied",
 		    check_denied, check_denied == 1 ? "" : "es");
 	service_warn();
+	if (check_busy > 0)
+		xo_warnx("%u process%s not examined: starting a program",
+		    check_busy, check_busy == 1 ? "" : "es");
 	hidden = proc_hidden(ps);
 	if (hidden != NULL)
 		xo_warnx("other users' processes not examined: %s", hidden);

@@ -7,7 +7,7 @@
 # from dist/, below the folders listed here, and the top CMakeLists.txt.
 # Data is not a source: the reference outputs, fixtures and fuzz corpus,
 # and the Debian changelog, whose format has no comments.
-set(dirs src xo tests bench dist cmake .ci)
+set(dirs src xo tests bench dist cmake tools .ci)
 set(data
   "^tests/xo/reference/"
   "^tests/program/fixtures/"

@@ -2,9 +2,13 @@
 /*
  * FreeBSD: libprocstat, libjail and the process sysctls do all the work.
  */
+#include <sys/types.h>
+#include <elf-hints.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "procinfo.h"
@@ -75,4 +79,53 @@ proc_hidden(struct procstat *ps)
 		}
 	}
 	return (NULL);
+}
+
+/* The directories the runtime linker was told of (ldconfig -r). */
+static size_t
+hinted_dirs(char *buf, size_t size)
+{
+	struct elfhints_hdr hdr;
+	ssize_t n;
+	int fd;
+
+	fd = open(_PATH_ELF_HINTS, O_RDONLY | O_CLOEXEC);
+	if (fd == -1)
+		return (0);
+	n = -1;
+	if (read(fd, &hdr, sizeof(hdr)) == (ssize_t)sizeof(hdr) &&
+	    hdr.magic == ELFHINTS_MAGIC && hdr.dirlistlen < size)
+		n = pread(fd, buf, hdr.dirlistlen,
+		    (off_t)hdr.strtab + hdr.dirlist);
+	close(fd);
+	if (n != (ssize_t)hdr.dirlistlen)
+		return (0);
+	buf[n] = '\0';
+	return ((size_t)n);
+}
+
+/*
+ * The name of a mapped file comes from the name cache, which can lose it
+ * while the file is still there: the library directories are where to
+ * look for it.
+ */
+const char *const *
+proc_library_dirs(struct procstat *ps)
+{
+	static char hints[4096];
+	static const char *dirs[64] = { "/lib", "/usr/lib", "/usr/local/lib" };
+	size_t n = 3;
+	char *p, *next;
+
+	(void)ps;
+	if (hinted_dirs(hints, sizeof(hints)) > 0)
+		for (p = hints; p != NULL && n < 63; p = next) {
+			next = strchr(p, ':');
+			if (next != NULL)
+				*next++ = '\0';
+			if (*p == '/')
+				dirs[n++] = p;
+		}
+	dirs[n] = NULL;
+	return (dirs);
 }

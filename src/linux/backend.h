@@ -24,8 +24,15 @@ struct procstat {
 	int filedir;			/* where its files are read: piddir, or
 					   /proc/PID/task/TID of a live thread
 					   when the leader has exited */
+	int mapsfd;			/* filedir's maps file, or -1; open
+					   from a query until its text is read */
+	int waitlo, waithi;		/* descriptors to close together, or
+					   -1 (handle.cpp) */
+	int waitbelow;			/* and the bound of their numbers */
 	char *pool;			/* paths of the map being read */
 	size_t poolsize;
+	bool maps_text;			/* the kernel has no PROCMAP_QUERY:
+					   maps are read from their text */
 };
 
 /* Whether a directory entry of /proc names a process (or a thread). */
@@ -33,6 +40,12 @@ bool is_pid_name(const char *name);
 
 /* Closes fd, keeping errno as it was. */
 void close_keep_errno(int fd);
+
+/*
+ * Closes fd now, or soon, with the descriptors whose numbers follow, in
+ * one system call (close_range).  For descriptors of /proc files only.
+ */
+void close_soon(struct procstat *ps, int fd);
 
 /*
  * Reads a /proc file that the kernel produces whole on the first read
@@ -64,6 +77,15 @@ ssize_t use_live_thread(struct procstat *ps, char *link, size_t size);
 int same_process(struct procstat *ps);
 
 /*
+ * The maps file of the process examined, opened unless the handle has it
+ * open already (unread: at its start); or -1 with errno (ESRCH: gone).
+ */
+int maps_file(struct procstat *ps);
+
+/* Closes the maps file that the handle holds, if any. */
+void close_maps_file(struct procstat *ps);
+
+/*
  * One line of the maps text.  A line longer than the reader's buffer is
  * cut: its beginning is here, and tail holds its last bytes, enough to
  * tell the kernel's " (deleted)" mark.
@@ -92,5 +114,36 @@ bool read_map_of(struct procstat *ps, line_fn fn, void *ctx);
  */
 int map_path_of(struct procstat *ps, dev_t dev, unsigned long long ino,
     char *buf, size_t size);
+
+/*
+ * The most executable file mappings that the kernel is asked about one by
+ * one, and the most of them packed one against the last; a process with
+ * more is read from the text (procmap.cpp says why).
+ */
+#define QUERIED_MAX	256
+#define PACKED_MAX	16
+
+/* Called with each mapping that the kernel is asked about. */
+typedef bool (*mapping_fn)(struct procstat *ps, void *ctx,
+    const struct maps_line *ml);
+
+/* What query_exec_mappings() answers. */
+#define QUERY_DONE	0	/* fn had every executable file mapping */
+#define QUERY_EMPTY	1	/* the process has no memory map (any more),
+				   as when the text is empty */
+#define QUERY_USE_TEXT	2	/* the kernel cannot answer for this process,
+				   or not well: read the text instead */
+#define QUERY_FAILED	(-1)	/* errno set, or fn returned false */
+
+/*
+ * Asks the kernel (PROCMAP_QUERY) for the executable file mappings of the
+ * process examined, in the order of their addresses, and calls fn for
+ * each.  The name is the kernel's as the maps text has it, " (deleted)"
+ * included, but with a newline as it is, not written as \012.  With
+ * QUERY_USE_TEXT, fn may have seen some mappings already: the caller
+ * starts over from the text.  A kernel without the query makes the
+ * handle read the text for the rest of the run (ps->maps_text).
+ */
+int query_exec_mappings(struct procstat *ps, mapping_fn fn, void *ctx);
 
 #endif

@@ -70,7 +70,8 @@ query_long_pathname(struct procstat *ps, char *buf, size_t *len)
 	}
 	if (map_path_of(ps, exe.st_dev, exe.st_ino, buf, *len) == -1)
 		buf[0] = '\0';
-	*len = strlen(buf) + 1;
+	/* Stored is the path cut short, without a NUL, as by a sysctl. */
+	*len = strlen(buf);
 	errno = ENOMEM;
 	return (-1);
 }

@@ -13,7 +13,9 @@
  * the start time read through it tells (same_process), so the files of
  * two processes are never mixed in one answer.
  */
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <dirent.h>
 #include <errno.h>
@@ -53,6 +55,23 @@ read_once(int dirfd, const char *path, char *buf, size_t size)
 	return (n);
 }
 
+/*
+ * The descriptors of processes done with wait to be closed together
+ * (close_soon) only below this number, so that the ones the run opens
+ * meanwhile always find room under the limit of open files.
+ */
+static int
+wait_below(void)
+{
+	struct rlimit rl;
+
+	if (getrlimit(RLIMIT_NOFILE, &rl) == -1)
+		return (0);
+	if (rl.rlim_cur == RLIM_INFINITY || rl.rlim_cur > INT_MAX)
+		return (INT_MAX - 64);
+	return (rl.rlim_cur > 2 * 64 ? (int)rl.rlim_cur - 64 : 0);
+}
+
 struct procstat *
 procstat_open_sysctl(void)
 {
@@ -77,26 +96,94 @@ procstat_open_sysctl(void)
 	ps->procfd = fd;
 	ps->piddir = -1;
 	ps->filedir = -1;
+	ps->mapsfd = -1;
+	ps->waitlo = ps->waithi = -1;
+	ps->waitbelow = wait_below();
 	return (ps);
 }
 
-/* Closes what the handle holds of the process examined last. */
+int
+maps_file(struct procstat *ps)
+{
+	if (ps->mapsfd != -1)
+		return (ps->mapsfd);
+	ps->mapsfd = openat(ps->filedir, "maps", O_RDONLY | O_CLOEXEC);
+	if (ps->mapsfd == -1 && errno == ENOENT)
+		errno = ESRCH;
+	return (ps->mapsfd);
+}
+
+void
+close_maps_file(struct procstat *ps)
+{
+	if (ps->mapsfd != -1)
+		close_keep_errno(ps->mapsfd);
+	ps->mapsfd = -1;
+}
+
+/*
+ * Each close is a system call that costs about as much as the query of
+ * one mapping, and a run would make two or three for every process.  So
+ * the descriptors of processes done with wait in the handle while their
+ * numbers follow one another (the kernel hands out the lowest free
+ * number), and one close_range(2) closes them together.
+ */
+#define CLOSE_BATCH	32
+
+/* Closes the descriptors that wait in the handle. */
+static void
+close_waiting(struct procstat *ps)
+{
+	int fd;
+
+	if (ps->waitlo == -1)
+		return;
+#ifdef SYS_close_range
+	if (ps->waithi == ps->waitlo || syscall(SYS_close_range,
+	    (unsigned int)ps->waitlo, (unsigned int)ps->waithi, 0) == -1)
+#endif
+		for (fd = ps->waitlo; fd <= ps->waithi; fd++)
+			close(fd);
+	ps->waitlo = ps->waithi = -1;
+}
+
+void
+close_soon(struct procstat *ps, int fd)
+{
+	if (fd == -1)
+		return;
+	if (fd >= ps->waitbelow) {
+		close(fd);
+		return;
+	}
+	if (ps->waitlo != -1 && fd == ps->waithi + 1 &&
+	    fd - ps->waitlo < CLOSE_BATCH) {
+		ps->waithi = fd;
+		return;
+	}
+	close_waiting(ps);
+	ps->waitlo = ps->waithi = fd;
+}
+
+/* Lets go of what the handle holds of the process examined last. */
 static void
 release_process(struct procstat *ps)
 {
+	close_soon(ps, ps->piddir);
 	if (ps->filedir != ps->piddir)
-		close(ps->filedir);
-	if (ps->piddir != -1)
-		close(ps->piddir);
+		close_soon(ps, ps->filedir);
+	close_soon(ps, ps->mapsfd);
 	ps->pid = 0;
 	ps->piddir = -1;
 	ps->filedir = -1;
+	ps->mapsfd = -1;
 }
 
 void
 procstat_close(struct procstat *ps)
 {
 	release_process(ps);
+	close_waiting(ps);
 	close(ps->procfd);
 	free(ps->pool);
 	free(ps);
@@ -196,6 +283,7 @@ use_live_thread(struct procstat *ps, char *link, size_t size)
 			continue;
 		n = readlinkat(fd, "exe", link, size);
 		if (n != -1) {
+			close_maps_file(ps);
 			ps->filedir = fd;
 			break;
 		}

@@ -121,14 +121,12 @@ read_map_of(struct procstat *ps, line_fn fn, void *ctx)
 	bool ok;
 	int fd;
 
-	fd = openat(ps->filedir, "maps", O_RDONLY | O_CLOEXEC);
-	if (fd == -1) {
-		if (errno == ENOENT)
-			errno = ESRCH;
+	fd = maps_file(ps);
+	if (fd == -1)
 		return (false);
-	}
 	ok = read_lines(ps, fd, fn, ctx);
-	close_keep_errno(fd);
+	/* Read, it is no longer at its start. */
+	close_maps_file(ps);
 	return (ok);
 }
 

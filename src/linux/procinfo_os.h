@@ -67,6 +67,12 @@ struct procstat *procstat_open_sysctl(void);
 struct kinfo_proc *procstat_getprocs(struct procstat *ps, int what, int arg,
     unsigned int *count);
 void procstat_freeprocs(struct procstat *ps, struct kinfo_proc *procs);
+/*
+ * The memory map of kp's process: every executable mapping of a file, in
+ * the order of addresses, with its name as /proc/PID/maps writes it, or
+ * an empty name when the file is deleted (or replaced).  Other mappings
+ * are there only when the map was read from the maps text (vmmap.cpp).
+ */
 struct kinfo_vmentry *procstat_getvmmap(struct procstat *ps,
     struct kinfo_proc *kp, unsigned int *count);
 void procstat_freevmmap(struct procstat *ps, struct kinfo_vmentry *vmmap);

@@ -14,13 +14,35 @@
 #include "backend.h"
 
 /*
+ * Reads a stat file as read_once() does, but lets the handle close its
+ * descriptor with the next ones (handle.cpp): a list reads a thousand.
+ */
+static ssize_t
+read_stat(struct procstat *ps, const char *path, char *buf, size_t size)
+{
+	ssize_t n;
+	int fd, saved;
+
+	fd = openat(ps->procfd, path, O_RDONLY | O_CLOEXEC);
+	if (fd == -1)
+		return (-1);
+	do
+		n = read(fd, buf, size);
+	while (n == -1 && errno == EINTR);
+	saved = errno;
+	close_soon(ps, fd);
+	errno = saved;
+	return (n);
+}
+
+/*
  * Fills kp for one process; false if it vanished.  A process whose files
  * the caller may not read (/proc mounted with hidepid=1) is listed with
  * its id and user alone, so that selecting it by id finds it and the
  * check counts it as not examined.
  */
 static bool
-read_process(int procfd, const char *name, struct kinfo_proc *kp)
+read_process(struct procstat *ps, const char *name, struct kinfo_proc *kp)
 {
 	char path[32], buf[1024];
 	struct stat_line sl;
@@ -34,7 +56,7 @@ read_process(int procfd, const char *name, struct kinfo_proc *kp)
 		return (false);
 	memcpy(path, name, len);
 	memcpy(path + len, "/stat", sizeof("/stat"));
-	n = read_once(procfd, path, buf, sizeof(buf));
+	n = read_stat(ps, path, buf, sizeof(buf));
 	err = n == -1 ? errno : 0;
 	if (err == 0 && (n <= 0 || !parse_stat(buf, (size_t)n, &sl)))
 		return (false);
@@ -46,7 +68,7 @@ read_process(int procfd, const char *name, struct kinfo_proc *kp)
 	 * Read after the stat file: should the id be reused in between,
 	 * the start time no longer matches when the process is examined.
 	 */
-	if (fstatat(procfd, name, &st, 0) == -1)
+	if (fstatat(ps->procfd, name, &st, 0) == -1)
 		return (false);
 	memset(kp, 0, sizeof(*kp));
 	kp->ki_pid = (pid_t)strtol(name, NULL, 10);
@@ -65,7 +87,7 @@ read_process(int procfd, const char *name, struct kinfo_proc *kp)
 
 /* Reads the processes of dir into a growing array; NULL on failure. */
 static struct kinfo_proc *
-read_processes(int procfd, DIR *dir, unsigned int *count)
+read_processes(struct procstat *ps, DIR *dir, unsigned int *count)
 {
 	struct kinfo_proc *procs, *grown;
 	struct dirent *de;
@@ -95,7 +117,7 @@ read_processes(int procfd, DIR *dir, unsigned int *count)
 			procs = grown;
 			cap *= 2;
 		}
-		if (read_process(procfd, de->d_name, &procs[n]))
+		if (read_process(ps, de->d_name, &procs[n]))
 			n++;
 	}
 	if (errno != 0) {
@@ -128,7 +150,7 @@ procstat_getprocs(struct procstat *ps, int what, int arg, unsigned int *count)
 		close_keep_errno(fd);
 		return (NULL);
 	}
-	procs = read_processes(ps->procfd, dir, count);
+	procs = read_processes(ps, dir, count);
 	saved = errno;
 	closedir(dir);
 	errno = saved;
@@ -224,4 +246,12 @@ proc_hidden(struct procstat *ps)
 	snprintf(cause, sizeof(cause), "/proc is mounted with hidepid=%.*s",
 	    (int)(n < 16 ? n : 16), h);
 	return (cause);
+}
+
+const char *const *
+proc_library_dirs(struct procstat *ps)
+{
+	/* The kernel names a mapped file as long as it has a name. */
+	(void)ps;
+	return (NULL);
 }

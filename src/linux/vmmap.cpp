@@ -2,7 +2,15 @@
 /*
  * Linux: the memory map, from /proc/PID/maps.
  *
- * The map is read line by line through a buffer of fixed size.  An entry
+ * The map is what the check needs: every executable mapping of a file,
+ * with its device, inode and protection, and its name as the maps text
+ * writes it (a newline as \012), or an empty name when the kernel marks
+ * the file deleted and no file of that name is the one mapped.  Where the
+ * kernel answers PROCMAP_QUERY, only the executable file mappings are
+ * asked for, and the map holds those alone; otherwise the text is read,
+ * and the map has an entry for each of its lines.
+ *
+ * The text is read line by line through a buffer of fixed size.  An entry
  * keeps its path as an offset into the handle's pool until the map is
  * complete; the pool then goes after the entries, in the block handed
  * out.  Offset 0 is the empty name.
@@ -32,29 +40,59 @@ path_offset(size_t off)
 	return ((const char *)(uintptr_t)off);
 }
 
-/* Copies a path into the pool; false when out of memory. */
+/* Makes room for size more bytes in the pool; false when out of memory. */
 static bool
-pool_add(struct procstat *ps, struct map_build *mb, const char *path,
-    size_t len)
+pool_room(struct procstat *ps, const struct map_build *mb, size_t size)
 {
-	size_t size;
+	size_t want;
 	char *grown;
 
-	if (mb->used + len + 1 > ps->poolsize) {
-		size = ps->poolsize * 2;
-		while (mb->used + len + 1 > size)
-			size *= 2;
-		grown = (char *)realloc(ps->pool, size);
-		if (grown == NULL)
-			return (false);
-		ps->pool = grown;
-		ps->poolsize = size;
-	}
+	if (mb->used + size <= ps->poolsize)
+		return (true);
+	want = ps->poolsize * 2;
+	while (mb->used + size > want)
+		want *= 2;
+	grown = (char *)realloc(ps->pool, want);
+	if (grown == NULL)
+		return (false);
+	ps->pool = grown;
+	ps->poolsize = want;
+	return (true);
+}
+
+/*
+ * Copies a path into the pool; false when out of memory.  A name that
+ * the kernel gave as it is (raw) is written as the maps text writes it,
+ * a newline as \012, so that both ways of reading the map agree.
+ */
+static bool
+pool_add(struct procstat *ps, struct map_build *mb, const char *path,
+    size_t len, bool raw)
+{
+	size_t i, n, newlines;
+	char *to;
+
+	newlines = 0;
+	for (i = 0; raw && i < len; i++)
+		newlines += path[i] == '\n';
+	n = len + 3 * newlines;
+	if (!pool_room(ps, mb, n + 1))
+		return (false);
+	to = ps->pool + mb->used;
+	if (newlines == 0)
+		memcpy(to, path, len);
+	else
+		for (i = 0; i < len; i++) {
+			if (path[i] == '\n') {
+				memcpy(to, "\\012", 4);
+				to += 4;
+			} else
+				*to++ = path[i];
+		}
 	mb->last = mb->used;
-	mb->lastlen = len;
-	memcpy(ps->pool + mb->used, path, len);
-	ps->pool[mb->used + len] = '\0';
-	mb->used += len + 1;
+	mb->lastlen = n;
+	ps->pool[mb->used + n] = '\0';
+	mb->used += n + 1;
 	return (true);
 }
 
@@ -70,8 +108,9 @@ names_file(const char *path, dev_t dev, unsigned long long ino)
 
 /*
  * A mapped file whose name the kernel marks deleted has no name, unless
- * the file really carries that name.  The maps text writes a newline in
- * a name as \012, so the name is tried as written and with that undone.
+ * the file really carries that name.  The maps text (l) writes a newline
+ * in a name as \012, so the name is tried as written and with that
+ * undone; a name from the query (no l) is the file's as it is.
  */
 static bool
 mapped_file_named(const struct maps_line *ml, const struct line *l)
@@ -79,7 +118,7 @@ mapped_file_named(const struct maps_line *ml, const struct line *l)
 	char path[LINK_MAX_LEN];
 	dev_t dev;
 
-	if (l->cut)
+	if (l != NULL && l->cut)
 		return (memcmp(l->tail, DELETED_SUFFIX, TAIL_KEPT) != 0);
 	if (!has_deleted_suffix(ml->path, ml->pathlen))
 		return (true);
@@ -90,7 +129,7 @@ mapped_file_named(const struct maps_line *ml, const struct line *l)
 	path[ml->pathlen] = '\0';
 	if (names_file(path, dev, ml->inode))
 		return (true);
-	return (memchr(ml->path, '\\', ml->pathlen) != NULL &&
+	return (l != NULL && memchr(ml->path, '\\', ml->pathlen) != NULL &&
 	    unescape_maps_path(ml->path, ml->pathlen, path, sizeof(path)) &&
 	    names_file(path, dev, ml->inode));
 }
@@ -112,57 +151,103 @@ grow_map(struct map_build *mb)
 	return (true);
 }
 
-/* Appends the entry for one maps line; false when out of memory. */
+/*
+ * Appends the entry for one mapping, of a line of the maps text (l) or
+ * from the query (no l); false with errno set when out of memory.
+ */
 static bool
-add_vmentry(struct procstat *ps, void *ctx, const struct line *l)
+add_mapping(struct procstat *ps, struct map_build *mb,
+    const struct maps_line *ml, const struct line *l)
 {
-	struct map_build *mb = (struct map_build *)ctx;
 	struct kinfo_vmentry *kve;
-	struct maps_line ml;
 	dev_t dev;
 
-	if (!parse_maps_line(l->text, l->len, &ml))
-		return (true);
 	if (!grow_map(mb)) {
 		errno = ENOMEM;
 		return (false);
 	}
 	kve = &mb->map[mb->n++];
 	memset(kve, 0, sizeof(*kve));
-	kve->kve_protection = ml.protection;
+	kve->kve_protection = ml->protection;
 	kve->kve_path = path_offset(0);
-	if (!maps_is_file(&ml)) {
-		kve->kve_type = ml.pathlen == 0 ? KVME_TYPE_DEFAULT :
-		    ml.path[0] == '/' ? KVME_TYPE_SWAP : KVME_TYPE_UNKNOWN;
+	if (!maps_is_file(ml)) {
+		kve->kve_type = ml->pathlen == 0 ? KVME_TYPE_DEFAULT :
+		    ml->path[0] == '/' ? KVME_TYPE_SWAP : KVME_TYPE_UNKNOWN;
 		return (true);
 	}
-	dev = makedev(ml.major, ml.minor);
+	dev = makedev(ml->major, ml->minor);
 	kve->kve_type = KVME_TYPE_VNODE;
 	kve->kve_status = KF_ATTR_VALID;
 	kve->kve_vn_fsid = dev;
-	kve->kve_vn_fileid = ml.inode;
+	kve->kve_vn_fileid = ml->inode;
 	/* A file is mostly mapped several times in a row: keep it once. */
-	if (mb->last == 0 || ml.pathlen != mb->lastlen ||
-	    ml.inode != mb->lastino || dev != mb->lastdev ||
-	    memcmp(ml.path, ps->pool + mb->last, ml.pathlen) != 0) {
-		if (!pool_add(ps, mb, ml.path, ml.pathlen)) {
+	if (mb->last == 0 || ml->pathlen != mb->lastlen ||
+	    ml->inode != mb->lastino || dev != mb->lastdev ||
+	    memcmp(ml->path, ps->pool + mb->last, ml->pathlen) != 0) {
+		if (!pool_add(ps, mb, ml->path, ml->pathlen, l == NULL)) {
 			errno = ENOMEM;
 			return (false);
 		}
 		mb->lastdev = dev;
-		mb->lastino = ml.inode;
-		mb->lastnamed = mapped_file_named(&ml, l);
+		mb->lastino = ml->inode;
+		mb->lastnamed = mapped_file_named(ml, l);
 	}
 	if (mb->lastnamed)
 		kve->kve_path = path_offset(mb->last);
 	return (true);
 }
 
-/* Reads the map of the process examined into mb. */
+static bool
+add_line(struct procstat *ps, void *ctx, const struct line *l)
+{
+	struct maps_line ml;
+
+	if (!parse_maps_line(l->text, l->len, &ml))
+		return (true);
+	return (add_mapping(ps, (struct map_build *)ctx, &ml, l));
+}
+
+static bool
+add_queried(struct procstat *ps, void *ctx, const struct maps_line *ml)
+{
+	return (add_mapping(ps, (struct map_build *)ctx, ml, NULL));
+}
+
+/*
+ * Reads the map of the process examined into mb, which is empty: by the
+ * query where the kernel answers it, else from the text.  *empty tells
+ * whether the process showed no memory map at all.
+ */
+static bool
+read_map(struct procstat *ps, struct map_build *mb, bool *empty)
+{
+	switch (query_exec_mappings(ps, add_queried, mb)) {
+	case QUERY_DONE:
+		*empty = false;
+		return (true);
+	case QUERY_EMPTY:
+		*empty = true;
+		return (true);
+	case QUERY_USE_TEXT:
+		break;
+	default:
+		return (false);
+	}
+	mb->n = 0;
+	mb->used = 1;
+	mb->last = 0;
+	if (!read_map_of(ps, add_line, mb))
+		return (false);
+	*empty = mb->n == 0;
+	return (true);
+}
+
+/* The map of the process examined into mb. */
 static bool
 build_map(struct procstat *ps, struct map_build *mb)
 {
 	char link[LINK_MAX_LEN];
+	bool empty;
 
 	if (ps->pool == NULL) {
 		ps->pool = (char *)malloc(4096);
@@ -177,11 +262,11 @@ build_map(struct procstat *ps, struct map_build *mb)
 	mb->map = (struct kinfo_vmentry *)malloc(mb->cap * sizeof(*mb->map));
 	if (mb->map == NULL)
 		return (false);
-	if (!read_map_of(ps, add_vmentry, mb))
+	if (!read_map(ps, mb, &empty))
 		return (false);
 	/* An exited leader has an empty map: ask a live thread. */
-	if (mb->n == 0 && use_live_thread(ps, link, sizeof(link)) != -1 &&
-	    !read_map_of(ps, add_vmentry, mb))
+	if (empty && use_live_thread(ps, link, sizeof(link)) != -1 &&
+	    !read_map(ps, mb, &empty))
 		return (false);
 	return (true);
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "procinfo.h"
 #include "service.h"
 #include "settings.h"
+#include "text.h"
 #include "walk.h"
 #include "xo_c.h"
 
@@ -39,6 +41,7 @@ struct FakeProc {
 	int args_errno = 0;
 	std::string args = std::string("daemon\0-f\0", 10);
 	bool map_fails = false;
+	int map_errno = EACCES;		// with map_fails
 	std::vector<kinfo_vmentry> map;
 	int service_kind = SERVICE_NONE;	// what proc_service says
 	std::string service;
@@ -48,6 +51,7 @@ std::vector<FakeProc> procs;
 int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
 std::string jail_root;	// what proc_jail_root says
+const char *libdirs[2];	// what proc_library_dirs says, when [0] is set
 
 // What the walk asked of the platform.  The walk runs in a child, so the
 // counts live in memory shared with it.
@@ -66,12 +70,21 @@ const FakeProc *find(pid_t pid)
 	return nullptr;
 }
 
-kinfo_vmentry vm(int type, int prot, const char *path)
+// A mapping; a file's has valid attributes and an identity of its own
+// unless one is given.
+kinfo_vmentry vm(int type, int prot, const char *path, uint64_t dev = 0,
+    uint64_t ino = 0, int status = KF_ATTR_VALID)
 {
+	static uint64_t next_ino = 1000000;
 	kinfo_vmentry e;
 	memset(&e, 0, sizeof(e));
 	e.kve_type = type;
 	e.kve_protection = prot;
+	if (type == KVME_TYPE_VNODE) {
+		e.kve_status = status;
+		e.kve_vn_fsid = dev != 0 ? dev : 0xdead;
+		e.kve_vn_fileid = ino != 0 ? ino : next_ino++;
+	}
 #ifdef __FreeBSD__
 	snprintf(e.kve_path, sizeof(e.kve_path), "%s", path);
 #else
@@ -148,6 +161,7 @@ protected:
 		list_errno = 0;
 		hidden = nullptr;
 		jail_root = "/nonexistent";
+		libdirs[0] = nullptr;
 		memset(counts, 0, sizeof(*counts));
 	}
 };
@@ -273,13 +287,40 @@ TEST_F(FakePlatform, OversizedArgumentsAndPathAreCutInsideTheBuffer)
 	b.pid = 102;
 	b.path = "/" + std::string(2000, 'p');
 	b.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
-	procs = {a, b};
+	// The cut falls inside a character: back to the one before.
+	std::string e_acute = "\xc3\xa9", many;
+	for (int i = 0; i < 1500; i++)
+		many += e_acute;
+	FakeProc c = a;
+	c.pid = 103;
+	c.args = many;
+	FakeProc d = b;
+	d.pid = 104;
+	d.path = "/p" + many;
+	// A first string of exactly the bytes kept, with more after it: not
+	// cut, so its own incomplete end is escaped.
+	FakeProc e = a;
+	e.pid = 105;
+	e.args = std::string(1021, 'a') + "\xe6\x97" + std::string(1, '\0') +
+	    std::string(100, 'b');
+	// A result that fits is no cut, with or without its NUL.
+	FakeProc f = a;
+	f.pid = 106;
+	f.args = "short\xe6";
+	procs = {a, b, c, d, e, f};
 	Result r = run_walk({}, plain());
 	EXPECT_EQ(r.out, std::string(HEADER) +
 	    "  101     0 root         daemon       bin " +
 	    std::string(1023, 'A') + "\n" +
 	    "  102     0 root         daemon       .so " +
-	    b.path.substr(0, 1023) + "\n");
+	    b.path.substr(0, 1023) + "\n" +
+	    "  103     0 root         daemon       bin " +
+	    many.substr(0, 1022) + "\n" +
+	    "  104     0 root         daemon       .so " +
+	    d.path.substr(0, 1022) + "\n" +
+	    "  105     0 root         daemon       bin " +
+	    std::string(1021, 'a') + "\\346\\227\n" +
+	    "  106     0 root         daemon       bin short\\346\n");
 }
 
 TEST_F(FakePlatform, MapScan)
@@ -320,6 +361,69 @@ TEST_F(FakePlatform, MapScan)
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(counts->maps_freed, c.map_fails ? 0 : 1) << c.what;
 	}
+}
+
+TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
+{
+	// Where the kernel names mapped files from a cache, a nameless one
+	// may still exist: the executable itself, or a library still in a
+	// library directory.  Only a file found nowhere gives a row, and a
+	// failing query gives none.
+	char dir[] = "/tmp/swlibdirXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	std::string exe = std::string(dir) + "/daemon";
+	std::string lib = std::string(dir) + "/libpresent.so.1";
+	for (const std::string &f : {exe, lib})
+		fclose(fopen(f.c_str(), "w"));
+	struct stat xs, ls;
+	ASSERT_EQ(stat(exe.c_str(), &xs), 0);
+	ASSERT_EQ(stat(lib.c_str(), &ls), 0);
+	const uint64_t xdev = xs.st_dev, xino = xs.st_ino;
+	const uint64_t ldev = ls.st_dev, lino = ls.st_ino;
+	struct Case {
+		const char *what;
+		std::vector<kinfo_vmentry> map;
+		int path_errno, map_errno;
+		const char *row, *err;
+	} cases[] = {
+		{"the executable's own text", {vm(KVME_TYPE_VNODE, RX, "", xdev, xino)},
+		    0, 0, nullptr, ""},
+		{"a library still in a library directory",
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, nullptr, ""},
+		{"a library found nowhere", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino),
+		    vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, 0, 0, ".so", ""},
+		{"attributes not valid",
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1, 0)}, 0, 0, nullptr, ""},
+		{"map refused", {}, 0, EPERM, nullptr,
+		    "stalewatch: 1 process not examined: permission denied\n"},
+		{"map busy in exec", {}, 0, EBUSY, nullptr,
+		    "stalewatch: 1 process not examined: starting a program\n"},
+		{"path cut", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, ENOMEM, 0,
+		    ".so", ""},
+		{"forced unmount", {vm(KVME_TYPE_VNODE, RX, "")}, EBADF, 0, nullptr, ""},
+	};
+	for (const Case &c : cases) {
+		SetUp();
+		libdirs[0] = dir;
+		FakeProc p;
+		p.path = exe;
+		p.path_errno = c.path_errno;
+		p.map = c.map;
+		p.map_fails = c.map_errno != 0;
+		p.map_errno = c.map_errno;
+		procs.push_back(p);
+		struct settings s = plain();
+		s.no_header = true;
+		Result r = run_walk({}, s);
+		EXPECT_EQ(r.out, c.row == nullptr ? "" :
+		    "  100     0 root         daemon       .so " +
+		    exe.substr(0, c.path_errno == ENOMEM ? 10 : exe.size()) + "\n")
+		    << c.what;
+		EXPECT_EQ(r.err, c.err) << c.what;
+	}
+	unlink(exe.c_str());
+	unlink(lib.c_str());
+	rmdir(dir);
 }
 
 TEST_F(FakePlatform, MapIsReleasedAndSkippedWithOnlyBinaries)
@@ -624,6 +728,152 @@ TEST_F(FakePlatform, FullServiceTableLeavesProcessesOutWithAWarning)
 	    << r.err;
 }
 
+// The text functions themselves, where a real process cannot put the
+// boundary exactly: what safe_text writes, where a display may cut it,
+// and where a text cut by the program ends.
+TEST(Text, SafeTextUnitPrefixAndWholeCharacters)
+{
+	struct {
+		const char *text;
+		bool ascii;
+		size_t size;
+		const char *want;
+	} safe[] = {
+		{ "a\\b", false, 64, "a\\\\b" },
+		{ "\\033", false, 64, "\\\\033" },
+		{ "ab\\", false, 4, "ab" },		/* the pair does not fit */
+		{ "ab\\", false, 5, "ab\\\\" },
+		{ "x\xc2\xad\xc2\xa0", false, 64, "x\\302\\255\xc2\xa0" },
+		{ "\xef\xbf\xbd\xe2\x80\x8b", false, 64, "\xef\xbf\xbd\\342\\200\\213" },
+		{ "\xf3\xa0\x80\xa0", false, 64, "\\363\\240\\200\\240" },
+		{ "\xc3\xa9\\", true, 64, "\\303\\251\\\\" },
+		/* A column keeps whole characters, or it would be blank. */
+		{ "\xf3\xa0\x81\x81", false, 13, "\\363\\240\\201" },
+		{ "ab\xc3\xa9", true, 9, "ab" },
+		{ "ab\xc3\xa9", false, 4, "ab" },	/* é as it is: whole */
+		{ "abc\\", false, 5, "abc" },
+	};
+	char buf[64];
+	for (const auto &c : safe)
+		EXPECT_STREQ(safe_text(c.text, 64, c.ascii, buf, c.size),
+		    c.want) << c.text;
+
+	struct {
+		const char *text;
+		size_t max, want;
+	} prefix[] = {
+		{ "ab\\\\cd", 3, 2 },	/* never between the two backslashes */
+		{ "ab\\\\cd", 4, 4 },
+		{ "\\\\\\033", 5, 2 },	/* a pair, then a whole escape */
+		{ "\\\\\\033", 6, 6 },
+		{ "a\\033b", 4, 1 },
+		{ "\xc3\xa9", 1, 0 },
+		{ "a\\303\\251b", 8, 1 },	/* not inside one character's */
+		{ "a\\303\\251b", 9, 9 },
+		{ "\\303\\251b", 7, 4 },	/* unless it is the first */
+		{ "\\342\\200\\213\\342", 11, 8 },
+		{ "\\342\\200\\213\\342", 12, 12 },
+		{ "\\200\\201", 5, 4 },	/* stray bytes: one by one */
+	};
+	for (const auto &c : prefix)
+		EXPECT_EQ(unit_prefix(c.text, c.max), c.want) << c.text;
+
+	struct {
+		const char *text;
+		size_t want;
+	} whole[] = {
+		{ "abc\xc3", 3 },		/* the tails of cut characters */
+		{ "abc\xe6\x97", 3 },
+		{ "abc\xf0\x9f\x98", 3 },
+		{ "abc\xc3\xa9", 5 },	/* whole */
+		{ "abc", 3 },
+		{ "", 0 },
+		{ "abc\xc0", 4 },		/* never the start of a character */
+		{ "abc\xe0\x80", 5 },	/* overlong */
+		{ "abc\xed\xa0", 5 },	/* surrogate */
+		{ "abc\xf4\x90", 5 },	/* past U+10FFFF */
+		{ "abc\x97", 4 },		/* a tail without its start */
+		{ "\xf0\x9f\x98\x80\x80", 5 },
+	};
+	for (const auto &c : whole)
+		EXPECT_EQ(whole_characters(c.text, strlen(c.text)), c.want) <<
+		    c.text;
+}
+
+// The bytes that escaped text stands for, read strictly: a backslash is
+// followed by another or by three octal digits, as unvis(3) reads them.
+bool strict_unvis(const std::string &text, std::string *out)
+{
+	out->clear();
+	for (size_t i = 0; i < text.size(); i++) {
+		if (text[i] != '\\') {
+			out->push_back(text[i]);
+			continue;
+		}
+		if (i + 1 < text.size() && text[i + 1] == '\\') {
+			out->push_back('\\');
+			i++;
+			continue;
+		}
+		if (i + 3 >= text.size())
+			return false;
+		int v = 0;
+		for (size_t k = 1; k <= 3; k++) {
+			if (text[i + k] < '0' || text[i + k] > '7')
+				return false;
+			v = v * 8 + (text[i + k] - '0');
+		}
+		if (v > 0377)
+			return false;
+		out->push_back((char)v);
+		i += 3;
+	}
+	return true;
+}
+
+// Random texts of the bytes that matter: whatever safe_text writes reads
+// back as the text, holds no control byte, and every cut that unit_prefix
+// allows reads back as a beginning of the text; a text cut anywhere and
+// given back by whole_characters loses at most the start of a character.
+TEST(Text, RandomTextsReadBack)
+{
+	static const unsigned char pick[] = {
+		'a', ' ', '\\', '0', '7', 0x01, 0x1b, 0x7f, 0x80, 0x8f, 0x9f,
+		0xa0, 0xad, 0xbf, 0xc0, 0xc2, 0xc3, 0xdf, 0xe0, 0xe2, 0xed, 0xef,
+		0xf0, 0xf3, 0xf4, 0xf5, 0xff,
+	};
+	std::mt19937 rng(20241210);
+	char buf[4 * 24 + 1];
+	std::string text, shown, back, part;
+
+	for (int round = 0; round < 20000; round++) {
+		text.assign(rng() % 24, 'x');
+		for (char &c : text)
+			c = (char)pick[rng() % sizeof(pick)];
+		bool ascii = rng() % 2 == 0;
+		shown = safe_text(text.c_str(), text.size(), ascii, buf,
+		    sizeof(buf));
+		ASSERT_TRUE(strict_unvis(shown, &back)) << shown;
+		ASSERT_EQ(back, text) << shown;
+		for (unsigned char c : shown)
+			ASSERT_TRUE(c >= 0x20 && c != 0x7f &&
+			    (!ascii || c < 0x80)) << shown;
+		size_t max = rng() % (shown.size() + 1);
+		size_t n = unit_prefix(shown.c_str(), max);
+		ASSERT_LE(n, max);
+		ASSERT_TRUE(strict_unvis(shown.substr(0, n), &part)) << shown <<
+		    " cut at " << n;
+		ASSERT_EQ(text.compare(0, part.size(), part), 0);
+		// Cut at n by a smaller buffer, safe_text ends in the same place.
+		ASSERT_EQ(std::string(safe_text(text.c_str(), text.size(),
+		    ascii, buf, n + 1)), shown.substr(0, n)) << shown;
+		size_t cut = rng() % (text.size() + 1);
+		size_t whole = whole_characters(text.c_str(), cut);
+		ASSERT_LE(whole, cut);
+		ASSERT_GE(whole + 3, cut);
+	}
+}
+
 }  // namespace
 
 // The fake platform layer.
@@ -673,7 +923,7 @@ struct kinfo_vmentry *procstat_getvmmap(struct procstat *,
 	counts->map_queries++;
 	const FakeProc *p = find(kp->ki_pid);
 	if (p == nullptr || p->map_fails) {
-		errno = EACCES;
+		errno = p == nullptr ? ESRCH : p->map_errno;
 		return nullptr;
 	}
 	kinfo_vmentry *m = new kinfo_vmentry[p->map.size() + 1];
@@ -700,6 +950,11 @@ int jail_getid(const char *)
 const char *proc_hidden(struct procstat *)
 {
 	return hidden;
+}
+
+const char *const *proc_library_dirs(struct procstat *)
+{
+	return libdirs[0] != nullptr ? libdirs : nullptr;
 }
 
 #if !defined(__FreeBSD__) && !defined(__APPLE__)
@@ -737,6 +992,13 @@ int proc_query(struct procstat *, int what, const struct kinfo_proc *kp,
 	}
 	if (what == KERN_PROC_PATHNAME) {
 		counts->path_queries++;
+		if (p->path_errno == ENOMEM) {
+			// A path too long for the buffer: as much as was room for.
+			*len = std::min<size_t>(*len, 10);
+			memcpy(buf, p->path.data(), *len);
+			errno = ENOMEM;
+			return -1;
+		}
 		if (p->path_errno != 0) {
 			errno = p->path_errno;
 			return -1;

@@ -4,11 +4,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "cgroup.h"
+#include "backend.h"
 #include "parse.h"
 #include "procinfo.h"
 
@@ -515,6 +519,245 @@ TEST(CgroupService, ThisProcess)
 	EXPECT_STREQ(root, "");
 	procstat_freeprocs(ps, procs);
 	procstat_close(ps);
+}
+
+// The memory map, asked of the kernel and read from the text.
+
+// Whether the kernel answers PROCMAP_QUERY (Linux 6.11 and later).
+bool kernel_has_query()
+{
+	uint64_t q[13] = {sizeof(q), 0x10};	// size, covering or next
+	int fd = open("/proc/self/maps", O_RDONLY);
+	int r = ioctl(fd, _IOC(_IOC_READ | _IOC_WRITE, 'f', 17, sizeof(q)), q);
+	int err = errno;
+	close(fd);
+	return r == 0 || (err != ENOTTY && err != EINVAL);
+}
+
+// The executable file entries of a map, one text each, in order.
+std::vector<std::string> exec_files(struct procstat *ps, kinfo_proc *kp)
+{
+	std::vector<std::string> out;
+	unsigned int n = 0;
+	kinfo_vmentry *map = procstat_getvmmap(ps, kp, &n);
+	EXPECT_NE(map, nullptr);
+	for (unsigned int i = 0; map != nullptr && i < n; i++) {
+		if ((map[i].kve_protection & KVME_PROT_EXEC) == 0 ||
+		    map[i].kve_type != KVME_TYPE_VNODE)
+			continue;
+		char head[128];
+		snprintf(head, sizeof(head), "%d %d %llx %llu ",
+		    map[i].kve_protection, map[i].kve_status,
+		    (unsigned long long)map[i].kve_vn_fsid,
+		    (unsigned long long)map[i].kve_vn_fileid);
+		out.push_back(head + std::string(map[i].kve_path));
+	}
+	procstat_freevmmap(ps, map);
+	return out;
+}
+
+bool count_mapping(struct procstat *, void *ctx, const maps_line *)
+{
+	++*(size_t *)ctx;
+	return true;
+}
+
+// The answer of the query on the process of kp, and the mappings seen.
+int query_count(struct procstat *ps, kinfo_proc *kp, size_t *n)
+{
+	*n = 0;
+	EXPECT_EQ(select_process(ps, kp), 0);
+	return query_exec_mappings(ps, count_mapping, n);
+}
+
+// A file of 4096 bytes, mapped executable; its inode.
+unsigned long long map_file(const std::string &path, void **at)
+{
+	int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0700);
+	EXPECT_GE(fd, 0) << path;
+	EXPECT_EQ(ftruncate(fd, 4096), 0);
+	struct stat st;
+	EXPECT_EQ(fstat(fd, &st), 0);
+	*at = mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE, fd, 0);
+	EXPECT_NE(*at, MAP_FAILED);
+	close(fd);
+	return st.st_ino;
+}
+
+TEST_F(LinuxBackend, QueryAndTextGiveTheSameMap)
+{
+	char tmpl[] = "/tmp/swmapsXXXXXX";
+	ASSERT_NE(mkdtemp(tmpl), nullptr);
+	std::string dir = tmpl;
+	struct { const char *name; bool remove, named; } files[] = {
+		{"gone", true, false},
+		{"looks (deleted)", false, true},
+		{"new\nline", true, false},
+		{"new\nline2 (deleted)", false, true},
+		{"back\\012slash (deleted)", false, true},
+		{"replaced", false, false},
+	};
+	std::vector<void *> maps;
+	std::vector<unsigned long long> inodes;
+	for (auto &f : files) {
+		void *at;
+		inodes.push_back(map_file(dir + "/" + f.name, &at));
+		maps.push_back(at);
+		if (f.remove) {
+			EXPECT_EQ(unlink((dir + "/" + f.name).c_str()), 0);
+		}
+	}
+	void *at;
+	map_file(dir + "/replacement", &at);
+	maps.push_back(at);
+	EXPECT_EQ(rename((dir + "/replacement").c_str(),
+	    (dir + "/replaced").c_str()), 0);
+	int mfd = memfd_create("swtest", 0);
+	ASSERT_EQ(ftruncate(mfd, 4096), 0);
+	maps.push_back(mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_SHARED,
+	    mfd, 0));
+	close(mfd);
+
+	kinfo_proc self = listed(ps, getpid());
+	size_t n;
+	int answer = query_count(ps, &self, &n);
+	if (kernel_has_query()) {
+		EXPECT_EQ(answer, QUERY_DONE) << "the query path is taken";
+		EXPECT_GE(n, 8u);
+	} else
+		EXPECT_EQ(answer, QUERY_USE_TEXT);
+	EXPECT_EQ(ps->maps_text, !kernel_has_query());
+	std::vector<std::string> queried = exec_files(ps, &self);
+	struct procstat *text = procstat_open_sysctl();
+	ASSERT_NE(text, nullptr);
+	text->maps_text = true;
+	std::vector<std::string> read = exec_files(text, &self);
+	procstat_close(text);
+	EXPECT_EQ(queried, read);
+
+	// What each file comes to: named as the maps text writes it, or not.
+	for (size_t i = 0; i < inodes.size(); i++) {
+		std::string want = files[i].named ? dir + "/" + files[i].name : "";
+		size_t nl = want.find('\n');
+		if (nl != std::string::npos)
+			want.replace(nl, 1, "\\012");
+		int seen = 0;
+		for (const std::string &e : queried) {
+			std::string ino = " " + std::to_string(inodes[i]) + " ";
+			size_t at = e.find(ino);
+			if (at == std::string::npos || e.find(' ') >= at)
+				continue;
+			seen++;
+			EXPECT_EQ(e.substr(at + ino.size()), want) << files[i].name;
+		}
+		EXPECT_EQ(seen, 1) << files[i].name;
+	}
+	for (void *m : maps)
+		munmap(m, 4096);
+	for (auto &f : files)
+		unlink((dir + "/" + f.name).c_str());
+	rmdir(dir.c_str());
+}
+
+// count pages of fd mapped executable in a region reserved for them:
+// packed one against the next, or each after a page of other memory.
+struct exec_pages {
+	char *base;
+	size_t size;
+	exec_pages(int fd, size_t count, bool packed)
+	{
+		size_t step = packed ? 4096 : 2 * 4096;
+		size = count * step;
+		base = (char *)mmap(nullptr, size, PROT_NONE,
+		    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+		EXPECT_NE(base, MAP_FAILED);
+		for (size_t i = 0; i < count; i++)
+			EXPECT_NE(mmap(base + i * step, 4096, PROT_READ | PROT_EXEC,
+			    MAP_PRIVATE | MAP_FIXED, fd, 0), MAP_FAILED);
+	}
+	~exec_pages() { munmap(base, size); }
+};
+
+// The executable entries of a map that have no name, of the given inode.
+size_t nameless_of(struct procstat *ps, kinfo_proc *kp, unsigned long long ino)
+{
+	size_t n = 0;
+	std::string tail = " " + std::to_string(ino) + " ";
+	for (const std::string &e : exec_files(ps, kp))
+		n += e.size() >= tail.size() &&
+		    e.compare(e.size() - tail.size(), tail.size(), tail) == 0;
+	return n;
+}
+
+TEST_F(LinuxBackend, ManyExecutableMappingsAreReadFromTheText)
+{
+	if (!kernel_has_query())
+		GTEST_SKIP() << "the kernel has no PROCMAP_QUERY";
+	kinfo_proc self = listed(ps, getpid());
+	size_t n0, n;
+	ASSERT_EQ(query_count(ps, &self, &n0), QUERY_DONE);
+	ASSERT_LT(n0, (size_t)PACKED_MAX);
+	char tmpl[] = "/tmp/swmanyXXXXXX";
+	int fd = mkstemp(tmpl);
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(ftruncate(fd, 4096), 0);
+	struct stat st;
+	ASSERT_EQ(fstat(fd, &st), 0);
+	unlink(tmpl);
+	{
+		// Exactly as many as are asked about one by one, then one more.
+		exec_pages spread(fd, QUERIED_MAX - n0, false);
+		EXPECT_EQ(query_count(ps, &self, &n), QUERY_DONE);
+		EXPECT_EQ(n, (size_t)QUERIED_MAX);
+		EXPECT_EQ(nameless_of(ps, &self, st.st_ino), QUERIED_MAX - n0);
+		exec_pages one(fd, 1, false);
+		EXPECT_EQ(query_count(ps, &self, &n), QUERY_USE_TEXT);
+		EXPECT_FALSE(ps->maps_text) << "for this process only";
+		EXPECT_EQ(nameless_of(ps, &self, st.st_ino),
+		    QUERIED_MAX - n0 + 1) << "every mapping, from the text";
+	}
+	{
+		// Packed: the first follows no other, the next PACKED_MAX do.
+		exec_pages packed(fd, PACKED_MAX + 1, true);
+		EXPECT_EQ(query_count(ps, &self, &n), QUERY_DONE);
+		EXPECT_EQ(nameless_of(ps, &self, st.st_ino), PACKED_MAX + 1u);
+		exec_pages more(fd, PACKED_MAX + 2, true);
+		EXPECT_EQ(query_count(ps, &self, &n), QUERY_USE_TEXT);
+		EXPECT_EQ(nameless_of(ps, &self, st.st_ino),
+		    2 * PACKED_MAX + 3u);
+	}
+	close(fd);
+}
+
+TEST_F(LinuxBackend, KernelWithoutTheQuery)
+{
+	// A folder whose "maps" is a plain file, which knows no ioctl: the
+	// handle reads the text, from then on.
+	char tmpl[] = "/tmp/swnoqXXXXXX";
+	ASSERT_NE(mkdtemp(tmpl), nullptr);
+	std::string maps = std::string(tmpl) + "/maps";
+	{
+		std::ofstream f(maps);
+		f << fixture("maps.txt");
+	}
+	int dir = open(tmpl, O_PATH | O_DIRECTORY | O_CLOEXEC);
+	ASSERT_GE(dir, 0);
+	kinfo_proc kp;
+	memset(&kp, 0, sizeof(kp));
+	kp.ki_pid = 1 << 30;
+	kp.ki_starttime = 1;
+	ps->pid = kp.ki_pid;
+	ps->starttime = kp.ki_starttime;
+	ps->piddir = ps->filedir = dir;
+	std::vector<std::string> got = exec_files(ps, &kp);
+	EXPECT_TRUE(ps->maps_text);
+	EXPECT_EQ(got, (std::vector<std::string>{
+	    "5 1 fd01 1311830 /usr/bin/sleep",
+	    "5 1 fd01 1320087 ",
+	    "5 1 fd01 1400001 /opt/my app/lib with spaces.so",
+	    "5 1 2a 77 "}));
+	unlink(maps.c_str());
+	rmdir(tmpl);
 }
 
 }  // namespace

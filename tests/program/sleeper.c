@@ -4,9 +4,9 @@
  * named with -m (readable, not executable), maps executable memory that is
  * not a file (-e: a memfd, -z: shared anonymous memory), says "ready" on
  * standard output and then waits until it is killed.  -n N maps its own
- * executable N more times, for a long memory map.  With -t the main thread
- * exits (pthread_exit) and another thread says "ready" once it is gone and
- * goes on waiting.
+ * executable N more times, for a long memory map; -x N does the same with
+ * the mappings executable.  With -t the main thread exits (pthread_exit)
+ * and another thread says "ready" once it is gone and goes on waiting.
  */
 #define _GNU_SOURCE
 #include <sys/mman.h>
@@ -76,7 +76,7 @@ main(int argc, char **argv)
 	void *p;
 	int ch, fd, tflag = 0;
 
-	while ((ch = getopt(argc, argv, "+el:m:n:tz")) != -1) {
+	while ((ch = getopt(argc, argv, "+el:m:n:tx:z")) != -1) {
 		switch (ch) {
 		case 'l':
 			if (dlopen(optarg, RTLD_NOW) == NULL) {
@@ -105,14 +105,16 @@ main(int argc, char **argv)
 				return (2);
 			break;
 		case 'n':
+		case 'x':
 			fd = open("/proc/self/exe", O_RDONLY);
 			if (fd == -1) {
 				perror("/proc/self/exe");
 				return (2);
 			}
 			for (long i = strtol(optarg, NULL, 10); i > 0; i--)
-				if (mmap(NULL, 4096, PROT_READ, MAP_PRIVATE, fd,
-				    0) == MAP_FAILED) {
+				if (mmap(NULL, 4096, PROT_READ | (ch == 'x' ?
+				    PROT_EXEC : 0), MAP_PRIVATE, fd, 0) ==
+				    MAP_FAILED) {
 					perror("mmap");
 					return (2);
 				}

@@ -4,6 +4,8 @@ against real processes."""
 
 import atexit
 import contextlib
+import ctypes
+import ctypes.util
 import os
 import pwd
 import re
@@ -25,13 +27,80 @@ DENIED = "stalewatch: %s not examined: permission denied\n"
 # What a run over processes that a test did not start may add, on a busy
 # machine: some of them cannot be examined by this user, or by anybody.
 UNEXAMINED = re.compile(r"stalewatch: (\d+ process(es)? not examined: "
-                        r"permission denied|other users' processes not "
-                        r"examined: .*)\n")
+                        r"(permission denied|starting a program)|other "
+                        r"users' processes not examined: .*)\n")
 
 
 def quiet(err):
     """err without the warnings about processes not examined."""
     return UNEXAMINED.sub("", err)
+
+
+def unvis(text):
+    """The bytes that text stands for, read as unvis(3) reads the escapes
+    that the program writes: a backslash and three octal digits for a
+    byte, two backslashes for one.  Strict: ValueError for a backslash
+    that begins anything else, such as an escape cut short."""
+    raw = text.encode("utf-8", "surrogateescape")
+    out = bytearray()
+    i = 0
+    while i < len(raw):
+        if raw[i] != 0x5c:
+            out.append(raw[i])
+            i += 1
+        elif raw[i + 1:i + 2] == b"\\":
+            out.append(0x5c)
+            i += 2
+        elif re.fullmatch(rb"[0-3][0-7][0-7]", raw[i + 1:i + 4]):
+            out.append(int(raw[i + 1:i + 4], 8))
+            i += 4
+        else:
+            raise ValueError("not an escape at %d: %r" % (i, text))
+    return bytes(out)
+
+
+_libbsd = ctypes.util.find_library("bsd")
+_libbsd = ctypes.CDLL(_libbsd) if _libbsd else None
+
+
+def strunvis(text):
+    """The bytes that libbsd's strunvis(3) makes of text, or None where
+    libbsd is not installed."""
+    if _libbsd is None:
+        return None
+    raw = text.encode("utf-8", "surrogateescape")
+    dst = ctypes.create_string_buffer(len(raw) + 1)
+    n = _libbsd.strunvis(dst, raw)
+    if n < 0:
+        raise ValueError("strunvis refuses %r" % text)
+    return dst.raw[:n]
+
+
+_locale_dir = None
+
+
+def euc_jp_locale():
+    """An environment whose locale has the character set EUC-JP, made
+    with localedef in a private folder; None where that cannot be done."""
+    global _locale_dir
+    import subprocess
+    if _locale_dir is None:
+        _locale_dir = tempfile.mkdtemp(prefix="swlocale.")
+        os.chmod(_locale_dir, 0o755)
+        atexit.register(shutil.rmtree, _locale_dir, True)
+        try:
+            subprocess.run(["localedef", "-i", "ja_JP", "-f", "EUC-JP",
+                            os.path.join(_locale_dir, "ja_JP.EUC-JP")],
+                           stdin=subprocess.DEVNULL, capture_output=True)
+        except FileNotFoundError:
+            pass
+    env = dict(os.environ, LOCPATH=_locale_dir, LC_ALL="ja_JP.EUC-JP")
+    try:
+        p = subprocess.run(["locale", "charmap"], env=env,
+                           stdin=subprocess.DEVNULL, capture_output=True)
+    except FileNotFoundError:
+        return None
+    return env if p.stdout == b"EUC-JP\n" and not p.stderr else None
 
 
 IS_ROOT = os.geteuid() == 0
