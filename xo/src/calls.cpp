@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "diag.h"
+#include "frames.h"
 #include "style.h"
 
 namespace xo {
@@ -28,7 +29,10 @@ void error_call(Handle &h, const char *fmt, va_list ap)
 {
     std::string msg = vformat(fmt, ap);
     start_output(h);
-    style_of(h).error(h, msg);
+    const StyleOps &style = style_of(h);
+    style.error(h, msg);
+    if (style.error_element)
+        error_element(h, msg);
     after_call(h, false);
 }
 

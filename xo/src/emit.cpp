@@ -58,10 +58,25 @@ const char *html_class(char role)
     }
 }
 
-// Checks every descriptor before anything is written: libxo writes
-// nothing of a format that has a bad one.
-bool check_format(Handle &h, std::string_view fmt)
+// Buffers reused from call to call.
+struct Scratch {
+    std::string display;
+    std::string encoding;
+    std::vector<Arg> args;
+    std::vector<Field> fields; // the format's fields, in order
+};
+
+Scratch &scratch()
 {
+    static Scratch s;
+    return s;
+}
+
+// Parses every descriptor before anything is written (libxo writes
+// nothing of a format that has a bad one) into fields.
+bool parse_format(Handle &h, std::string_view fmt, std::vector<Field> &fields)
+{
+    fields.clear();
     for (size_t i = 0; i < fmt.size(); i++) {
         if (fmt[i] != '{')
             continue;
@@ -85,6 +100,7 @@ bool check_format(Handle &h, std::string_view fmt)
         case FieldError::NONE:
             break;
         }
+        fields.push_back(f);
         i = close;
     }
     return true;
@@ -93,7 +109,7 @@ bool check_format(Handle &h, std::string_view fmt)
 class Emitter {
 public:
     Emitter(Handle &h, std::string_view fmt, va_list *ap)
-        : h_(h), style_(style_of(h)), fmt_(fmt), pool_(ap, h.scratch_args)
+        : h_(h), style_(style_of(h)), fmt_(fmt), scratch_(scratch()), pool_(ap, scratch_.args)
     {
     }
     bool run();
@@ -104,7 +120,9 @@ private:
     Handle &h_;
     const StyleOps &style_;
     std::string_view fmt_;
+    Scratch &scratch_;
     ArgPool pool_;
+    size_t next_field_ = 0; // index in scratch_.fields
     std::string text_; // literal text not yet written
     int escaped_braces_ = 0; // "{{" seen, its "}}" not yet
     size_t columns_ = 0;
@@ -117,7 +135,12 @@ private:
     void flush_text();
     void end_line();
 
-    bool field(std::string_view desc);
+    void count(Counted what, std::string_view text)
+    {
+        if (style_.counts == what)
+            columns_ += string_columns(text);
+    }
+    bool field(Field &f);
     std::string_view name_of(Field &f, std::string &storage);
     bool display_text(const Field &f, std::string &disp);
     bool encoding_text(const Field &f, std::string &enc, FormatResult &kind);
@@ -141,15 +164,13 @@ void Emitter::show(const char *cls, std::string_view text, std::string_view tag,
 {
     if (text.empty() && !even_empty)
         return;
-    if (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML)
-        columns_ += string_columns(text);
+    count(Counted::SHOWN, text);
     style_.display(h_, Piece{cls, text, tag, key});
 }
 
 void Emitter::flush_text()
 {
-    // libxo's HTML writes "%%" of the literal text as one percent sign.
-    if (h_.style == XO_STYLE_HTML)
+    if (style_.percent_text)
         for (size_t p = text_.find("%%"); p != std::string::npos; p = text_.find("%%", p + 1))
             text_.erase(p, 1);
     show("text", text_);
@@ -235,7 +256,7 @@ void Emitter::show_field(const Field &f, std::string_view name, std::string_view
         show(html_class(f.role), disp, f.role == 'V' ? name : std::string_view(), (f.mods & M_KEY) != 0,
              true);
     // libxo counts the bytes of a title's own text, not its columns.
-    if (f.role == 'T' && !f.name.empty() && (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML))
+    if (f.role == 'T' && !f.name.empty() && style_.counts == Counted::SHOWN)
         columns_ += disp.size() - string_columns(disp);
     if (colon)
         show("decoration", ":");
@@ -251,11 +272,11 @@ void Emitter::encode_field(const Field &f, std::string_view name, std::string &e
     }
     // libxo counts a trimmed string with its blanks, anything else without.
     if (kind.strings)
-        columns_ += string_columns(enc);
+        count(Counted::ENCODED, enc);
     if (f.mods & M_TRIM)
         trim(enc);
     if (!kind.strings)
-        columns_ += string_columns(enc);
+        count(Counted::ENCODED, enc);
     bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(kind.numeric && json_number(enc)));
     style_.leaf(h_, Leaf{name, enc, quoted, (f.mods & M_KEY) != 0});
 }
@@ -265,7 +286,7 @@ void Emitter::add_predicate(std::string_view name, std::string_view enc)
 {
     if (h_.stack.empty())
         return;
-    columns_ += string_columns(enc); // libxo counts it too
+    columns_ += string_columns(enc); // formatted for the path, so counted
     h_.stack.back().predicate +=
         "[" + std::string(name) + (has(h_, XOF_PRETTY) ? " = '" : "='") + std::string(enc) + "']";
 }
@@ -273,17 +294,15 @@ void Emitter::add_predicate(std::string_view name, std::string_view enc)
 // Warnings and errors are objects of their own in the encoding styles.
 void Emitter::encode_message(const Field &f, std::string_view text)
 {
-    columns_ += string_columns(text); // counted as libxo counts it
+    count(Counted::ENCODED, text);
     push_frame(h_, Frame::CONTAINER, f.role == 'W' ? "__warning" : "__error");
     style_.leaf(h_, Leaf{"message", text, true, false});
     pop_frame(h_);
 }
 
-bool Emitter::field(std::string_view desc)
+bool Emitter::field(Field &f)
 {
     pool_.next_field();
-    Field f;
-    parse_field(desc, f);
     std::string name_storage;
     std::string_view name = name_of(f, name_storage);
     const bool value = f.role == 'V';
@@ -303,10 +322,10 @@ bool Emitter::field(std::string_view desc)
     // The display format takes the arguments first, then the encoding
     // format reads the same ones again.
     const bool enc_only = value && (f.mods & M_ENC);
-    const bool xpath_key = (f.mods & M_KEY) && h_.style == XO_STYLE_HTML && has(h_, XOF_XPATH);
-    const bool encoded = value && !(f.mods & M_DISP) && (encodes(h_) || xpath_key);
-    std::string &disp = h_.scratch_display;
-    std::string &enc = h_.scratch_encoding;
+    const bool xpath_key = (f.mods & M_KEY) && style_.xpath_keys && has(h_, XOF_XPATH);
+    const bool encoded = value && !(f.mods & M_DISP) && (style_.encodes || xpath_key);
+    std::string &disp = scratch_.display;
+    std::string &enc = scratch_.encoding;
     disp.clear();
     enc.clear();
     FormatResult kind;
@@ -319,16 +338,15 @@ bool Emitter::field(std::string_view desc)
 
     if (f.role == 'C') {
         // Colors are not shown, but libxo counts what their format makes.
-        if (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML)
-            columns_ += string_columns(disp);
+        count(Counted::SHOWN, disp);
         return true;
     }
-    if (encodes(h_) && (f.role == 'W' || f.role == 'E')) {
+    if (style_.encodes && (f.role == 'W' || f.role == 'E')) {
         encode_message(f, disp);
         return true;
     }
     show_field(f, name, disp, enc_only);
-    if (encoded && encodes(h_))
+    if (encoded && style_.encodes)
         encode_field(f, name, enc, kind);
     else if (encoded)
         add_predicate(name, enc);
@@ -337,7 +355,7 @@ bool Emitter::field(std::string_view desc)
 
 bool Emitter::run()
 {
-    if (!check_format(h_, fmt_))
+    if (!parse_format(h_, fmt_, scratch_.fields))
         return false;
     const size_t n = fmt_.size();
     size_t i = 0;
@@ -350,7 +368,7 @@ bool Emitter::run()
         } else if (c == '{') {
             flush_text();
             size_t close = fmt_.find('}', i + 1);
-            if (!field(fmt_.substr(i + 1, close - i - 1)))
+            if (!field(scratch_.fields[next_field_++]))
                 return false;
             i = close + 1;
         } else if (c == '}' && i + 1 < n && fmt_[i + 1] == '}' && escaped_braces_ > 0) {

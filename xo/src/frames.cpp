@@ -85,6 +85,15 @@ ssize_t close_frame(Handle &h, Frame::Kind kind, const char *name)
     return n;
 }
 
+void error_element(Handle &h, const std::string &msg)
+{
+    if (in_list(h))
+        pop_frame(h);
+    push_frame(h, Frame::CONTAINER, "error");
+    style_of(h).leaf(h, Leaf{"message", msg, true, false});
+    pop_frame(h);
+}
+
 ssize_t finish(Handle &h)
 {
     if (!h.finished) {

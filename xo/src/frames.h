@@ -15,6 +15,10 @@ void pop_frame(Handle &h);
 ssize_t open_frame(Handle &h, Frame::Kind kind, const char *name);
 ssize_t close_frame(Handle &h, Frame::Kind kind, const char *name);
 
+// xo_error in the encoding styles: an "error" object holding the message.
+// As libxo does, it ends the list it interrupts.
+void error_element(Handle &h, const std::string &msg);
+
 // xo_finish: closes what is open, ends the document, writes it out.
 ssize_t finish(Handle &h);
 

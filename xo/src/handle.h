@@ -6,9 +6,8 @@
 #include <libxo/xo.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
-
-#include "printf.h"
 
 namespace xo {
 
@@ -53,10 +52,6 @@ struct Handle {
 
     std::string program;      // name used in diagnostics, if any
     std::string prefix;       // "program: ", built when the name is set
-
-    std::string scratch_display; // reused buffers
-    std::string scratch_encoding;
-    std::vector<Arg> scratch_args;
 };
 
 Handle &default_handle();

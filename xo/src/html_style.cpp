@@ -87,7 +87,10 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps html_style = {
-    nothing, nothing_frame, nothing_closed, nothing_leaf, div, end_line, close_line, error, false,
+    nothing, nothing_frame, nothing_closed, nothing_leaf, div, end_line, close_line,
+    error, /* error_element */ false, /* instance_close_counts */ false,
+    /* displays */ true, /* encodes */ false, Counted::SHOWN,
+    /* xpath_keys */ true, /* percent_text */ true,
 };
 
 } // namespace xo

@@ -1,7 +1,6 @@
 // JSON style: an object around the document (unless no-top), members
 // separated as libxo separates them.
 #include "escape.h"
-#include "frames.h"
 #include "style.h"
 
 namespace xo {
@@ -128,18 +127,20 @@ void finish(Handle &h)
     h.root = Level{};
 }
 
-void error(Handle &h, const std::string &msg)
+void error(Handle &h, const std::string &)
 {
     // A version not yet written is dropped; the error object follows an
     // interrupted array as a member of the enclosing object.
     h.version_pending = false;
-    error_element(h, msg);
 }
 
 } // namespace
 
 const StyleOps json_style = {
-    version, open, close, leaf, nothing_piece, nothing, finish, error, true,
+    version, open, close, leaf, nothing_piece, nothing, finish,
+    error, /* error_element */ true, /* instance_close_counts */ true,
+    /* displays */ false, /* encodes */ true, Counted::ENCODED,
+    /* xpath_keys */ false, /* percent_text */ false,
 };
 
 } // namespace xo

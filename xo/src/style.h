@@ -26,6 +26,10 @@ struct Piece {
     bool key;
 };
 
+// What xo_emit's column count (XOF_COLUMNS) adds up in a style, as
+// libxo counts it: the text shown, or the values encoded.
+enum class Counted : unsigned char { SHOWN, ENCODED };
+
 struct StyleOps {
     void (*version)(Handle &);           // xo_set_version
     void (*open)(Handle &, Frame &);     // a frame about to be pushed
@@ -34,8 +38,15 @@ struct StyleOps {
     void (*display)(Handle &, const Piece &);
     void (*end_line)(Handle &);
     void (*finish)(Handle &);            // the document's end
-    void (*error)(Handle &, const std::string &msg); // xo_error
+    // xo_error; then, with error_element, the "error" element follows.
+    void (*error)(Handle &, const std::string &msg);
+    bool error_element;
     bool instance_close_counts; // xo_close_instance returns what it wrote
+    bool displays;      // fields are shown (text, HTML)
+    bool encodes;       // values are encoded (XML, JSON)
+    Counted counts;     // what the column count adds up
+    bool xpath_keys;    // with XOF_XPATH, key values select the instance
+    bool percent_text;  // "%%" of literal text is written as one '%'
 };
 
 extern const StyleOps text_style;
@@ -45,22 +56,13 @@ extern const StyleOps html_style;
 
 const StyleOps &style_of(const Handle &h);
 
-// Whether the style writes encoded values (XML, JSON).
-inline bool encodes(const Handle &h)
-{
-    return h.style == XO_STYLE_XML || h.style == XO_STYLE_JSON;
-}
-
-// xo_error in the encoding styles: an "error" object holding the message.
-// As libxo does, it ends the list it interrupts.
-void error_element(Handle &h, const std::string &msg);
-
 // Shared by the styles that do nothing for some operations.
 void nothing(Handle &);
 void nothing_frame(Handle &, Frame &);
 void nothing_closed(Handle &, const Frame &);
 void nothing_leaf(Handle &, const Leaf &);
 void nothing_piece(Handle &, const Piece &);
+void nothing_error(Handle &, const std::string &);
 
 } // namespace xo
 

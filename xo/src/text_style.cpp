@@ -24,7 +24,10 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps text_style = {
-    nothing, nothing_frame, nothing_closed, nothing_leaf, display, end_line, nothing, error, false,
+    nothing, nothing_frame, nothing_closed, nothing_leaf, display, end_line, nothing,
+    error, /* error_element */ false, /* instance_close_counts */ false,
+    /* displays */ true, /* encodes */ false, Counted::SHOWN,
+    /* xpath_keys */ false, /* percent_text */ false,
 };
 
 } // namespace xo

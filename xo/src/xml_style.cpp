@@ -1,6 +1,5 @@
 // XML style: containers and instances are elements, lists are not.
 #include "escape.h"
-#include "frames.h"
 #include "style.h"
 
 namespace xo {
@@ -87,7 +86,10 @@ void leaf(Handle &h, const Leaf &v)
 } // namespace
 
 const StyleOps xml_style = {
-    version, open, close, leaf, nothing_piece, nothing, nothing, error_element, true,
+    version, open, close, leaf, nothing_piece, nothing, nothing,
+    nothing_error, /* error_element */ true, /* instance_close_counts */ true,
+    /* displays */ false, /* encodes */ true, Counted::ENCODED,
+    /* xpath_keys */ false, /* percent_text */ false,
 };
 
 } // namespace xo
