@@ -72,40 +72,6 @@ Scratch &scratch()
     return s;
 }
 
-// Parses every descriptor before anything is written (libxo writes
-// nothing of a format that has a bad one) into fields.
-bool parse_format(Handle &h, std::string_view fmt, std::vector<Field> &fields)
-{
-    fields.clear();
-    for (size_t i = 0; i < fmt.size(); i++) {
-        if (fmt[i] != '{')
-            continue;
-        if (i + 1 < fmt.size() && fmt[i + 1] == '{') {
-            i++;
-            continue;
-        }
-        size_t close = fmt.find('}', i + 1);
-        if (close == std::string_view::npos) {
-            libxo_warning(h, "missing closing '}': " + std::string(fmt));
-            return false;
-        }
-        Field f;
-        switch (parse_field(fmt.substr(i + 1, close - i - 1), f)) {
-        case FieldError::UNKNOWN_MODIFIER:
-            libxo_warning(h, "field descriptor uses unknown modifier: '" + std::string(fmt) + "'");
-            return false;
-        case FieldError::MISSING_CONTENT:
-            libxo_warning(h, "missing content (':'): '" + std::string(fmt) + "'");
-            return false;
-        case FieldError::NONE:
-            break;
-        }
-        fields.push_back(f);
-        i = close;
-    }
-    return true;
-}
-
 class Emitter {
 public:
     Emitter(Handle &h, std::string_view fmt, va_list *ap)

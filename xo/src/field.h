@@ -3,6 +3,9 @@
 #define XO_FIELD_H
 
 #include <string_view>
+#include <vector>
+
+#include "handle.h"
 
 namespace xo {
 
@@ -32,6 +35,11 @@ enum class FieldError { NONE, UNKNOWN_MODIFIER, MISSING_CONTENT };
 
 // Parses the text between the braces.
 FieldError parse_field(std::string_view desc, Field &f);
+
+// Parses every descriptor of a format into fields, in order, before
+// anything is written: libxo writes nothing of a format that has a bad
+// one.  Warns and returns false at the first bad one.
+bool parse_format(Handle &h, std::string_view fmt, std::vector<Field> &fields);
 
 } // namespace xo
 
