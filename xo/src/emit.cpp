@@ -376,4 +376,13 @@ ssize_t emit(Handle &h, const char *fmt, va_list *ap)
     return has(h, XOF_COLUMNS) ? static_cast<ssize_t>(e.columns()) : 0;
 }
 
+ssize_t emit_args(Handle &h, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    ssize_t n = emit(h, fmt, &ap);
+    va_end(ap);
+    return n;
+}
+
 } // namespace xo

@@ -10,7 +10,11 @@ namespace xo {
 
 // Writes the fields and text of fmt in the handle's style; returns the
 // columns written when XOF_COLUMNS is set, 0 otherwise, -1 on an error.
+// ap may be null for a format that takes no arguments.
 ssize_t emit(Handle &h, const char *fmt, va_list *ap);
+
+// The same with the arguments given here.
+ssize_t emit_args(Handle &h, const char *fmt, ...);
 
 } // namespace xo
 

@@ -88,4 +88,21 @@ bool parse_format(Handle &h, std::string_view fmt, std::vector<Field> &fields)
     return true;
 }
 
+std::string field_descriptor(const char *rolmod, const char *contents, const char *fmt, const char *efmt)
+{
+    std::string d = "{";
+    d += rolmod ? rolmod : "";
+    d += ":";
+    d += contents ? contents : "";
+    if (fmt || efmt) {
+        d += "/";
+        d += fmt ? fmt : "%s";
+    }
+    if (efmt) {
+        d += "/";
+        d += efmt;
+    }
+    return d + "}";
+}
+
 } // namespace xo

@@ -2,6 +2,7 @@
 #ifndef XO_FIELD_H
 #define XO_FIELD_H
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,6 +36,9 @@ enum class FieldError { NONE, UNKNOWN_MODIFIER, MISSING_CONTENT };
 
 // Parses the text between the braces.
 FieldError parse_field(std::string_view desc, Field &f);
+
+// "{rolmod:contents/fmt/efmt}" for xo_emit_field; null parts are left out.
+std::string field_descriptor(const char *rolmod, const char *contents, const char *fmt, const char *efmt);
 
 // Parses every descriptor of a format into fields, in order, before
 // anything is written: libxo writes nothing of a format that has a bad

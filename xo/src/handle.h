@@ -5,6 +5,8 @@
 
 #include <libxo/xo.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +14,7 @@
 namespace xo {
 
 // libxo's flag for its own debugging output; accepted, no effect here.
-constexpr xo_xof_flags_t flag_debug = XOF_BIT(34);
+constexpr xo_xof_flags_t flag_debug = XOF_DEBUG;
 
 // Where the next member of a JSON object or array goes.
 struct Level {
@@ -22,13 +24,25 @@ struct Level {
 };
 
 struct Frame {
-    enum Kind : unsigned char { CONTAINER, LIST, INSTANCE };
+    // A marker is written nothing for: closes do not reach past it.  A
+    // leaf list holds the values of an 'l' field.
+    enum Kind : unsigned char { CONTAINER, LIST, INSTANCE, MARKER, LEAF_LIST };
     Kind kind;
     std::string name;
     Level level;
     bool json_object = true; // JSON: written as an object (not an array)
     bool element = false;    // XML: written as an element
     std::string predicate;   // HTML xpath: the key fields of an instance
+    bool dtrt = false;       // opened by an _d call: closes without a name
+};
+
+// Where a handle's output goes: a FILE, or the functions of xo_set_writer.
+struct Writer {
+    FILE *fp = stdout;
+    void *opaque = nullptr;
+    xo_write_func_t write = nullptr;
+    xo_close_func_t close = nullptr;
+    xo_flush_func_t flush = nullptr;
 };
 
 struct Handle {
@@ -52,9 +66,19 @@ struct Handle {
 
     std::string program;      // name used in diagnostics, if any
     std::string prefix;       // "program: ", built when the name is set
+
+    Writer writer;
+    std::vector<xo_info_t> info; // xo_set_info, sorted by name
+    std::string attrs;        // XML: attributes for the next element
+    size_t units_at = 0;      // XML: where the last value's units go
+    std::map<std::string, std::string, std::less<>> names; // map options
+    std::string leading_xpath; // HTML xpath: put before every path
 };
 
 Handle &default_handle();
+
+// xo_no_setlocale: the default handle leaves the locale alone.
+void skip_setlocale();
 
 inline bool has(const Handle &h, xo_xof_flags_t f)
 {
@@ -86,8 +110,13 @@ ssize_t write_pending(Handle &h);
 // Writes the pending output when the flush flags ask for it.
 void after_call(Handle &h, bool saw_newline);
 
-// A name as it appears in the encoding styles.
+// A name as it appears in the encoding styles: renamed by the map
+// options, dashes made underscores when asked (JSON).
 std::string field_name(const Handle &h, std::string_view name);
+
+// Releases what the handle holds: its writer, and the FILE with
+// XOF_CLOSE_FP.
+void close_output(Handle &h);
 
 } // namespace xo
 

@@ -1,4 +1,6 @@
 // HTML style: one div per displayed piece, one line div per output line.
+#include <algorithm>
+
 #include "escape.h"
 #include "style.h"
 
@@ -31,19 +33,43 @@ void close_line(Handle &h)
 }
 
 // "/top/row[key='1']/name": where a value sits in the document.
-void xpath(Handle &h, std::string_view name)
+void xpath(Handle &h, std::string_view name, bool key)
 {
     h.out.append(" data-xpath=\"");
-    std::string path;
-    for (const Frame &f : h.stack) {
-        if (f.kind == Frame::LIST)
+    std::string path = h.leading_xpath;
+    for (size_t i = 0; i < h.stack.size(); i++) {
+        const Frame &f = h.stack[i];
+        if (f.kind != Frame::CONTAINER && f.kind != Frame::INSTANCE)
             continue;
-        path += "/" + f.name + f.predicate;
+        // A key's own path has no predicate of its instance yet.
+        bool own = key && i + 1 == h.stack.size();
+        path += "/" + f.name + (own ? std::string() : f.predicate);
     }
     path += "/";
     path += name;
     escape_html(h.out, path, true);
     h.out.push_back('"');
+}
+
+// XOF_INFO: the type and help text that xo_set_info gave for a name.
+void info(Handle &h, std::string_view name)
+{
+    auto end = h.info.end();
+    auto i = std::lower_bound(h.info.begin(), end, name, [](const xo_info_t &a, std::string_view n) {
+        return std::string_view(a.xi_name) < n;
+    });
+    if (i == end || name != i->xi_name)
+        return;
+    if (i->xi_type && *i->xi_type) {
+        h.out.append(" data-type=\"");
+        escape_html(h.out, i->xi_type, true);
+        h.out.push_back('"');
+    }
+    if (i->xi_help && *i->xi_help) {
+        h.out.append(" data-help=\"");
+        escape_html(h.out, i->xi_help, true);
+        h.out.push_back('"');
+    }
 }
 
 void div(Handle &h, const Piece &p)
@@ -59,7 +85,9 @@ void div(Handle &h, const Piece &p)
         escape_html(h.out, field_name(h, p.tag), true);
         h.out.push_back('"');
         if (has(h, XOF_XPATH))
-            xpath(h, p.tag);
+            xpath(h, p.tag, p.key);
+        if (has(h, XOF_INFO))
+            info(h, p.tag);
     }
     if (p.key && has(h, XOF_KEYS))
         h.out.append(" data-key=\"key\"");
@@ -72,6 +100,13 @@ void div(Handle &h, const Piece &p)
 void end_line(Handle &h)
 {
     open_line(h);
+    close_line(h);
+}
+
+void message(Handle &h, const std::string &msg)
+{
+    // The message ends the line it is written on.
+    div(h, Piece{"message", msg, {}, false});
     close_line(h);
 }
 
@@ -88,9 +123,9 @@ void error(Handle &h, const std::string &msg)
 
 const StyleOps html_style = {
     nothing, nothing_frame, nothing_closed, nothing_leaf, div, end_line, close_line,
-    error, /* error_element */ false, /* instance_close_counts */ false,
+    error, /* error_element */ false, message, /* instance_close_counts */ false,
     /* displays */ true, /* encodes */ false, Counted::SHOWN,
-    /* xpath_keys */ true, /* percent_text */ true,
+    /* xpath_keys */ true, /* percent_text */ true, /* attributes */ false,
 };
 
 } // namespace xo

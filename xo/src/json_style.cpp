@@ -76,17 +76,24 @@ void version(Handle &h)
     h.version_pending = !has(h, XOF_NO_TOP);
 }
 
+// Inside an array, members have no names.
+bool in_array(const Handle &h)
+{
+    return !h.stack.empty() && !h.stack.back().json_object;
+}
+
 void open(Handle &h, Frame &f)
 {
-    bool element = f.kind == Frame::INSTANCE && in_list(h);
+    bool element = in_array(h);
+    bool array = f.kind == Frame::LIST || f.kind == Frame::LEAF_LIST;
     begin_item(h, true);
+    f.json_object = !array;
     if (element) {
-        h.out.push_back('{');
+        h.out.push_back(array ? '[' : '{');
         return;
     }
     quoted_name(h, f.name);
-    h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
-    f.json_object = f.kind != Frame::LIST;
+    h.out.append(array ? ": [" : ": {");
 }
 
 void close(Handle &h, const Frame &f)
@@ -106,8 +113,10 @@ void close(Handle &h, const Frame &f)
 void leaf(Handle &h, const Leaf &v)
 {
     begin_item(h, false);
-    quoted_name(h, v.name);
-    h.out.append(has(h, XOF_PRETTY) ? ": " : ":");
+    if (!in_array(h)) {
+        quoted_name(h, v.name);
+        h.out.append(has(h, XOF_PRETTY) ? ": " : ":");
+    }
     if (v.quoted)
         h.out.push_back('"');
     escape_json(h.out, v.value);
@@ -138,9 +147,9 @@ void error(Handle &h, const std::string &)
 
 const StyleOps json_style = {
     version, open, close, leaf, nothing_piece, nothing, finish,
-    error, /* error_element */ true, /* instance_close_counts */ true,
+    error, /* error_element */ true, nothing_error, /* instance_close_counts */ true,
     /* displays */ false, /* encodes */ true, Counted::ENCODED,
-    /* xpath_keys */ false, /* percent_text */ false,
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false,
 };
 
 } // namespace xo

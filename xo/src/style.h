@@ -41,12 +41,14 @@ struct StyleOps {
     // xo_error; then, with error_element, the "error" element follows.
     void (*error)(Handle &, const std::string &msg);
     bool error_element;
+    void (*message)(Handle &, const std::string &msg); // xo_message
     bool instance_close_counts; // xo_close_instance returns what it wrote
     bool displays;      // fields are shown (text, HTML)
     bool encodes;       // values are encoded (XML, JSON)
     Counted counts;     // what the column count adds up
     bool xpath_keys;    // with XOF_XPATH, key values select the instance
     bool percent_text;  // "%%" of literal text is written as one '%'
+    bool attributes;    // xo_attr and units attributes are written (XML)
 };
 
 extern const StyleOps text_style;

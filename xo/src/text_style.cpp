@@ -16,6 +16,11 @@ void end_line(Handle &h)
     h.out.push_back('\n');
 }
 
+void message(Handle &h, const std::string &msg)
+{
+    h.out.append(msg);
+}
+
 void error(Handle &h, const std::string &msg)
 {
     write_stderr(h, msg);
@@ -25,9 +30,9 @@ void error(Handle &h, const std::string &msg)
 
 const StyleOps text_style = {
     nothing, nothing_frame, nothing_closed, nothing_leaf, display, end_line, nothing,
-    error, /* error_element */ false, /* instance_close_counts */ false,
+    error, /* error_element */ false, message, /* instance_close_counts */ false,
     /* displays */ true, /* encodes */ false, Counted::SHOWN,
-    /* xpath_keys */ false, /* percent_text */ false,
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false,
 };
 
 } // namespace xo
