@@ -34,6 +34,7 @@ struct Parser {
     size_t argi = 0; // next argument of the field
     bool strings = false;
     std::string error;
+    const char *null_text; // what a null string argument writes
 
     bool fail(std::string msg)
     {

@@ -68,7 +68,7 @@ struct Handle {
     std::string prefix;       // "program: ", built when the name is set
 
     Writer writer;
-    std::vector<xo_info_t> info; // xo_set_info, sorted by name
+    std::vector<xo_info_t> info; // xo_set_info
     std::string attrs;        // XML: attributes for the next element
     size_t units_at = 0;      // XML: where the last value's units go
     std::map<std::string, std::string, std::less<>> names; // map options

@@ -1,6 +1,4 @@
 // HTML style: one div per displayed piece, one line div per output line.
-#include <algorithm>
-
 #include "escape.h"
 #include "style.h"
 
@@ -39,7 +37,8 @@ void xpath(Handle &h, std::string_view name, bool key)
     std::string path = h.leading_xpath;
     for (size_t i = 0; i < h.stack.size(); i++) {
         const Frame &f = h.stack[i];
-        if (f.kind != Frame::CONTAINER && f.kind != Frame::INSTANCE)
+        // libxo names markers in the path too.
+        if (f.kind == Frame::LIST || f.kind == Frame::LEAF_LIST)
             continue;
         // A key's own path has no predicate of its instance yet.
         bool own = key && i + 1 == h.stack.size();
@@ -54,11 +53,20 @@ void xpath(Handle &h, std::string_view name, bool key)
 // XOF_INFO: the type and help text that xo_set_info gave for a name.
 void info(Handle &h, std::string_view name)
 {
-    auto end = h.info.end();
-    auto i = std::lower_bound(h.info.begin(), end, name, [](const xo_info_t &a, std::string_view n) {
-        return std::string_view(a.xi_name) < n;
-    });
-    if (i == end || name != i->xi_name)
+    // A binary search, as libxo makes it: in the order the caller gave,
+    // which it expects sorted.
+    const xo_info_t *i = nullptr;
+    for (size_t lo = 0, hi = h.info.size(); lo < hi && !i;) {
+        size_t mid = (lo + hi) / 2;
+        int cmp = name.compare(h.info[mid].xi_name);
+        if (cmp < 0)
+            hi = mid;
+        else if (cmp > 0)
+            lo = mid + 1;
+        else
+            i = &h.info[mid];
+    }
+    if (!i)
         return;
     if (i->xi_type && *i->xi_type) {
         h.out.append(" data-type=\"");
@@ -122,10 +130,10 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps html_style = {
-    nothing, nothing_frame, nothing_closed, nothing_leaf, div, end_line, close_line,
+    nothing, nothing_frame, nothing_closed, nothing_leaf, div, open_line, end_line, close_line,
     error, /* error_element */ false, message, /* instance_close_counts */ false,
     /* displays */ true, /* encodes */ false, Counted::SHOWN,
-    /* xpath_keys */ true, /* percent_text */ true, /* attributes */ false,
+    /* xpath_keys */ true, /* percent_text */ true, /* attributes */ false, /* empty_value */ "",
 };
 
 } // namespace xo

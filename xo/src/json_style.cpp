@@ -7,9 +7,13 @@ namespace xo {
 
 namespace {
 
+// Markers are not written: they take no indent.
 size_t depth(const Handle &h)
 {
-    return h.stack.size() + (has(h, XOF_NO_TOP) ? 0 : 1);
+    size_t d = has(h, XOF_NO_TOP) ? 0 : 1;
+    for (const Frame &f : h.stack)
+        d += f.kind != Frame::MARKER;
+    return d;
 }
 
 void write_version(Handle &h)
@@ -146,10 +150,10 @@ void error(Handle &h, const std::string &)
 } // namespace
 
 const StyleOps json_style = {
-    version, open, close, leaf, nothing_piece, nothing, finish,
+    version, open, close, leaf, nothing_piece, nothing, nothing, finish,
     error, /* error_element */ true, nothing_error, /* instance_close_counts */ true,
     /* displays */ false, /* encodes */ true, Counted::ENCODED,
-    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false,
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, /* empty_value */ "true",
 };
 
 } // namespace xo

@@ -178,7 +178,7 @@ bool Parser::convert_string(std::string &out, const Conv &sp)
         return mismatch();
     const char *s = static_cast<const char *>(a->ptr);
     strings = true;
-    put_string(out, sp, s ? std::string_view(s) : std::string_view("(null)"));
+    put_string(out, sp, s ? std::string_view(s) : std::string_view(null_text));
     return true;
 }
 
@@ -220,10 +220,11 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
     return fail("unsupported conversion '" + std::string(whole) + "'");
 }
 
-FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool, Widths widths)
+FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool, Widths widths,
+                           const char *null_text)
 {
     FormatResult res;
-    Parser p{fmt, pool, 0, 0, false, {}};
+    Parser p{fmt, pool, 0, 0, false, {}, null_text ? null_text : "(null)"};
     bool any_int = false, other = false;
     while (p.i < fmt.size()) {
         size_t pct = fmt.find('%', p.i);

@@ -64,8 +64,10 @@ struct FormatResult {
 // written there) are read but not applied, as libxo does when a field's
 // display format also serves as its encoding format.
 enum class Widths { APPLY, DROP };
+// A null string argument is written as null_text, "(null)" when that
+// is null.
 FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool,
-                           Widths widths = Widths::APPLY);
+                           Widths widths = Widths::APPLY, const char *null_text = nullptr);
 
 } // namespace xo
 

@@ -36,6 +36,7 @@ struct StyleOps {
     void (*close)(Handle &, const Frame &); // a frame just popped
     void (*leaf)(Handle &, const Leaf &);
     void (*display)(Handle &, const Piece &);
+    void (*begin_line)(Handle &);        // a line starts here if none has
     void (*end_line)(Handle &);
     void (*finish)(Handle &);            // the document's end
     // xo_error; then, with error_element, the "error" element follows.
@@ -49,6 +50,7 @@ struct StyleOps {
     bool xpath_keys;    // with XOF_XPATH, key values select the instance
     bool percent_text;  // "%%" of literal text is written as one '%'
     bool attributes;    // xo_attr and units attributes are written (XML)
+    const char *empty_value; // a value with empty formats ("{:name/}")
 };
 
 extern const StyleOps text_style;

@@ -29,10 +29,10 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps text_style = {
-    nothing, nothing_frame, nothing_closed, nothing_leaf, display, end_line, nothing,
+    nothing, nothing_frame, nothing_closed, nothing_leaf, display, nothing, end_line, nothing,
     error, /* error_element */ false, message, /* instance_close_counts */ false,
     /* displays */ true, /* encodes */ false, Counted::SHOWN,
-    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false,
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, /* empty_value */ "",
 };
 
 } // namespace xo

@@ -117,10 +117,10 @@ void message(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps xml_style = {
-    version, open, close, leaf, nothing_piece, nothing, nothing,
+    version, open, close, leaf, nothing_piece, nothing, nothing, nothing,
     nothing_error, /* error_element */ true, message, /* instance_close_counts */ true,
     /* displays */ false, /* encodes */ true, Counted::ENCODED,
-    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ true,
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ true, /* empty_value */ "",
 };
 
 } // namespace xo

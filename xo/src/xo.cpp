@@ -176,12 +176,11 @@ void xo_set_info(xo_handle_t *xop, xo_info_t *infop, int count)
         h.info.clear();
         if (!infop)
             return;
+        // Kept in the caller's order: libxo looks names up as if it were
+        // sorted.  A count below 0 means up to an entry without a name.
         for (int i = 0; count < 0 ? infop[i].xi_name != nullptr : i < count; i++)
             if (infop[i].xi_name)
                 h.info.push_back(infop[i]);
-        std::stable_sort(h.info.begin(), h.info.end(), [](const xo_info_t &a, const xo_info_t &b) {
-            return std::strcmp(a.xi_name, b.xi_name) < 0;
-        });
     });
 }
 
