@@ -13,10 +13,11 @@ namespace xo {
 namespace {
 
 // Kinds that share a representation class: all integers are one class
-// (values convert), pointers another.
+// (values convert); pointers, doubles and long doubles are one each.
 bool compatible(Arg::Kind a, Arg::Kind b)
 {
-    return (a == Arg::PTR) == (b == Arg::PTR);
+    auto cls = [](Arg::Kind k) { return k == Arg::PTR ? 1 : k == Arg::DOUBLE ? 2 : k == Arg::LDOUBLE ? 3 : 0; };
+    return cls(a) == cls(b);
 }
 
 // Reads a run of digits at fmt[i], saturating at limit + 1.
@@ -42,7 +43,7 @@ const Arg *ArgPool::get(size_t idx, Arg::Kind kind)
         return compatible(args_[idx].kind, kind) ? &args_[idx] : nullptr;
     if (idx != args_.size() || !ap_)
         return nullptr;
-    Arg a{kind, 0, nullptr};
+    Arg a{kind, 0, nullptr, 0};
     switch (kind) {
     case Arg::INT: a.bits = static_cast<unsigned>(va_arg(*ap_, int)); break;
     case Arg::LONG: a.bits = static_cast<unsigned long>(va_arg(*ap_, long)); break;
@@ -51,6 +52,8 @@ const Arg *ArgPool::get(size_t idx, Arg::Kind kind)
     case Arg::SIZE: a.bits = va_arg(*ap_, size_t); break;
     case Arg::PTRDIFF: a.bits = static_cast<uint64_t>(va_arg(*ap_, ptrdiff_t)); break;
     case Arg::PTR: a.ptr = va_arg(*ap_, const void *); break;
+    case Arg::DOUBLE: a.real = va_arg(*ap_, double); break;
+    case Arg::LDOUBLE: a.real = va_arg(*ap_, long double); break;
     }
     args_.push_back(a);
     return &args_.back();
@@ -100,6 +103,11 @@ bool Parser::parse_precision(Conv &sp)
     if (i >= fmt.size() || fmt[i] != '.')
         return true;
     i++;
+    // libxo's "..N": the precision of a string in display columns.
+    if (i < fmt.size() && fmt[i] == '.') {
+        sp.prec_columns = true;
+        i++;
+    }
     if (i < fmt.size() && fmt[i] == '*') {
         i++;
         const Arg *a = next(Arg::INT);
@@ -136,6 +144,7 @@ void Parser::parse_length(Conv &sp)
     case 'j': sp.len = Conv::J; i++; break;
     case 'z': sp.len = Conv::Z; i++; break;
     case 't': sp.len = Conv::T; i++; break;
+    case 'L': sp.len = Conv::LD; i++; break;
     default: break;
     }
 }

@@ -20,8 +20,9 @@ struct Conv {
     long width = -1;
     long prec = -1;
     bool bare_dot = false; // a '.' without digits
+    bool prec_columns = false; // "..N": a string's precision counts columns
     bool star = false;     // the width came from an argument
-    enum Len { NONE, HH, H, L, LL, J, Z, T } len = NONE;
+    enum Len { NONE, HH, H, L, LL, J, Z, T, LD } len = NONE;
     char conv = 0;
 };
 
@@ -59,7 +60,9 @@ private:
     bool convert_integer(std::string &out, const Conv &sp, bool &integer);
     bool convert_char(std::string &out, const Conv &sp);
     bool convert_string(std::string &out, const Conv &sp);
+    bool convert_wide(std::string &out, const Conv &sp);
     bool convert_pointer(std::string &out, const Conv &sp);
+    bool convert_real(std::string &out, const Conv &sp);
 };
 
 } // namespace xo

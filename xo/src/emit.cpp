@@ -2,6 +2,7 @@
 // fields themselves are in emit_field.cpp.
 #include "emit.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "emitter.h"
@@ -159,8 +160,9 @@ ssize_t emit(Handle &h, const char *fmt, va_list *ap)
 {
     if (!fmt)
         return 0;
+    int error_code = errno; // for %m
     start_output(h);
-    Emitter e(h, fmt, ap);
+    Emitter e(h, fmt, ap, error_code);
     bool ok = e.run();
     after_call(h, e.saw_newline());
     if (!ok)

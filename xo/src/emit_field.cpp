@@ -28,16 +28,29 @@ bool json_number(std::string_view s)
         i++;
     while (n > i && s[n - 1] == ' ')
         n--;
+    auto digits = [&](bool lead_zero_ok) {
+        size_t start = i;
+        while (i < n && s[i] >= '0' && s[i] <= '9')
+            i++;
+        return i > start && (lead_zero_ok || s[start] != '0' || i == start + 1);
+    };
     if (i < n && s[i] == '-')
         i++;
-    if (i == n || s[i] < '0' || s[i] > '9')
+    if (!digits(false))
         return false;
-    if (s[i] == '0')
-        return i + 1 == n;
-    for (; i < n; i++)
-        if (s[i] < '0' || s[i] > '9')
+    if (i < n && s[i] == '.') {
+        i++;
+        if (!digits(true))
             return false;
-    return true;
+    }
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        i++;
+        if (i < n && (s[i] == '+' || s[i] == '-'))
+            i++;
+        if (!digits(true))
+            return false;
+    }
+    return i == n;
 }
 
 const char *html_class(char role)
@@ -99,7 +112,11 @@ bool Emitter::display_text(const Field &f, std::string_view content, std::string
 {
     if (f.role != 'V' && !content.empty()) {
         if (f.text_fmt.empty()) {
+            // libxo reads the text as a format without arguments: "%%"
+            // is one percent sign.
             disp.assign(content);
+            for (size_t p = disp.find("%%"); p != std::string::npos; p = disp.find("%%", p + 1))
+                disp.erase(p, 1);
             return true;
         }
         std::string text(content);
@@ -163,9 +180,9 @@ void Emitter::show_field(const Field &f, std::string_view name, std::string_view
     if ((f.mods & M_WS) && units)
         show("padding", " ");
     // An encoding-only value shows nothing, but its colon and blank; a
-    // title without text or format shows nothing at all.
-    bool no_title = f.role == 'T' && f.name.empty() && !f.formats;
-    if (!enc_only && !no_title)
+    // label, title, ... without text or format shows nothing at all.
+    bool no_text = f.role != 'V' && disp.empty() && !f.formats && !(f.mods & M_ARG);
+    if (!enc_only && !no_text)
         show(html_class(f.role), disp, f.role == 'V' ? name : std::string_view(), (f.mods & M_KEY) != 0,
              true);
     // libxo counts the bytes of a title's own text, not its columns.
@@ -192,7 +209,7 @@ void Emitter::encode_field(const Field &f, std::string_view name, std::string &e
         count(Counted::ENCODED, enc);
     bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(kind.numeric && json_number(enc)));
     style_.leaf(h_, Leaf{name, enc, quoted, (f.mods & M_KEY) != 0});
-    encoded_value_ = true;
+    value_written_ = true;
 }
 
 // HTML's xpath: the keys of an instance select it.
@@ -217,7 +234,7 @@ void Emitter::encode_message(const Field &f, std::string_view text)
 // XOF_UNITS: units become an attribute of the value before them.
 void Emitter::encode_units(std::string_view units)
 {
-    std::string attr = " units=\"";
+    std::string attr = std::string(" ") + style_.units_attribute + "=\"";
     escape_xml(attr, units, true);
     attr.push_back('"');
     h_.out.insert(h_.units_at, attr);
@@ -246,7 +263,10 @@ bool Emitter::text_field(Field &f, std::string_view content)
         encode_message(f, disp);
         return true;
     }
-    if (f.role == 'U' && style_.attributes && has(h_, XOF_UNITS) && encoded_value_ && !disp.empty()) {
+    if (f.role == 'U' && style_.units_attribute && has(h_, XOF_UNITS) && value_written_ && !disp.empty()) {
+        // Its blank stays, where the units would have been.
+        if ((f.mods & M_WS))
+            show("padding", " ");
         encode_units(disp);
         return true;
     }
@@ -286,10 +306,12 @@ bool Emitter::value_field(Field &f, std::string_view name)
         return false;
     last_value_ = enc_only ? enc : disp;
     show_field(f, name, disp, enc_only);
+    if (style_.displays && !enc_only)
+        value_written_ = true;
     if (encoded && style_.encodes && bare) {
         count(Counted::ENCODED, style_.empty_value);
         style_.leaf(h_, Leaf{name, style_.empty_value, false, (f.mods & M_KEY) != 0});
-        encoded_value_ = true;
+        value_written_ = true;
     } else if (encoded && style_.encodes) {
         encode_field(f, name, enc, kind);
     } else if (encoded) {

@@ -29,9 +29,10 @@ Scratch &scratch();
 
 class Emitter {
 public:
-    Emitter(Handle &h, std::string_view fmt, va_list *ap)
+    Emitter(Handle &h, std::string_view fmt, va_list *ap, int error_code)
         : h_(h), style_(style_of(h)), fmt_(fmt), scratch_(scratch()), pool_(ap, scratch_.args)
     {
+        pool_.error_code = error_code;
     }
     bool run();
     size_t columns() const { return columns_; }
@@ -50,7 +51,7 @@ private:
     size_t shown_ = 0;       // display columns written, for anchors
     bool newline_ = false;
     std::string last_value_; // the last value shown, for plurals
-    bool encoded_value_ = false; // XML: a value took units' attributes
+    bool value_written_ = false; // a value that units can go on
 
     // An anchor ("{[:width}...{]:}") open: where it started.
     struct Anchor {

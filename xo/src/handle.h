@@ -70,7 +70,7 @@ struct Handle {
     Writer writer;
     std::vector<xo_info_t> info; // xo_set_info
     std::string attrs;        // XML: attributes for the next element
-    size_t units_at = 0;      // XML: where the last value's units go
+    size_t units_at = 0;      // XML, HTML: where the last value's units go
     std::map<std::string, std::string, std::less<>> names; // map options
     std::string leading_xpath; // HTML xpath: put before every path
 };
@@ -85,10 +85,14 @@ inline bool has(const Handle &h, xo_xof_flags_t f)
     return (h.flags & f) != 0;
 }
 
-// The level that the next member or element goes into.
+// The level that the next member or element goes into (markers are not
+// levels of the document).
 inline Level &current_level(Handle &h)
 {
-    return h.stack.empty() ? h.root : h.stack.back().level;
+    for (size_t i = h.stack.size(); i > 0; i--)
+        if (h.stack[i - 1].kind != Frame::MARKER)
+            return h.stack[i - 1].level;
+    return h.root;
 }
 
 inline bool in_list(const Handle &h)

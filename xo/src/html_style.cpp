@@ -92,6 +92,7 @@ void div(Handle &h, const Piece &p)
         h.out.append(" data-tag=\"");
         escape_html(h.out, field_name(h, p.tag), true);
         h.out.push_back('"');
+        h.units_at = h.out.size();
         if (has(h, XOF_XPATH))
             xpath(h, p.tag, p.key);
         if (has(h, XOF_INFO))
@@ -133,7 +134,7 @@ const StyleOps html_style = {
     nothing, nothing_frame, nothing_closed, nothing_leaf, div, open_line, end_line, close_line,
     error, /* error_element */ false, message, /* instance_close_counts */ false,
     /* displays */ true, /* encodes */ false, Counted::SHOWN,
-    /* xpath_keys */ true, /* percent_text */ true, /* attributes */ false, /* empty_value */ "",
+    /* xpath_keys */ true, /* percent_text */ true, /* attributes */ false, "data-units", /* empty_value */ "",
 };
 
 } // namespace xo

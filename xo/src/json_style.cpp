@@ -83,7 +83,10 @@ void version(Handle &h)
 // Inside an array, members have no names.
 bool in_array(const Handle &h)
 {
-    return !h.stack.empty() && !h.stack.back().json_object;
+    for (size_t i = h.stack.size(); i > 0; i--)
+        if (h.stack[i - 1].kind != Frame::MARKER)
+            return !h.stack[i - 1].json_object;
+    return false;
 }
 
 void open(Handle &h, Frame &f)
@@ -153,7 +156,7 @@ const StyleOps json_style = {
     version, open, close, leaf, nothing_piece, nothing, nothing, finish,
     error, /* error_element */ true, nothing_error, /* instance_close_counts */ true,
     /* displays */ false, /* encodes */ true, Counted::ENCODED,
-    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, /* empty_value */ "true",
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, nullptr, /* empty_value */ "true",
 };
 
 } // namespace xo

@@ -1,6 +1,10 @@
 // Writing printf conversions: integers, characters, strings, pointers.
 #include "printf.h"
 
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
 #include "conversion.h"
 #include "utf8.h"
 
@@ -76,7 +80,9 @@ void put_int(std::string &out, const Conv &sp, uint64_t mag, bool neg)
 // and padded to the width (in display columns).
 void put_string(std::string &out, const Conv &sp, std::string_view s)
 {
-    size_t cut = sp.prec >= 0 ? cut_bytes(s, static_cast<size_t>(sp.prec)) : s.size();
+    size_t cut = sp.prec < 0        ? s.size()
+                 : sp.prec_columns ? cut_columns(s, static_cast<size_t>(sp.prec))
+                                   : cut_bytes(s, static_cast<size_t>(sp.prec));
     std::string_view shown = s.substr(0, cut);
     size_t cols = string_columns(shown);
     size_t fill = 0;
@@ -171,6 +177,36 @@ bool Parser::convert_char(std::string &out, const Conv &sp)
     return true;
 }
 
+// %lc and %ls: wide characters (UTF-32, as wchar_t is on the systems the
+// layer is for), written as UTF-8.
+bool Parser::convert_wide(std::string &out, const Conv &sp)
+{
+    std::string text;
+    if (sp.conv == 'c') {
+        const Arg *a = next(Arg::INT);
+        if (!a)
+            return mismatch();
+        append_utf8(text, static_cast<uint32_t>(a->bits));
+        Conv whole_char = sp;
+        whole_char.prec = -1;
+        put_string(out, whole_char, text);
+        return true;
+    }
+    const Arg *a = next(Arg::PTR);
+    if (!a)
+        return mismatch();
+    strings = true;
+    const wchar_t *w = static_cast<const wchar_t *>(a->ptr);
+    if (!w) {
+        put_string(out, sp, null_text);
+        return true;
+    }
+    for (; *w; w++)
+        append_utf8(text, static_cast<uint32_t>(*w));
+    put_string(out, sp, text);
+    return true;
+}
+
 bool Parser::convert_string(std::string &out, const Conv &sp)
 {
     const Arg *a = next(Arg::PTR);
@@ -198,6 +234,32 @@ bool Parser::convert_pointer(std::string &out, const Conv &sp)
     return true;
 }
 
+// Floating point, as the C library writes it.
+bool Parser::convert_real(std::string &out, const Conv &sp)
+{
+    const Arg *a = next(sp.len == Conv::LD ? Arg::LDOUBLE : Arg::DOUBLE);
+    if (!a)
+        return mismatch();
+    std::string spec = "%";
+    spec += sp.minus ? "-" : "";
+    spec += sp.plus ? "+" : "";
+    spec += sp.space ? " " : "";
+    spec += sp.zero ? "0" : "";
+    spec += sp.alt ? "#" : "";
+    spec += "*.*L";
+    spec += sp.conv;
+    int width = sp.width > 0 ? static_cast<int>(sp.width) : 0;
+    int prec = sp.prec >= 0 ? static_cast<int>(sp.prec) : -1;
+    int n = snprintf(nullptr, 0, spec.c_str(), width, prec, a->real);
+    if (n < 0)
+        return fail("cannot format a floating point value");
+    std::string buf(static_cast<size_t>(n) + 1, '\0');
+    snprintf(&buf[0], buf.size(), spec.c_str(), width, prec, a->real);
+    buf.resize(static_cast<size_t>(n));
+    out += buf;
+    return true;
+}
+
 bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, bool &integer)
 {
     integer = false;
@@ -205,15 +267,23 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
     case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
         return convert_integer(out, sp, integer);
     case 'c':
-        if (sp.len == Conv::NONE)
-            return convert_char(out, sp);
-        break;
     case 's':
-        if (sp.len == Conv::NONE)
-            return convert_string(out, sp);
-        break;
+        if (sp.len == Conv::L)
+            return convert_wide(out, sp);
+        if (sp.len != Conv::NONE && sp.len != Conv::H)
+            break;
+        return sp.conv == 'c' ? convert_char(out, sp) : convert_string(out, sp);
     case 'p':
         return convert_pointer(out, sp);
+    case 'm': { // the text of the caller's errno; takes no argument
+        Conv text = sp;
+        strings = true;
+        put_string(out, text, std::strerror(pool.error_code));
+        return true;
+    }
+    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
+        integer = true; // a number, unquoted in JSON when it is one
+        return convert_real(out, sp);
     default:
         break;
     }

@@ -49,7 +49,10 @@ struct StyleOps {
     Counted counts;     // what the column count adds up
     bool xpath_keys;    // with XOF_XPATH, key values select the instance
     bool percent_text;  // "%%" of literal text is written as one '%'
-    bool attributes;    // xo_attr and units attributes are written (XML)
+    bool attributes;    // xo_attr is written (XML)
+    // With XOF_UNITS, units are this attribute of their value, or shown
+    // when it is null.
+    const char *units_attribute;
     const char *empty_value; // a value with empty formats ("{:name/}")
 };
 

@@ -32,7 +32,7 @@ const StyleOps text_style = {
     nothing, nothing_frame, nothing_closed, nothing_leaf, display, nothing, end_line, nothing,
     error, /* error_element */ false, message, /* instance_close_counts */ false,
     /* displays */ true, /* encodes */ false, Counted::SHOWN,
-    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, /* empty_value */ "",
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, nullptr, /* empty_value */ "",
 };
 
 } // namespace xo

@@ -107,7 +107,9 @@ void leaf(Handle &h, const Leaf &v)
 
 void message(Handle &h, const std::string &msg)
 {
-    start_line(h);
+    // libxo indents a message one level, at any depth.
+    if (has(h, XOF_PRETTY))
+        indent(h, 1);
     h.out.append("<message>");
     escape_xml(h.out, msg, false);
     h.out.append("</message>");
@@ -120,7 +122,7 @@ const StyleOps xml_style = {
     version, open, close, leaf, nothing_piece, nothing, nothing, nothing,
     nothing_error, /* error_element */ true, message, /* instance_close_counts */ true,
     /* displays */ false, /* encodes */ true, Counted::ENCODED,
-    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ true, /* empty_value */ "",
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ true, "units", /* empty_value */ "",
 };
 
 } // namespace xo

@@ -42,7 +42,8 @@ void retain(xo_handle_t *xop, xo_emit_flags_t flags, const char *fmt)
     xo_xof_flags_t f = handle(xop).flags;
     bool keep = ((flags & XOEF_RETAIN) || (f & XOF_RETAIN_ALL)) && !(f & XOF_RETAIN_NONE) &&
                 !(flags & XOEF_NO_RETAIN);
-    if (!keep || !fmt)
+    // A format without fields is written as it is, and never retained.
+    if (!keep || !fmt || !std::strchr(fmt, '{'))
         return;
     if (!retained().formats.insert(fmt).second)
         retained().hits++;
