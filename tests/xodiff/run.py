@@ -357,7 +357,7 @@ FIELDS = [
     ('{:x/%s}', s_arg('x' * 5000)), ('{:x/%5000s}', s_arg('y')),
     # Malformed descriptors.
     ('{:x/%d', 'i:1'), ('{:x/%y}', 'i:1'), ('{z:x/%d}', 'i:1'), ('{:/%d}', 'i:1'), ('{}', ''),
-    ('{:x/%}', ''), ('{:x/%ls}', s_arg('w')),
+    ('{:x/%}', ''), ('{:x/%k}', 'i:1'),
     # An encoding-only field still takes its argument in text style.
     ('{e:pid/%d}{:x/%s}', 'i:1000 ' + s_arg('after')), ('{d:pid/%d}{:x/%s}', 'i:1000 ' + s_arg('after')),
     ('{:x/%.s}|{:y/%5.d}', s_arg('abc') + ' i:7'),
@@ -414,7 +414,7 @@ DELIBERATE = {
     'field/27 {:name/%.0d}/json*': 'json-numbers',
     'field/69 {:x/%y}/*': 'unsupported-conversions',
     'field/73 {:x/%}/*': 'unsupported-conversions',
-    'field/74 {:x/%ls}/*': 'unsupported-conversions',
+    'field/74 {:x/%k}/*': 'unsupported-conversions',
     'field/71 {:/%d}/json*': 'missing-field-name',
     'field/71 {:/%d}/xml*': 'missing-field-name',
     'field/71 {:/%d}/html*': 'missing-field-name',

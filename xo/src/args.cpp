@@ -135,6 +135,9 @@ bool OptionParser::keywords(const std::string &list)
 
 bool OptionParser::word(const std::string &w)
 {
+    // "@name:options" is libxo's short form of "encoder=name:options".
+    if (!w.empty() && w[0] == '@')
+        return valued("encoder", w.substr(1));
     size_t sep = w.find_first_of("=:");
     std::string name = w.substr(0, sep);
     if (sep != std::string::npos)
@@ -189,8 +192,9 @@ bool OptionParser::valued(const std::string &name, const std::string &value)
     if (name == "encoder") {
         // No external encoders here: none can be found.  (The spelling
         // is libxo's.)
-        note("encoder not founde: " + value);
-        warn("error initializing encoder: " + value);
+        std::string encoder = value.substr(0, value.find(':'));
+        note("encoder not founde: " + encoder);
+        warn("error initializing encoder: " + encoder);
         return false;
     }
     return word(name);

@@ -138,6 +138,9 @@ uint64_t as_unsigned(const Arg &a, Conv::Len len)
 // and the width when they are all of it.
 void drop_leading_width(Conv &sp, std::string_view fmt, size_t pct)
 {
+    // A precision in columns is a display matter too.
+    if (sp.prec_columns)
+        sp.prec = -1;
     if (pct + 1 >= fmt.size() || fmt[pct + 1] < '0' || fmt[pct + 1] > '9')
         return;
     sp.zero = false;
@@ -201,9 +204,12 @@ bool Parser::convert_wide(std::string &out, const Conv &sp)
         put_string(out, sp, null_text);
         return true;
     }
-    for (; *w; w++)
+    // The precision counts wide characters.
+    for (long n = 0; *w && (sp.prec < 0 || n < sp.prec); w++, n++)
         append_utf8(text, static_cast<uint32_t>(*w));
-    put_string(out, sp, text);
+    Conv whole = sp;
+    whole.prec = -1;
+    put_string(out, whole, text);
     return true;
 }
 
@@ -246,15 +252,21 @@ bool Parser::convert_real(std::string &out, const Conv &sp)
     spec += sp.space ? " " : "";
     spec += sp.zero ? "0" : "";
     spec += sp.alt ? "#" : "";
-    spec += "*.*L";
+    spec += sp.len == Conv::LD ? "*.*L" : "*.*";
     spec += sp.conv;
     int width = sp.width > 0 ? static_cast<int>(sp.width) : 0;
     int prec = sp.prec >= 0 ? static_cast<int>(sp.prec) : -1;
-    int n = snprintf(nullptr, 0, spec.c_str(), width, prec, a->real);
+    // A double is formatted as a double: "%a" differs for long double.
+    double d = static_cast<double>(a->real);
+    int n = sp.len == Conv::LD ? snprintf(nullptr, 0, spec.c_str(), width, prec, a->real)
+                               : snprintf(nullptr, 0, spec.c_str(), width, prec, d);
     if (n < 0)
         return fail("cannot format a floating point value");
     std::string buf(static_cast<size_t>(n) + 1, '\0');
-    snprintf(&buf[0], buf.size(), spec.c_str(), width, prec, a->real);
+    if (sp.len == Conv::LD)
+        snprintf(&buf[0], buf.size(), spec.c_str(), width, prec, a->real);
+    else
+        snprintf(&buf[0], buf.size(), spec.c_str(), width, prec, d);
     buf.resize(static_cast<size_t>(n));
     out += buf;
     return true;
@@ -266,6 +278,13 @@ bool Parser::convert(std::string &out, const Conv &sp, std::string_view whole, b
     switch (sp.conv) {
     case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
         return convert_integer(out, sp, integer);
+    case 'C': // glibc's and BSD's %lc and %ls
+    case 'S': {
+        Conv wide = sp;
+        wide.conv = sp.conv == 'C' ? 'c' : 's';
+        wide.len = Conv::L;
+        return convert_wide(out, wide);
+    }
     case 'c':
     case 's':
         if (sp.len == Conv::L)
