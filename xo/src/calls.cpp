@@ -48,8 +48,11 @@ void message_call(Handle &h, int code, const char *fmt, va_list ap)
     if (msg.empty() || msg.back() != '\n')
         msg.push_back('\n');
     start_output(h);
+    size_t before = h.out.size();
     style_of(h).message(h, msg);
-    write_pending(h);
+    // Written at once; JSON, which has no messages, writes nothing.
+    if (h.out.size() != before)
+        write_pending(h);
 }
 
 namespace {
@@ -95,12 +98,14 @@ void emit_warn_call(Handle &h, bool as_warning, int code, const char *fmt, va_li
             emit_str(h, "{:error}", error);
         close_frame(h, Frame::MARKER, "xo_emit_warn_hcv");
     } else if (&style == &text_style) {
+        // A line of the output itself.
         std::string line = diag_prefix(h) + text_of(h, fmt, ap);
         if (error)
             line += std::string(": ") + error;
         if (line.back() != '\n')
             line.push_back('\n');
-        write_stderr(h, line);
+        start_output(h);
+        h.out += line;
     } else {
         // HTML: a line of its own.
         if (!program_name().empty())
@@ -114,6 +119,7 @@ void emit_warn_call(Handle &h, bool as_warning, int code, const char *fmt, va_li
         if (h.line_open)
             emit(h, "\n", nullptr);
     }
+    write_pending(h); // written at once, as libxo does
 }
 
 ssize_t attr_call(Handle &h, const char *name, const char *fmt, va_list ap)
@@ -125,7 +131,7 @@ ssize_t attr_call(Handle &h, const char *name, const char *fmt, va_list ap)
     escape_xml(attr, value, true);
     attr.push_back('"');
     h.attrs += attr;
-    return static_cast<ssize_t>(attr.size());
+    return static_cast<ssize_t>(attr.size()) + 1; // libxo counts a NUL too
 }
 
 } // namespace xo

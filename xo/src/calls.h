@@ -22,7 +22,8 @@ void message_call(Handle &h, int code, const char *fmt, va_list ap);
 // format: on standard error in text style, a "__warning" or "__error"
 // element in XML and JSON, a line in HTML.
 void emit_warn_call(Handle &h, bool as_warning, int code, const char *fmt, va_list ap);
-// xo_attr: an attribute of the next XML element; returns its length.
+// xo_attr: an attribute of the next XML element; returns its length
+// (plus one, as libxo returns it), 0 in the other styles.
 ssize_t attr_call(Handle &h, const char *name, const char *fmt, va_list ap);
 
 } // namespace xo

@@ -156,8 +156,10 @@ bool Emitter::run()
     return true;
 }
 
-ssize_t emit(Handle &h, const char *fmt, va_list *ap)
+ssize_t emit(Handle &h, const char *fmt, va_list *ap, bool carry)
 {
+    if (!carry)
+        h.columns_carried = 0;
     if (!fmt)
         return 0;
     int error_code = errno; // for %m
@@ -167,7 +169,8 @@ ssize_t emit(Handle &h, const char *fmt, va_list *ap)
     after_call(h, e.saw_newline());
     if (!ok)
         return -1;
-    return has(h, XOF_COLUMNS) ? static_cast<ssize_t>(e.columns()) : 0;
+    h.columns_carried += e.columns();
+    return has(h, XOF_COLUMNS) ? static_cast<ssize_t>(h.columns_carried) : 0;
 }
 
 ssize_t emit_args(Handle &h, const char *fmt, ...)

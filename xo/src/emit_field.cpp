@@ -219,7 +219,7 @@ void Emitter::add_predicate(std::string_view name, std::string_view enc)
         return;
     columns_ += string_columns(enc); // formatted for the path, so counted
     h_.stack.back().predicate +=
-        "[" + std::string(name) + (has(h_, XOF_PRETTY) ? " = '" : "='") + std::string(enc) + "']";
+        "[" + field_name(h_, name) + (has(h_, XOF_PRETTY) ? " = '" : "='") + std::string(enc) + "']";
 }
 
 // Warnings and errors are objects of their own in the encoding styles.

@@ -28,15 +28,16 @@ bool top_is(const Handle &h, Frame::Kind kind)
 }
 
 // What a new frame of this kind ends first, as libxo does: a list cannot
-// hold a list or a container, an instance of a list ends the one before
-// it, and nothing nests in a leaf list.
+// hold a list or a container, an instance ends the instance it would sit
+// in directly (whatever its name: it joins that list), and nothing nests
+// in a leaf list.
 void make_room(Handle &h, Frame::Kind kind, const char *name)
 {
     if (top_is(h, Frame::LEAF_LIST))
         pop_frame(h);
     if ((kind == Frame::LIST || kind == Frame::CONTAINER) && in_list(h))
         pop_frame(h);
-    if (kind == Frame::INSTANCE && top_is(h, Frame::INSTANCE) && h.stack.back().name == name)
+    if (kind == Frame::INSTANCE && top_is(h, Frame::INSTANCE))
         pop_frame(h);
     // An instance outside a list gets a list of its own name.
     if (kind == Frame::INSTANCE && !in_list(h))
@@ -54,6 +55,8 @@ void warn_unmatched(Handle &h, Frame::Kind kind, const std::string &shown)
         libxo_warning(h, "close with empty stack: '" + shown + "'");
     else if (h.stack.empty() && kind == Frame::INSTANCE)
         libxo_warning(h, "xo_close_instance ignored when called from initial state ('" + shown + "')");
+    else if (kind == Frame::MARKER)
+        libxo_warning(h, "xo_marker can't find match for '" + shown + "'");
     else
         libxo_warning(h, std::string("xo_close_") + kind_name(kind) + " can't find match for '" + shown + "'");
 }

@@ -63,6 +63,7 @@ struct Handle {
     // What an open or close returns is what it wrote, corrected by this:
     // libxo counts some of its bytes differently.
     ssize_t count_adjust = 0;
+    size_t columns_carried = 0; // xo_emit_field's columns add up
 
     std::string program;      // name used in diagnostics, if any
     std::string prefix;       // "program: ", built when the name is set

@@ -42,10 +42,10 @@ void xpath(Handle &h, std::string_view name, bool key)
             continue;
         // A key's own path has no predicate of its instance yet.
         bool own = key && i + 1 == h.stack.size();
-        path += "/" + f.name + (own ? std::string() : f.predicate);
+        path += "/" + field_name(h, f.name) + (own ? std::string() : f.predicate);
     }
     path += "/";
-    path += name;
+    path += field_name(h, name);
     escape_html(h.out, path, true);
     h.out.push_back('"');
 }

@@ -290,7 +290,7 @@ xo_ssize_t xo_emit_field_hvf(xo_handle_t *xop, xo_emit_flags_t flags, const char
         [&] {
             // One field: its descriptor made from the parts.
             std::string desc = xo::field_descriptor(rolmod, contents, fmt, efmt);
-            return xo::emit(handle(xop), desc.c_str(), &ap);
+            return xo::emit(handle(xop), desc.c_str(), &ap, true);
         },
         xo_ssize_t{-1});
     (void)flags; // nothing is retained of a format made here
