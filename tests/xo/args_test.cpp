@@ -200,6 +200,9 @@ TEST(ParseArgs, BadOptionsFail)
         {{"stalewatch", "--libxo=JSON"}, "stalewatch: unknown libxo option value: 'JSON'\n"},
         {{"stalewatch", "--libxo=allow-color"}, "stalewatch: unknown libxo option value: 'allow-color'\n"},
         {{"stalewatch", "--libxo=encoder=cbor"}, "stalewatch: error initializing encoder: cbor\n"},
+        {{"stalewatch", "--libxo=json,map-file=/nonexistent"},
+         "stalewatch: error initializing map-file: '/nonexistent'\n"},
+        {{"stalewatch", "--libxo=json,map==x"}, "stalewatch: error initializing map: '=x'\n"},
         {{"stalewatch", "-b", "--libxo"}, "stalewatch: missing libxo option\n"},
         {{"stalewatch", "--libxoo"}, "stalewatch: unknown libxo option: '--libxoo'\n"},
     };

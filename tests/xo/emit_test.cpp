@@ -550,3 +550,85 @@ TEST(MalformedDescriptor, NullFormat)
 }
 
 } // namespace
+
+// Descriptors as libxo reads them: each format, the output libxo writes.
+struct Reading {
+    const char *what;
+    xo_style_t style;
+    xo_xof_flags_t flags;
+    std::function<void()> body;
+    const char *out;
+    const char *err;
+};
+
+TEST(FieldDescriptor, ReadAsLibxoReadsThem)
+{
+    const Reading cases[] = {
+        // An empty format takes no argument: there or not.
+        {"empty format", XO_STYLE_JSON, 0, [] { xo_open_container("c"); xo_emit("{e:empty-tag/}{:v/}"); },
+         "{\"c\": {\"empty-tag\":true,\"v\":true}}\n", ""},
+        {"empty format xml", XO_STYLE_XML, 0, [] { xo_emit("{e:empty-tag/}{:v/}"); },
+         "<empty-tag></empty-tag><v></v>", ""},
+        // Gettext's field takes its argument and writes nothing.
+        {"gettext", XO_STYLE_TEXT, 0, [] { xo_emit("{G:/%s}{:from/%s}|{G:/%s}{:n/%d}\n", "ldns", "foop", "x", 5); },
+         "foop|5\n", ""},
+        // A backslash takes the next character as it is.
+        {"escaped slash", XO_STYLE_TEXT, 0,
+         [] { xo_emit("{L:a\\/b}|{L:/x\\/y %s}{:n/%u}\n", "S", 7u); }, "a/b|x/y S7\n", ""},
+        {"null with n", XO_STYLE_JSON, 0, [] { xo_open_container("c"); xo_emit("{n:w/%s}", (const char *)NULL); },
+         "{\"c\": {\"w\":null}}\n", ""},
+        {"null with n xml", XO_STYLE_XML, 0, [] { xo_emit("{n:w/%s}", (const char *)NULL); }, "<w>null</w>", ""},
+        {"label from an argument", XO_STYLE_TEXT, 0, [] { xo_emit("{La:}|\n", "ARG"); }, "ARG|\n", ""},
+        {"empty title", XO_STYLE_HTML, 0, [] { xo_emit("[{T:}]\n"); },
+         "<div class=\"line\"><div class=\"text\">[</div><div class=\"text\">]</div></div>", ""},
+        {"braces split html text", XO_STYLE_HTML, 0, [] { xo_emit("a{{b}}c\n"); },
+         "<div class=\"line\"><div class=\"text\">a</div><div class=\"text\">{b}</div>"
+         "<div class=\"text\">c</div></div>",
+         ""},
+        {"name not xml", XO_STYLE_XML, XOF_WARN, [] { xo_emit("{:4x4/%d}", 4); }, "<_4x4>4</_4x4>",
+         "stalewatch: invalid XML tag name: '4x4'\n"},
+        {"leaf list", XO_STYLE_JSON, 0,
+         [] {
+             xo_open_container("c");
+             xo_emit("{l:s/%s}{l:s/%s}{:o/%d}", "a", "b", 1);
+         },
+         "{\"c\": {\"s\": [\"a\",\"b\"],\"o\":1}}\n", ""},
+        {"long form", XO_STYLE_TEXT, 0, [] { xo_emit("{,title:/before%safter:}{,white,colon:v/%s}\n", "X", "y"); },
+         "beforeXafter:y: \n", ""},
+        {"anchors", XO_STYLE_TEXT, 0,
+         [] { xo_emit("({[:/%d}{:a/%u}/{:b/%u}{]:})({[:-6}{:c/%u}{]:})\n", 8, 15u, 125u, 1u); },
+         "(  15/125)(1     )\n", ""},
+        {"plural", XO_STYLE_TEXT, 0, [] { xo_emit("{:n/%d} {Np:byte,bytes}|{:m/%d} {Np:byte,bytes}\n", 1, 2); },
+         "1 byte|2 bytes\n", ""},
+        {"units attribute", XO_STYLE_XML, XOF_UNITS, [] { xo_emit("{:d/%u}{Uw:miles}", 50u); },
+         "<d units=\"miles\">50</d>", ""},
+        {"floating point", XO_STYLE_JSON, 0, [] { xo_open_container("c"); xo_emit("{:f/%.1f}", 1412.0); },
+         "{\"c\": {\"f\":1412.0}}\n", ""},
+        {"wide characters", XO_STYLE_TEXT, 0, [] { xo_emit("{:w/%lc%ls}|{:v/%-5..3s}|\n", 0x20ac, L"h\u00e9", "日本語"); },
+         "€hé|日   |\n", ""},
+    };
+    for (const Reading &c : cases) {
+        Outcome o = run_styled(c.style, c.flags, c.body);
+        EXPECT_EQ(o.out, c.out) << c.what;
+        EXPECT_EQ(o.err, c.err) << c.what;
+    }
+}
+
+TEST(FieldModifier, UnsupportedRolesAndModifiersFail)
+{
+    SKIP_WITH_SYSTEM_LIBXO("humanize", "not supported by the layer: it warns and fails");
+    Outcome o = run_styled(XO_STYLE_TEXT, XOF_WARN, [] {
+        note("%ld ", static_cast<long>(xo_emit("a{h:size/%u}\n", 2048u)));
+        xo_set_flags(NULL, XOF_COLOR);
+        note("%ld ", static_cast<long>(xo_emit("b{C:fg-red}{:x/%s}\n", "y")));
+        xo_clear_flags(NULL, XOF_COLOR);
+        note("%ld", static_cast<long>(xo_emit("c{C:fg-red}{:x/%s}\n", "y")));
+    });
+    EXPECT_EQ(o.out, "cy\n");
+    EXPECT_EQ(o.notes, "-1 -1 0");
+    EXPECT_EQ(o.err, "stalewatch: the humanize modifier ('h') in 'a{h:size/%u}\n' is not supported\n"
+                     "stalewatch: color ('C') with the color option in 'b{C:fg-red}{:x/%s}\n' is not supported\n");
+    // Where libxo writes the value as it is, so does the layer.
+    o = run_styled(XO_STYLE_JSON, XOF_WARN, [] { xo_emit("{h:size/%u}", 2048u); });
+    EXPECT_EQ(o.out, "{\"size\":2048}\n");
+}
