@@ -359,7 +359,7 @@ TEST(Document, XpathOfKeys)
     Outcome o = run_styled(XO_STYLE_HTML, XOF_XPATH, [] {
         xo_open_list("e");
         xo_open_instance("e");
-        xo_emit("{k:a/%s}{k:b/%s}{:c/%s}", "1", "2", "3");
+        xo_emit("{k:a/%s}{k:b/%s}{:c/%s}\n", "1", "2", "3");
     });
     EXPECT_EQ(o.out, "<div class=\"line\">"
                      "<div class=\"data\" data-tag=\"a\" data-xpath=\"/e/a\">1</div>"

@@ -96,7 +96,7 @@ bool Emitter::end_anchor(const Field &f)
         width = anchor_.width;
     size_t want = static_cast<size_t>(width < 0 ? -width : width);
     size_t used = shown_ - anchor_.shown;
-    if (!style_.displays || want <= used || want > 1000000)
+    if (!style_.displays || want <= used || want > 1000000 || anchor_.at > h_.out.size())
         return true;
     std::string blanks(want - used, ' ');
     if (width < 0) {
