@@ -604,6 +604,16 @@ TEST(FieldDescriptor, ReadAsLibxoReadsThem)
          "<d units=\"miles\">50</d>", ""},
         {"floating point", XO_STYLE_JSON, 0, [] { xo_open_container("c"); xo_emit("{:f/%.1f}", 1412.0); },
          "{\"c\": {\"f\":1412.0}}\n", ""},
+        {"colors", XO_STYLE_TEXT, XOF_COLOR,
+         [] { xo_emit("{C:bold,fg-red}{:x/%s}{C:no-bold}|{C:/bg-%s}{C:}\n", "y", "blue"); },
+         "\033[1;31my\033[0;31m|\033[44m\033[0m\n", ""},
+        {"colors html", XO_STYLE_HTML, XOF_COLOR,
+         [] { xo_emit("{C:inverse}{:x/%s}{C:normal,fg-green}{:z/%s}\n", "y", "w"); },
+         "<div class=\"line\"><div class=\"data effect-inverse color-fg-inverse color-bg-inverse\" "
+         "data-tag=\"x\">y</div><div class=\"data color-fg-green\" data-tag=\"z\">w</div></div>",
+         ""},
+        {"no colors without the flag", XO_STYLE_TEXT, 0, [] { xo_emit("{C:bold}{:x/%s}{C:reset}\n", "y"); }, "y\n",
+         ""},
         {"wide characters", XO_STYLE_TEXT, 0, [] { xo_emit("{:w/%lc%ls}|{:v/%-5..3s}|\n", 0x20ac, L"h\u00e9", "日本語"); },
          "€hé|日   |\n", ""},
     };
@@ -619,15 +629,12 @@ TEST(FieldModifier, UnsupportedRolesAndModifiersFail)
     SKIP_WITH_SYSTEM_LIBXO("humanize", "not supported by the layer: it warns and fails");
     Outcome o = run_styled(XO_STYLE_TEXT, XOF_WARN, [] {
         note("%ld ", static_cast<long>(xo_emit("a{h:size/%u}\n", 2048u)));
-        xo_set_flags(NULL, XOF_COLOR);
-        note("%ld ", static_cast<long>(xo_emit("b{C:fg-red}{:x/%s}\n", "y")));
-        xo_clear_flags(NULL, XOF_COLOR);
-        note("%ld", static_cast<long>(xo_emit("c{C:fg-red}{:x/%s}\n", "y")));
+        xo_set_flags(NULL, XOF_NO_HUMANIZE);
+        note("%ld", static_cast<long>(xo_emit("b{h:size/%u}\n", 2048u)));
     });
-    EXPECT_EQ(o.out, "cy\n");
-    EXPECT_EQ(o.notes, "-1 -1 0");
-    EXPECT_EQ(o.err, "stalewatch: the humanize modifier ('h') in 'a{h:size/%u}\n' is not supported\n"
-                     "stalewatch: color ('C') with the color option in 'b{C:fg-red}{:x/%s}\n' is not supported\n");
+    EXPECT_EQ(o.out, "b2048\n");
+    EXPECT_EQ(o.notes, "-1 0");
+    EXPECT_EQ(o.err, "stalewatch: the humanize modifier ('h') in 'a{h:size/%u}\n' is not supported\n");
     // Where libxo writes the value as it is, so does the layer.
     o = run_styled(XO_STYLE_JSON, XOF_WARN, [] { xo_emit("{h:size/%u}", 2048u); });
     EXPECT_EQ(o.out, "{\"size\":2048}\n");

@@ -172,7 +172,7 @@ const Flag flag_names[] = {
     {"NO_TOP", XOF_NO_TOP}, {"UNITS", XOF_UNITS},
     {"UNDERSCORES", XOF_UNDERSCORES}, {"COLUMNS", XOF_COLUMNS},
     {"FLUSH", XOF_FLUSH}, {"FLUSH_LINE", XOF_FLUSH_LINE},
-    {"NO_CLOSE", XOF_NO_CLOSE}, {"NO_HUMANIZE", XOF_NO_HUMANIZE},
+    {"NO_CLOSE", XOF_NO_CLOSE}, {"NO_HUMANIZE", XOF_NO_HUMANIZE}, {"COLOR", XOF_COLOR},
 };
 
 xo_xof_flags_t parse_flags(unsigned lineno, const std::string &s)

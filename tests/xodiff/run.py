@@ -355,6 +355,9 @@ def structure_cases():
                       'field k kk null null s:s\nemit "\\n"\n',
         'emitr': 'oc top\nemitr "{:a/%d}\\n" i:1\nemitr "{:a/%d}\\n" i:2\n',
         'set-options': 'options "map=a=x:bb=y"\noptions bogus\noc top\nemit "{:a/%d}{:bb/%d}\\n" i:1 i:2\n',
+        'colors': 'flags COLOR\noc top\nemit "{C:bold,fg-red}{:x/%s}{C:no-bold}|{C:/bg-%s}{C:}\\n" s:y s:blue\n'
+                  'emit "{C:inverse}{:x/%s}{C: normal , fg-green }{:z/%s}{C:bogus}{T:t}\\n" s:y s:w\n'
+                  'emit "{C:underline,inverse}{Lc:l}{C:no-inverse,bg-cyan}{:v/%d}{C:reset}\\n" i:1\n',
         'xml-names': 'oc 2by4\nemit "{:4x4/%d}{:ok/%d}{:_u/%d}\\n" i:1 i:2 i:3\ncc 2by4\n',
     }
     for label, body in sorted(scripts.items()):

@@ -88,8 +88,6 @@ bool Emitter::check_support(const Field &f)
         return true;
     if ((f.mods & M_HUMANIZE) && f.role == 'V' && !has(h_, XOF_NO_HUMANIZE))
         return unsupported_field("the humanize modifier ('h')");
-    if (f.role == 'C' && has(h_, XOF_COLOR))
-        return unsupported_field("color ('C') with the color option");
     return true;
 }
 
@@ -244,17 +242,13 @@ bool Emitter::text_field(Field &f, std::string_view content)
 {
     std::string &disp = scratch_.display;
     disp.clear();
-    if (f.role == 'C' && f.text_fmt.empty())
-        return true;
+    if (f.role == 'C')
+        return color_field(f, content);
     if (!display_text(f, content, disp))
         return false;
-    if (f.role == 'G' || f.role == 'C') {
-        // Not shown; libxo counts what the format makes (gettext's in
-        // every style, colors' where they would show).
-        if (f.role == 'G')
-            columns_ += string_columns(disp);
-        else
-            count(Counted::SHOWN, disp);
+    if (f.role == 'G') {
+        // Not shown; libxo counts what the format makes.
+        columns_ += string_columns(disp);
         return true;
     }
     if (f.mods & M_PLURAL)
@@ -271,6 +265,27 @@ bool Emitter::text_field(Field &f, std::string_view content)
         return true;
     }
     show_field(f, {}, disp, false);
+    return true;
+}
+
+// Colors change the display state (with XOF_COLOR, in the styles that
+// show fields); libxo counts what a color's format makes, in any style.
+bool Emitter::color_field(const Field &f, std::string_view content)
+{
+    std::string spec(content);
+    if (!f.text_fmt.empty()) {
+        spec.clear();
+        if (!format(spec, f.text_fmt, pool_))
+            return false;
+        columns_ += string_columns(spec);
+    }
+    if (!has(h_, XOF_COLOR) || !style_.displays)
+        return true;
+    Colors next = h_.colors;
+    parse_colors(h_, spec, next);
+    style_.colors(h_, h_.colors, next);
+    next.effects &= ~static_cast<unsigned>(Colors::RESET);
+    h_.colors = next;
     return true;
 }
 

@@ -80,6 +80,7 @@ private:
     // emit_field.cpp
     bool field(Field &f);
     bool text_field(Field &f, std::string_view name);
+    bool color_field(const Field &f, std::string_view content);
     bool value_field(Field &f, std::string_view name);
     bool check_support(const Field &f);
     std::string_view name_of(Field &f, std::string &storage);

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "colors.h"
+
 namespace xo {
 
 // libxo's flag for its own debugging output; accepted, no effect here.
@@ -74,6 +76,7 @@ struct Handle {
     size_t units_at = 0;      // XML, HTML: where the last value's units go
     std::map<std::string, std::string, std::less<>> names; // map options
     std::string leading_xpath; // HTML xpath: put before every path
+    Colors colors;            // what color fields set (with XOF_COLOR)
 };
 
 Handle &default_handle();

@@ -87,6 +87,9 @@ void div(Handle &h, const Piece &p)
         indent(h, 1);
     h.out.append("<div class=\"");
     h.out.append(p.cls);
+    // Colors are classes of what they color.
+    if (h.colors != Colors{})
+        h.out.append(color_classes(h.colors));
     h.out.push_back('"');
     if (!p.tag.empty()) {
         h.out.append(" data-tag=\"");
@@ -131,7 +134,7 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps html_style = {
-    nothing, nothing_frame, nothing_closed, nothing_leaf, div, open_line, end_line, close_line,
+    nothing, nothing_frame, nothing_closed, nothing_leaf, div, open_line, nothing_colors, end_line, close_line,
     error, /* error_element */ false, message, /* instance_close_counts */ false,
     /* displays */ true, /* encodes */ false, Counted::SHOWN,
     /* xpath_keys */ true, /* percent_text */ true, /* attributes */ false, "data-units", /* empty_value */ "",

@@ -153,7 +153,7 @@ void error(Handle &h, const std::string &)
 } // namespace
 
 const StyleOps json_style = {
-    version, open, close, leaf, nothing_piece, nothing, nothing, finish,
+    version, open, close, leaf, nothing_piece, nothing, nothing_colors, nothing, finish,
     error, /* error_element */ true, nothing_error, /* instance_close_counts */ true,
     /* displays */ false, /* encodes */ true, Counted::ENCODED,
     /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, nullptr, /* empty_value */ "true",

@@ -9,6 +9,7 @@ void nothing_closed(Handle &, const Frame &) {}
 void nothing_leaf(Handle &, const Leaf &) {}
 void nothing_piece(Handle &, const Piece &) {}
 void nothing_error(Handle &, const std::string &) {}
+void nothing_colors(Handle &, const Colors &, const Colors &) {}
 
 const StyleOps &style_of(const Handle &h)
 {

@@ -37,6 +37,7 @@ struct StyleOps {
     void (*leaf)(Handle &, const Leaf &);
     void (*display)(Handle &, const Piece &);
     void (*begin_line)(Handle &);        // a line starts here if none has
+    void (*colors)(Handle &, const Colors &from, const Colors &to); // XOF_COLOR
     void (*end_line)(Handle &);
     void (*finish)(Handle &);            // the document's end
     // xo_error; then, with error_element, the "error" element follows.
@@ -70,6 +71,7 @@ void nothing_closed(Handle &, const Frame &);
 void nothing_leaf(Handle &, const Leaf &);
 void nothing_piece(Handle &, const Piece &);
 void nothing_error(Handle &, const std::string &);
+void nothing_colors(Handle &, const Colors &, const Colors &);
 
 } // namespace xo
 

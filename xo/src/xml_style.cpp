@@ -119,7 +119,7 @@ void message(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps xml_style = {
-    version, open, close, leaf, nothing_piece, nothing, nothing, nothing,
+    version, open, close, leaf, nothing_piece, nothing, nothing_colors, nothing, nothing,
     nothing_error, /* error_element */ true, message, /* instance_close_counts */ true,
     /* displays */ false, /* encodes */ true, Counted::ENCODED,
     /* xpath_keys */ false, /* percent_text */ false, /* attributes */ true, "units", /* empty_value */ "",
