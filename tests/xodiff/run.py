@@ -412,6 +412,10 @@ FIELDS = [
     ('{lw:bytes/%d}{Np:byte,bytes}', 'i:2'),
     ('{:v/%-6..3s|}{:u/%5s}', s_arg('日本語x') + ' ' + s_arg('ab')),
     ('{U:%%}{:x/%hs}', s_arg('hs')), ('{:x/%d}{U:/%s}{:y/%d}{Uw:z}', 'i:1 s:kB i:2'),
+    ('{h:a/%u} {h,hn-space:b/%u} {h,hn-decimal:c/%u} {h,hn-1000:d/%u}', 'u:21 u:58368 u:1342172800 u:44470272'),
+    ('{h:a/%u} {h:b/%u} {h,hn-decimal:c/%u} {h,hn-decimal:d/%u}', 'u:1023 u:1024 u:10239 u:1048063'),
+    ('{h:a/%u} {h,hn-1000:b/%u} {h,hn-decimal,hn-1000:c/%u}', 'u:9999 u:999999 u:9950'),
+    ('{h:a/%lld} {h,hn-space,hn-decimal:b/%lld}', 'll:1535 ll:1099511627776'),
 ]
 
 

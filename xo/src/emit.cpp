@@ -23,21 +23,16 @@ bool Emitter::format(std::string &out, std::string_view fmt, ArgPool &pool, cons
     return r.ok;
 }
 
-bool Emitter::unsupported_field(const std::string &what)
-{
-    unsupported(h_, what + " in '" + std::string(fmt_) + "'");
-    return false;
-}
-
 // One displayed piece: counted, and written in the display styles.
-void Emitter::show(const char *cls, std::string_view text, std::string_view tag, bool key, bool even_empty)
+void Emitter::show(const char *cls, std::string_view text, std::string_view tag, bool key, bool even_empty,
+                   std::string_view number)
 {
     if (text.empty() && !even_empty)
         return;
     count(Counted::SHOWN, text);
     if (style_.displays)
         shown_ += string_columns(text);
-    style_.display(h_, Piece{cls, text, tag, key});
+    style_.display(h_, Piece{cls, text, tag, key, number});
 }
 
 void Emitter::flush_text()
@@ -114,9 +109,6 @@ bool Emitter::run()
 {
     if (!parse_format(h_, fmt_, scratch_.fields))
         return false;
-    for (const Field &f : scratch_.fields)
-        if (!check_support(f))
-            return false;
     const size_t n = fmt_.size();
     size_t i = 0;
     while (i < n) {
@@ -170,7 +162,7 @@ ssize_t emit(Handle &h, const char *fmt, va_list *ap, bool carry)
     if (!ok)
         return -1;
     h.columns_carried += e.columns();
-    return has(h, XOF_COLUMNS) ? static_cast<ssize_t>(h.columns_carried) : 0;
+    return static_cast<ssize_t>(has(h, XOF_COLUMNS) ? h.columns_carried : e.humanized_columns());
 }
 
 ssize_t emit_args(Handle &h, const char *fmt, ...)

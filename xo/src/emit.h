@@ -9,7 +9,8 @@
 namespace xo {
 
 // Writes the fields and text of fmt in the handle's style; returns the
-// columns written when XOF_COLUMNS is set, 0 otherwise, -1 on an error.
+// columns written when XOF_COLUMNS is set, otherwise those of humanized
+// values (as libxo does, usually 0); -1 on an error.
 // ap may be null for a format that takes no arguments.  With carry, the
 // columns of the calls since the last one without carry are added in (as
 // libxo counts xo_emit_field calls).

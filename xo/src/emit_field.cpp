@@ -1,9 +1,12 @@
 // xo_emit's fields: what each shows and encodes, in each style.
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "emitter.h"
 #include "escape.h"
 #include "frames.h"
+#include "humanize.h"
 
 namespace xo {
 
@@ -81,16 +84,6 @@ std::string plural_form(const std::string &forms, const std::string &last)
 
 } // namespace
 
-// What the layer cannot do, in the styles where libxo would do it.
-bool Emitter::check_support(const Field &f)
-{
-    if (!style_.displays)
-        return true;
-    if ((f.mods & M_HUMANIZE) && f.role == 'V' && !has(h_, XOF_NO_HUMANIZE))
-        return unsupported_field("the humanize modifier ('h')");
-    return true;
-}
-
 // The field's name: its content, or the argument the 'a' modifier takes.
 std::string_view Emitter::name_of(Field &f, std::string &storage)
 {
@@ -166,7 +159,8 @@ void Emitter::place_value(const Field &f, std::string_view name)
         pop_frame(h_);
 }
 
-void Emitter::show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only)
+void Emitter::show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only,
+                         std::string_view number)
 {
     // Units and notes take their blank before them.
     bool units = f.role == 'U' || f.role == 'N';
@@ -182,7 +176,7 @@ void Emitter::show_field(const Field &f, std::string_view name, std::string_view
     bool no_text = f.role != 'V' && disp.empty() && !f.formats && !(f.mods & M_ARG);
     if (!enc_only && !no_text)
         show(html_class(f.role), disp, f.role == 'V' ? name : std::string_view(), (f.mods & M_KEY) != 0,
-             true);
+             true, number);
     // libxo counts the bytes of a title's own text, not its columns.
     if (f.role == 'T' && !f.name.empty() && style_.counts == Counted::SHOWN)
         columns_ += disp.size() - string_columns(disp);
@@ -289,6 +283,24 @@ bool Emitter::color_field(const Field &f, std::string_view content)
     return true;
 }
 
+// 'h': a number shown with a unit prefix where fields are shown; HTML
+// keeps the number too.
+bool Emitter::humanized(const Field &f, std::string &disp, std::string &number)
+{
+    if (!(f.mods & M_HUMANIZE) || !style_.displays || has(h_, XOF_NO_HUMANIZE) || disp.empty())
+        return false;
+    char *end;
+    errno = 0;
+    unsigned long long v = std::strtoull(disp.c_str(), &end, 0);
+    if (end == disp.c_str() || errno != 0)
+        return false;
+    number = disp;
+    disp = humanize(v, HumanizeOptions{(f.mods & M_HN_SPACE) != 0, (f.mods & M_HN_DECIMAL) != 0,
+                                       (f.mods & M_HN_1000) != 0});
+    humanized_ += string_columns(disp);
+    return true;
+}
+
 bool Emitter::value_field(Field &f, std::string_view name)
 {
     const bool no_format = f.text_fmt.empty() && f.enc_fmt.empty();
@@ -320,7 +332,9 @@ bool Emitter::value_field(Field &f, std::string_view name)
     if (!bare && (encoded || unread) && !encoding_text(f, enc, kind))
         return false;
     last_value_ = enc_only ? enc : disp;
-    show_field(f, name, disp, enc_only);
+    std::string number;
+    humanized(f, disp, number);
+    show_field(f, name, disp, enc_only, number);
     if (style_.displays && !enc_only)
         value_written_ = true;
     if (encoded && style_.encodes && bare) {

@@ -36,6 +36,9 @@ public:
     }
     bool run();
     size_t columns() const { return columns_; }
+    // libxo returns the columns of humanized values even without
+    // XOF_COLUMNS.
+    size_t humanized_columns() const { return humanized_; }
     bool saw_newline() const { return newline_; }
 
 private:
@@ -49,6 +52,7 @@ private:
     int escaped_braces_ = 0; // "{{" seen, its "}}" not yet
     size_t columns_ = 0;     // what xo_emit returns with XOF_COLUMNS
     size_t shown_ = 0;       // display columns written, for anchors
+    size_t humanized_ = 0;   // columns of humanized values
     bool newline_ = false;
     std::string last_value_; // the last value shown, for plurals
     bool value_written_ = false; // a value that units can go on
@@ -62,7 +66,6 @@ private:
     } anchor_;
 
     void warn(const std::string &what) { libxo_warning(h_, what + " in '" + std::string(fmt_) + "'"); }
-    bool unsupported_field(const std::string &what);
     bool format(std::string &out, std::string_view fmt, ArgPool &pool, const char *null_text = nullptr);
     void count(Counted what, std::string_view text)
     {
@@ -70,7 +73,7 @@ private:
             columns_ += string_columns(text);
     }
     void show(const char *cls, std::string_view text, std::string_view tag = {}, bool key = false,
-              bool even_empty = false);
+              bool even_empty = false, std::string_view number = {});
     void flush_text();
     void end_line();
     bool start_anchor(const Field &f);
@@ -82,13 +85,14 @@ private:
     bool text_field(Field &f, std::string_view name);
     bool color_field(const Field &f, std::string_view content);
     bool value_field(Field &f, std::string_view name);
-    bool check_support(const Field &f);
     std::string_view name_of(Field &f, std::string &storage);
     bool display_text(const Field &f, std::string_view content, std::string &disp);
     bool encoding_text(const Field &f, std::string &enc, FormatResult &kind);
     void check_key_order(const Field &f, std::string_view name);
     void place_value(const Field &f, std::string_view name);
-    void show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only);
+    void show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only,
+                    std::string_view number = {});
+    bool humanized(const Field &f, std::string &disp, std::string &number);
     void encode_field(const Field &f, std::string_view name, std::string &enc, const FormatResult &kind);
     void add_predicate(std::string_view name, std::string_view enc);
     void encode_message(const Field &f, std::string_view text);

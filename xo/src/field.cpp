@@ -42,14 +42,24 @@ bool apply_word(std::string_view w, Field &f)
         {"padding", 'P'}, {"title", 'T'}, {"units", 'U'}, {"value", 'V'}, {"warning", 'W'},
         {"start-anchor", '['}, {"stop-anchor", ']'}, {"argument", 'a'}, {"colon", 'c'},
         {"display", 'd'}, {"encoding", 'e'}, {"gettext", 'g'}, {"humanize", 'h'}, {"hn", 'h'},
-        {"hn-space", 'h'}, {"hn-decimal", 'h'}, {"hn-1000", 'h'}, {"key", 'k'},
+        {"key", 'k'},
         {"leaf-list", 'l'}, {"no-quotes", 'n'}, {"plural", 'p'}, {"quotes", 'q'}, {"trim", 't'},
         {"white", 'w'},
     };
     for (const auto &x : words)
         if (w == x.word)
             return apply_letter(x.letter, f);
-    return false;
+    // The options of humanize imply it.
+    unsigned hn = 0;
+    if (w == "hn-space")
+        hn = M_HN_SPACE;
+    else if (w == "hn-decimal")
+        hn = M_HN_DECIMAL;
+    else if (w == "hn-1000")
+        hn = M_HN_1000;
+    if (hn)
+        f.mods |= hn | M_HUMANIZE;
+    return hn != 0;
 }
 
 bool apply_modifiers(std::string_view mods, Field &f)

@@ -21,9 +21,12 @@ enum Modifier : unsigned {
     M_TRIM = 1u << 7,      // t: trim blanks off the encoded value
     M_ARG = 1u << 8,       // a: the name is an argument
     M_LEAF_LIST = 1u << 9, // l: one of a list of values
-    M_HUMANIZE = 1u << 10, // h (and its hn-* options)
+    M_HUMANIZE = 1u << 10, // h
     M_GETTEXT = 1u << 11,  // g: no translation without gettext, as in libxo
     M_PLURAL = 1u << 12,   // p: "one,many" by the last value
+    M_HN_SPACE = 1u << 13,   // hn-space: a blank before the unit
+    M_HN_DECIMAL = 1u << 14, // hn-decimal: one decimal below 10
+    M_HN_1000 = 1u << 15,    // hn-1000: units of 1000, not 1024
 };
 
 struct Field {

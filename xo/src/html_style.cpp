@@ -98,6 +98,11 @@ void div(Handle &h, const Piece &p)
         h.units_at = h.out.size();
         if (has(h, XOF_XPATH))
             xpath(h, p.tag, p.key);
+        if (!p.number.empty()) {
+            h.out.append(" data-number=\"");
+            escape_html(h.out, p.number, true);
+            h.out.push_back('"');
+        }
         if (has(h, XOF_INFO))
             info(h, p.tag);
     }

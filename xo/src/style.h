@@ -24,6 +24,7 @@ struct Piece {
     std::string_view text;
     std::string_view tag;  // field name of a value, empty otherwise
     bool key;
+    std::string_view number = {}; // a humanized value's number
 };
 
 // What xo_emit's column count (XOF_COLUMNS) adds up in a style, as
