@@ -59,12 +59,20 @@ void file_line(Handle &h, std::string_view line)
 
 bool add_names_file(Handle &h, const char *path)
 {
+    // A map is a few lines: what is larger than this is no map (and may
+    // be endless, as /dev/zero is).
+    constexpr size_t max_size = 1 << 20;
     FILE *fp = path ? std::fopen(path, "r") : nullptr;
     if (!fp)
         return false;
     std::string line;
+    size_t size = 0;
     int c;
     while ((c = std::getc(fp)) != EOF) {
+        if (++size > max_size) {
+            std::fclose(fp);
+            return false;
+        }
         if (c == '\n') {
             file_line(h, line);
             line.clear();

@@ -18,7 +18,7 @@ void add_name(Handle &h, std::string_view from, std::string_view to);
 bool add_names(Handle &h, std::string_view list);
 
 // A file of "from=to" lines, with blank lines and '#' comments; returns
-// false when it cannot be read.
+// false when it cannot be read or is over a megabyte.
 bool add_names_file(Handle &h, const char *path);
 
 } // namespace xo
