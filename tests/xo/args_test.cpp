@@ -249,3 +249,11 @@ TEST(ParseArgs, IndentIsBounded)
 }
 
 } // namespace
+
+TEST(ParseArgs, MapFileIsBounded)
+{
+    SKIP_WITH_SYSTEM_LIBXO("map-file-size", "libxo reads a map file without end");
+    Parsed p = parse({"stalewatch", "--libxo=json,map-file=/dev/zero"});
+    EXPECT_EQ(p.argc, -1);
+    EXPECT_EQ(p.err, "stalewatch: error initializing map-file: '/dev/zero'\n");
+}
