@@ -15,8 +15,8 @@ files.  Each case ends up in one of three counts:
 
 The test fails on a crash (a signal or a sanitizer report), on any case
 counted as "other", on a listed case that is now identical (the list must
-stay exact), and when fewer than MIN_IDENTICAL cases are identical (what the layer
-reached: a case that stops being identical is a regression).
+stay exact), and when fewer than MIN_IDENTICAL cases are identical (what
+the layer reached: a case that stops being identical is a regression).
 
 One expected text differs from saved/: test_01 formats a null pointer
 with %p, which the BSD libc behind the saved files writes as 0x0 and
