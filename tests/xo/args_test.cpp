@@ -200,6 +200,9 @@ TEST(ParseArgs, BadOptionsFail)
         {{"stalewatch", "--libxo=JSON"}, "stalewatch: unknown libxo option value: 'JSON'\n"},
         {{"stalewatch", "--libxo=allow-color"}, "stalewatch: unknown libxo option value: 'allow-color'\n"},
         {{"stalewatch", "--libxo=encoder=cbor"}, "stalewatch: error initializing encoder: cbor\n"},
+        {{"stalewatch", "--libxo=json,map-file=/nonexistent"},
+         "stalewatch: error initializing map-file: '/nonexistent'\n"},
+        {{"stalewatch", "--libxo=json,map==x"}, "stalewatch: error initializing map: '=x'\n"},
         {{"stalewatch", "-b", "--libxo"}, "stalewatch: missing libxo option\n"},
         {{"stalewatch", "--libxoo"}, "stalewatch: unknown libxo option: '--libxoo'\n"},
     };
@@ -246,3 +249,11 @@ TEST(ParseArgs, IndentIsBounded)
 }
 
 } // namespace
+
+TEST(ParseArgs, MapFileIsBounded)
+{
+    SKIP_WITH_SYSTEM_LIBXO("map-file-size", "libxo reads a map file without end");
+    Parsed p = parse({"stalewatch", "--libxo=json,map-file=/dev/zero"});
+    EXPECT_EQ(p.argc, -1);
+    EXPECT_EQ(p.err, "stalewatch: error initializing map-file: '/dev/zero'\n");
+}

@@ -117,3 +117,38 @@ TEST(Diagnostics, ErrorIsAnElementInTheEncodingStyles)
 }
 
 } // namespace
+
+TEST(Diagnostics, MessagesAndErrorsWithNewlines)
+{
+    Outcome o = run_styled(XO_STYLE_XML, 0, [] {
+        xo_open_container("top");
+        xo_message("one");
+        xo_message_c(2, "two");
+        xo_errorn("three");
+        xo_error("four");
+    });
+    EXPECT_EQ(o.out, "<top><message>one\n</message><message>two: No such file or directory\n</message>"
+                     "<error><message>three\n</message></error><error><message>four</message></error></top>");
+    o = run_styled(XO_STYLE_TEXT, 0, [] {
+        xo_message("one");
+        xo_errorn("three");
+    });
+    EXPECT_EQ(o.out, "one\n");
+    EXPECT_EQ(o.err, "three\n");
+}
+
+TEST(Diagnostics, UnsupportedCallsSaySo)
+{
+    SKIP_WITH_SYSTEM_LIBXO("syslog", "not supported by the layer: it warns and fails");
+    Outcome o = run_styled(XO_STYLE_TEXT, XOF_WARN, [] {
+        xo_open_log("x", 0, 0);
+        note("%d ", xo_set_logmask(0));
+        note("%d ", xo_filter_add(NULL, "a"));
+        note("%s", xo_simplify_format(NULL, "{:a}", 0, NULL) ? "format" : "null");
+    });
+    EXPECT_EQ(o.err, "stalewatch: xo_open_log is not supported\n"
+                     "stalewatch: xo_set_logmask is not supported\n"
+                     "stalewatch: xo_filter_add is not supported\n"
+                     "stalewatch: xo_simplify_format is not supported\n");
+    EXPECT_EQ(o.notes, "-1 -1 null");
+}

@@ -332,3 +332,82 @@ TEST(Document, NoTopLeavesOutTheOuterObject)
 }
 
 } // namespace
+
+TEST(Document, WhatANewFrameEnds)
+{
+    // An instance opened while one is open ends it and joins its list.
+    Outcome o = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_open_list("i");
+        xo_open_instance("i");
+        xo_emit("{:a/%s}", "1");
+        xo_open_instance("i");
+        xo_emit("{:a/%s}", "2");
+    });
+    EXPECT_EQ(o.out, "{\"i\": [{\"a\":\"1\"}, {\"a\":\"2\"}]}\n");
+    // A container opened in a list ends the list.
+    o = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_open_list("l");
+        xo_open_container("d");
+        xo_emit("{:y/%d}", 2);
+    });
+    EXPECT_EQ(o.out, "{\"l\": [], \"d\": {\"y\":2}}\n");
+    EXPECT_EQ(run_python(PYTHON_JSON_CHECK, o.out, nullptr), 0);
+}
+
+TEST(Document, XpathOfKeys)
+{
+    Outcome o = run_styled(XO_STYLE_HTML, XOF_XPATH, [] {
+        xo_open_list("e");
+        xo_open_instance("e");
+        xo_emit("{k:a/%s}{k:b/%s}{:c/%s}\n", "1", "2", "3");
+    });
+    EXPECT_EQ(o.out, "<div class=\"line\">"
+                     "<div class=\"data\" data-tag=\"a\" data-xpath=\"/e/a\">1</div>"
+                     "<div class=\"data\" data-tag=\"b\" data-xpath=\"/e/b\">2</div>"
+                     "<div class=\"data\" data-tag=\"c\" data-xpath=\"/e[a='1'][b='2']/c\">3</div></div>");
+}
+
+TEST(Document, MarkersAttributesAndDtrt)
+{
+    Outcome o = run_styled(XO_STYLE_XML, XOF_WARN, [] {
+        xo_open_container("top");
+        xo_open_marker("m");
+        xo_attr("at", "%d", 5);
+        xo_open_container_d("in");
+        note("%ld ", static_cast<long>(xo_close_container("top")));
+        xo_close_container_d();
+        xo_close_marker("m");
+        xo_close_container("top");
+    });
+    EXPECT_EQ(o.out, "<top><in at=\"5\"></in></top>");
+    EXPECT_EQ(o.err, "stalewatch: close (xo_close_container) fails at marker 'm'; not found 'top'\n");
+    EXPECT_EQ(o.notes, "0 ");
+}
+
+TEST(Document, FieldsRenamed)
+{
+    Outcome o = run_styled(XO_STYLE_JSON, 0, [] {
+        xo_map_add(NULL, "a", 1, "x", 1);
+        note("%d", xo_set_options(NULL, "map=top=t:bb=y"));
+        xo_open_container("top");
+        xo_emit("{:a/%d}{:bb/%d}{:c/%d}", 1, 2, 3);
+    });
+    EXPECT_EQ(o.out, "{\"t\": {\"x\":1,\"y\":2,\"c\":3}}\n");
+    EXPECT_EQ(o.notes, "0");
+}
+
+TEST(Document, HandlesOfTheirOwn)
+{
+    Outcome o = run_child([] {
+        xo_handle_t *x = xo_create_to_file(stderr, XO_STYLE_XML, 0);
+        xo_open_container_h(x, "a");
+        xo_emit_h(x, "{:v/%d}", 1);
+        xo_close_container_h(x, "a");
+        xo_finish_h(x);
+        xo_destroy(x);
+        xo_emit("{:w/%d}\n", 2);
+        xo_finish();
+    });
+    EXPECT_EQ(o.err, "<a><v>1</v></a>");
+    EXPECT_EQ(o.out, "2\n");
+}

@@ -33,6 +33,15 @@
 //   begin | end | usage     the program's own document begin and end (the
 //                           end finishes libxo) and its usage message
 //   exit N                  exit(N)
+//   attr NAME FMT ARG...    xo_attr(NAME, FMT, ARG...)
+//   om|cm NAME              xo_open_marker / xo_close_marker
+//   ocd|old|oid NAME        xo_open_container_d, _list_d, _instance_d
+//   ccd|cld|cid             xo_close_container_d, _list_d, _instance_d
+//   message|errorn FMT ARG...  xo_message / xo_errorn
+//   messagec|ewarnc CODE FMT ARG...  xo_message_c / xo_emit_warn_c
+//   options TEXT            xo_set_options(NULL, TEXT)
+//   field ROLMOD CONTENTS FMT EFMT ARG...  xo_emit_field (null: NULL)
+//   emitr FMT ARG...        xo_emitr
 // Arguments: i:N (int), u:N (unsigned), l:N (long), ll:N (long long),
 // s:TEXT (string), null (a null string).  The word "null" as a name or a
 // format passes a null pointer.
@@ -165,7 +174,7 @@ const Flag flag_names[] = {
     {"NO_TOP", XOF_NO_TOP}, {"UNITS", XOF_UNITS},
     {"UNDERSCORES", XOF_UNDERSCORES}, {"COLUMNS", XOF_COLUMNS},
     {"FLUSH", XOF_FLUSH}, {"FLUSH_LINE", XOF_FLUSH_LINE},
-    {"NO_CLOSE", XOF_NO_CLOSE}, {"NO_HUMANIZE", XOF_NO_HUMANIZE},
+    {"NO_CLOSE", XOF_NO_CLOSE}, {"NO_HUMANIZE", XOF_NO_HUMANIZE}, {"COLOR", XOF_COLOR},
 };
 
 xo_xof_flags_t parse_flags(unsigned lineno, const std::string &s)
@@ -422,6 +431,69 @@ int main(int argc, char **argv)
                        static_cast<uid_t>(number(lineno, w[3])), w[4].c_str(), w[5].c_str(),
                        w[6] == "bin" ? WHY_BIN : WHY_SO, w[7].c_str());
             side("row");
+        } else if (cmd == "attr") {
+            need(2);
+            typed(3, 3);
+            const char *name = text_or_null(w, q, 1);
+            const char *fmt = text_or_null(w, q, 2);
+            auto f = [name, fmt](auto... a) -> long long { return xo_attr(name, fmt, a...); };
+            side("attr -> " + std::to_string(apply<3>(f, args, 0)));
+        } else if (cmd == "om" || cmd == "cm") {
+            need(1);
+            const char *name = text_or_null(w, q, 1);
+            side(cmd + " -> " + std::to_string(cmd == "om" ? xo_open_marker(name) : xo_close_marker(name)));
+        } else if (cmd == "ocd" || cmd == "old" || cmd == "oid") {
+            need(1);
+            const char *name = text_or_null(w, q, 1);
+            xo_ssize_t r = cmd == "ocd"   ? xo_open_container_d(name)
+                           : cmd == "old" ? xo_open_list_d(name)
+                                          : xo_open_instance_d(name);
+            side(cmd + " -> " + std::to_string(r));
+        } else if (cmd == "ccd" || cmd == "cld" || cmd == "cid") {
+            xo_ssize_t r = cmd == "ccd"   ? xo_close_container_d()
+                           : cmd == "cld" ? xo_close_list_d()
+                                          : xo_close_instance_d();
+            side(cmd + " -> " + std::to_string(r));
+        } else if (cmd == "message" || cmd == "errorn" || cmd == "emitr") {
+            need(1);
+            typed(2, 3);
+            const char *fmt = text_or_null(w, q, 1);
+            auto f = [fmt, &cmd](auto... a) -> long long {
+                if (cmd == "emitr")
+                    return xo_emitr(fmt, a...);
+                if (cmd == "message")
+                    xo_message(fmt, a...);
+                else
+                    xo_errorn(fmt, a...);
+                return 0;
+            };
+            side(cmd + " -> " + std::to_string(apply<3>(f, args, 0)));
+        } else if (cmd == "messagec" || cmd == "ewarnc") {
+            need(2);
+            typed(3, 3);
+            int code = static_cast<int>(number(lineno, w[1]));
+            const char *fmt = text_or_null(w, q, 2);
+            auto f = [fmt, code, &cmd](auto... a) -> long long {
+                if (cmd == "messagec")
+                    xo_message_c(code, fmt, a...);
+                else
+                    xo_emit_warn_c(code, fmt, a...);
+                return 0;
+            };
+            apply<3>(f, args, 0);
+            side(cmd);
+        } else if (cmd == "options") {
+            need(1);
+            side("options -> " + std::to_string(xo_set_options(NULL, text_or_null(w, q, 1))));
+        } else if (cmd == "field") {
+            need(4);
+            typed(5, 3);
+            const char *rolmod = text_or_null(w, q, 1);
+            const char *contents = text_or_null(w, q, 2);
+            const char *fmt = text_or_null(w, q, 3);
+            const char *efmt = text_or_null(w, q, 4);
+            auto f = [=](auto... a) -> long long { return xo_emit_field(rolmod, contents, fmt, efmt, a...); };
+            side("field -> " + std::to_string(apply<3>(f, args, 0)));
         } else if (cmd == "exit") {
             need(1);
             exit(static_cast<int>(number(lineno, w[1])));

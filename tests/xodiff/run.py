@@ -162,6 +162,10 @@ def report_cases():
     return cases
 
 
+# A map file for the field renaming options.
+NAMES_MAP = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'names.map')
+
+
 # What a FreeBSD user can type: --libxo in its three forms, keywords,
 # brief letters, repeated options, LIBXO_OPTIONS.
 OPTION_SETS = [
@@ -193,6 +197,12 @@ OPTION_SETS = [
     ['--libxo=json=1'], ['--libxo=pretty=yes'], ['--libxo=encoder=cbor'], ['--libxo=encoder=json'],
     ['--libxox'], ['--libxojson'], ['--lib=json'], ['-libxo=json'], ['--LIBXO=json'],
     ['--libxo=json pretty'], ['--libxo= json'], ['--libxo=json\tpretty'],
+    # Field renaming.
+    ['--libxo=json,map=process=proc:pid=p'], ['--libxo=xml,pretty,map=pid=1pid:user=u:'],
+    ['--libxo=json,map=:pid=p'], ['--libxo=json,map==x'], ['--libxo=json,map'],
+    ['--libxo=json,map-file'], ['--libxo=json,map-file=/nonexistent/names.map'],
+    ['--libxo=json,map-file=' + NAMES_MAP], ['--libxo=xml,map-file=%s,map=pid=q' % NAMES_MAP],
+    ['--libxo=html,xpath,map-file=' + NAMES_MAP], ['--libxo=@cbor'],
 ]
 
 ENV_OPTIONS = [
@@ -321,6 +331,35 @@ def structure_cases():
         'flush-flag': 'flags FLUSH\noc a\nemit "{:x/%d}" i:1\nwarnx "mid"\n',
         'warn-midline': 'oc a\nemit "{:x/%d}" i:1\nwarnx "mid-line"\nemit "{:y/%d}\\n" i:2\n',
         'clear-flags': 'flags PRETTY|WARN\nclear PRETTY\noc a\nemit "{:x/%d}\\n" i:1\n',
+        # An instance of the list whose instance is open ends that one.
+        'instance-again': 'ol i\noi i\nemit "{:a/%s}" s:1\noi i\nemit "{:a/%s}" s:2\nci i\ncl i\n',
+        'instance-other': 'ol i\noi i\nemit "{:a/%s}" s:1\noi j\nemit "{:b/%s}" s:2\nci j\nci i\ncl i\n',
+        # A container or a list opened in a list ends it.
+        'container-in-list': 'oc top\nol l\noc d\nemit "{:y/%d}" i:2\ncc d\ncl l\n',
+        'list-in-open-list': 'oc top\nol l\noi l\nci l\nol m\noi m\nci m\ncl m\n',
+        'xpath-keys': 'flags XPATH|KEYS\nol e\noi e\nemit "{k:a/%s}{k:b/%s}{:c/%s}\\n" s:1 s:2 s:3\n'
+                      'oi e\nemit "{k:a/%s}{:c/%s}{k:b/%s}\\n" s:4 s:5 s:6\nci e\ncl e\n',
+        'markers': 'oc top\nom m1\noc in\nemit "{:x/%d}\\n" i:1\ncc top\ncm m1\ncm zz\n'
+                   'flags XPATH\nom m2\nol l\noi l\nemit "{:y/%d}\\n" i:2\ncc top\n',
+        'leaf-lists': 'oc top\nemit "{l:s/%s}{l:s/%s}{:o/%d}{l:s/%s}\\n" s:a s:b i:1 s:c\nol f\n'
+                      'emit "{lq:f/one} {lq:f/two}\\n"\ncl f\nemit "{l:t/%s}\\n" s:x\noc c\ncc c\n'
+                      'emit "{l:u/%d}" i:1\nol v\noi v\nemit "{l:w/%d}" i:2\n',
+        'attributes': 'oc top\nattr at "%d<&" i:5\noc c\nattr x y\nemit "{:v/%d}\\n" i:1\nattr z w\n'
+                      'ol l\nattr li 1\noi l\nemit "{:v/%d}\\n" i:2\ncl l\ncc c\n',
+        'dtrt': 'ocd d\nold l\noid l\nemit "{:v/%d}\\n" i:1\ncid\ncld\nccd\noc n\nccd\n',
+        'messages': 'oc top\nemit "{:a/%d}" i:1\nmessage one\nmessagec 2 "two %d" i:2\n'
+                    'emit "{:b/%d}\\n" i:2\nmessage "three\\n"\n',
+        'errorn': 'oc top\nerrorn m1\nerrorn "m2\\n"\nerror m3\n',
+        'emit-warn': 'oc top\nemit "{:a/%d}\\n" i:1\newarnc 13 "code {:t/%s}" s:c\n'
+                     'ewarnc -1 "nl {:thing/%d}\\n" i:5\nemit "{:b/%d}\\n" i:2\n',
+        'emit-field': 'oc top\nfield Lc lab null null\nfield null val "%5d" "%d" i:7\n'
+                      'field k kk null null s:s\nemit "\\n"\n',
+        'emitr': 'oc top\nemitr "{:a/%d}\\n" i:1\nemitr "{:a/%d}\\n" i:2\n',
+        'set-options': 'options "map=a=x:bb=y"\noptions bogus\noc top\nemit "{:a/%d}{:bb/%d}\\n" i:1 i:2\n',
+        'colors': 'flags COLOR\noc top\nemit "{C:bold,fg-red}{:x/%s}{C:no-bold}|{C:/bg-%s}{C:}\\n" s:y s:blue\n'
+                  'emit "{C:inverse}{:x/%s}{C: normal , fg-green }{:z/%s}{C:bogus}{T:t}\\n" s:y s:w\n'
+                  'emit "{C:underline,inverse}{Lc:l}{C:no-inverse,bg-cyan}{:v/%d}{C:reset}\\n" i:1\n',
+        'xml-names': 'oc 2by4\nemit "{:4x4/%d}{:ok/%d}{:_u/%d}\\n" i:1 i:2 i:3\ncc 2by4\n',
     }
     for label, body in sorted(scripts.items()):
         for sname, sargs in STYLE_ARGS:
@@ -358,10 +397,26 @@ FIELDS = [
     ('{:x/%s}', s_arg('x' * 5000)), ('{:x/%5000s}', s_arg('y')),
     # Malformed descriptors.
     ('{:x/%d', 'i:1'), ('{:x/%y}', 'i:1'), ('{z:x/%d}', 'i:1'), ('{:/%d}', 'i:1'), ('{}', ''),
-    ('{:x/%}', ''), ('{:x/%ls}', s_arg('w')),
+    ('{:x/%}', ''), ('{:x/%k}', 'i:1'),
     # An encoding-only field still takes its argument in text style.
     ('{e:pid/%d}{:x/%s}', 'i:1000 ' + s_arg('after')), ('{d:pid/%d}{:x/%s}', 'i:1000 ' + s_arg('after')),
     ('{:x/%.s}|{:y/%5.d}', s_arg('abc') + ' i:7'),
+    # Descriptors as libxo reads them.
+    ('{e:empty-tag/}{:v/}{:w//}|', ''), ('{G:/%s}{:from/%s}', s_arg('ldns') + ' ' + s_arg('foop')),
+    ('{G:/%s}{:n/%d}', s_arg('ldns') + ' i:5'), ('{L:a\\/b}', ''),
+    ('{L:/x\\/y %s}{:n/%u}', 's:S i:7'), ('{:x\\/y/%d}', 'i:4'), ('{n:w/%s}', 'null'),
+    ('{La:}|{a:}', s_arg('ARG') + ' ' + s_arg('name') + ' ' + s_arg('value')), ('[{T:}{L:}{P:}]', ''),
+    ('a{{b}}c', ''), ('{:4x4/%d}', 'i:4'), ('{,title:/before%safter:}', 's:X'),
+    ('{,display,white,colon:some/%s}{,value:ten/%d}', 's:S i:10'), ('{,note:/n%s}', 's:1'),
+    ('({[:/%d}{:min/%u}/{:max/%u}{]:})', 'i:18 i:15 i:125'), ('({[:-12}{:a/%u}{]:})', 'i:1'),
+    ('({[:}{:b/%s}{]:/%d})', s_arg('xy') + ' i:-9'), ('{lw:bytes/%d}{Np:byte,bytes}', 'i:1'),
+    ('{lw:bytes/%d}{Np:byte,bytes}', 'i:2'),
+    ('{:v/%-6..3s|}{:u/%5s}', s_arg('日本語x') + ' ' + s_arg('ab')),
+    ('{U:%%}{:x/%hs}', s_arg('hs')), ('{:x/%d}{U:/%s}{:y/%d}{Uw:z}', 'i:1 s:kB i:2'),
+    ('{h:a/%u} {h,hn-space:b/%u} {h,hn-decimal:c/%u} {h,hn-1000:d/%u}', 'u:21 u:58368 u:1342172800 u:44470272'),
+    ('{h:a/%u} {h:b/%u} {h,hn-decimal:c/%u} {h,hn-decimal:d/%u}', 'u:1023 u:1024 u:10239 u:1048063'),
+    ('{h:a/%u} {h,hn-1000:b/%u} {h,hn-decimal,hn-1000:c/%u}', 'u:9999 u:999999 u:9950'),
+    ('{h:a/%lld} {h,hn-space,hn-decimal:b/%lld}', 'll:1535 ll:1099511627776'),
 ]
 
 
@@ -410,12 +465,16 @@ DELIBERATE = {
     'structure/instance-outside-list/html*': 'html-open-line',
     'structure/list-in-list/html*': 'html-open-line',
     'structure/value-in-list/html*': 'html-open-line',
+    'structure/instance-again/html*': 'html-open-line',
+    'structure/instance-other/html*': 'html-open-line',
+    'structure/leaf-lists/html*': 'html-open-line',
+    'structure/container-in-list/html*': 'html-open-line',
     'field/22 {:name/%+d}/json*': 'json-numbers',
     'field/26 {:name/%.3d}/json*': 'json-numbers',
     'field/27 {:name/%.0d}/json*': 'json-numbers',
     'field/69 {:x/%y}/*': 'unsupported-conversions',
     'field/73 {:x/%}/*': 'unsupported-conversions',
-    'field/74 {:x/%ls}/*': 'unsupported-conversions',
+    'field/74 {:x/%k}/*': 'unsupported-conversions',
     'field/71 {:/%d}/json*': 'missing-field-name',
     'field/71 {:/%d}/xml*': 'missing-field-name',
     'field/71 {:/%d}/html*': 'missing-field-name',

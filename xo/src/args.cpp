@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diag.h"
+#include "names.h"
 
 namespace xo {
 
@@ -134,6 +135,9 @@ bool OptionParser::keywords(const std::string &list)
 
 bool OptionParser::word(const std::string &w)
 {
+    // "@name:options" is libxo's short form of "encoder=name:options".
+    if (!w.empty() && w[0] == '@')
+        return valued("encoder", w.substr(1));
     size_t sep = w.find_first_of("=:");
     std::string name = w.substr(0, sep);
     if (sep != std::string::npos)
@@ -154,7 +158,7 @@ bool OptionParser::word(const std::string &w)
         h_.flags &= ~(XOF_COLOR | XOF_COLOR_ALLOWED);
         return true;
     }
-    if (name == "indent" || name == "encoder") {
+    if (name == "indent" || name == "encoder" || name == "map" || name == "map-file") {
         note("missing value for " + name + " option");
         return true;
     }
@@ -169,9 +173,16 @@ bool OptionParser::word(const std::string &w)
     return true;
 }
 
-// A word with a value: the value matters to indent and encoder only.
+// A word with a value: the value matters to indent, encoder and the
+// field renaming options only.
 bool OptionParser::valued(const std::string &name, const std::string &value)
 {
+    if (name == "map" || name == "map-file") {
+        bool ok = name == "map" ? add_names(h_, value) : add_names_file(h_, value.c_str());
+        if (!ok)
+            warn("error initializing " + name + ": '" + value + "'");
+        return ok;
+    }
     if (name == "indent") {
         h_.indent_width = indent_value(value.c_str());
         return true;
@@ -181,8 +192,9 @@ bool OptionParser::valued(const std::string &name, const std::string &value)
     if (name == "encoder") {
         // No external encoders here: none can be found.  (The spelling
         // is libxo's.)
-        note("encoder not founde: " + value);
-        warn("error initializing encoder: " + value);
+        std::string encoder = value.substr(0, value.find(':'));
+        note("encoder not founde: " + encoder);
+        warn("error initializing encoder: " + encoder);
         return false;
     }
     return word(name);
@@ -220,6 +232,23 @@ void OptionParser::brief(const char *s)
 }
 
 } // namespace
+
+bool set_style_name(Handle &h, const char *name)
+{
+    xo_style_t style;
+    if (!name || !style_name(name, style))
+        return false;
+    h.style = style;
+    return true;
+}
+
+int set_options(Handle &h, const char *input)
+{
+    if (!input)
+        return 0;
+    OptionParser options(h);
+    return options.keywords(input) ? 0 : -1;
+}
 
 int parse_args(Handle &h, int argc, char **argv)
 {

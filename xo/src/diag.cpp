@@ -37,11 +37,16 @@ void set_program(Handle &h, const char *name)
     h.prefix = h.program.empty() ? std::string() : h.program + ": ";
 }
 
-const std::string &diag_prefix(Handle &h)
+const std::string &diag_prefix(Handle &)
 {
     // Until xo_parse_args or xo_set_program names the program,
     // diagnostics go out without a name, as in libxo.
-    return h.prefix;
+    return default_handle().prefix;
+}
+
+const std::string &program_name()
+{
+    return default_handle().program;
 }
 
 void libxo_warning(Handle &h, const std::string &msg)
@@ -60,6 +65,12 @@ void user_warning(Handle &h, const char *fmt, va_list ap, const int *error)
     if (error)
         line += std::string(": ") + std::strerror(*error);
     warning_line(h, line);
+}
+
+int unsupported(Handle &h, const std::string &what)
+{
+    libxo_warning(h, what + " is not supported");
+    return -1;
 }
 
 void write_stderr(Handle &, const std::string &text)

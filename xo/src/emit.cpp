@@ -1,155 +1,43 @@
-// xo_emit: the format's literal text and fields, in each style.
+// xo_emit: the walk through a format, its literal text and anchors; the
+// fields themselves are in emit_field.cpp.
 #include "emit.h"
 
-#include "diag.h"
-#include "field.h"
-#include "frames.h"
-#include "printf.h"
-#include "style.h"
-#include "utf8.h"
+#include <cerrno>
+#include <cstdlib>
+
+#include "emitter.h"
 
 namespace xo {
 
-namespace {
-
-void trim(std::string &s)
+Scratch &scratch()
 {
-    size_t b = s.find_first_not_of(" \t\n\r\f\v");
-    if (b == std::string::npos) {
-        s.clear();
-        return;
-    }
-    s.erase(s.find_last_not_of(" \t\n\r\f\v") + 1);
-    s.erase(0, b);
+    static Scratch s;
+    return s;
 }
 
-// A JSON number, possibly surrounded by blanks (as padding leaves it).
-bool json_number(std::string_view s)
+bool Emitter::format(std::string &out, std::string_view fmt, ArgPool &pool, const char *null_text)
 {
-    size_t i = 0, n = s.size();
-    while (i < n && s[i] == ' ')
-        i++;
-    while (n > i && s[n - 1] == ' ')
-        n--;
-    if (i < n && s[i] == '-')
-        i++;
-    if (i == n || s[i] < '0' || s[i] > '9')
-        return false;
-    if (s[i] == '0')
-        return i + 1 == n;
-    for (; i < n; i++)
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-    return true;
-}
-
-const char *html_class(char role)
-{
-    switch (role) {
-    case 'T': return "title";
-    case 'L': return "label";
-    case 'D': return "decoration";
-    case 'P': return "padding";
-    case 'N': return "note";
-    case 'U': return "units";
-    case 'E': return "error";
-    case 'W': return "warning";
-    default: return "data";
-    }
-}
-
-// Checks every descriptor before anything is written: libxo writes
-// nothing of a format that has a bad one.
-bool check_format(Handle &h, std::string_view fmt)
-{
-    for (size_t i = 0; i < fmt.size(); i++) {
-        if (fmt[i] != '{')
-            continue;
-        if (i + 1 < fmt.size() && fmt[i + 1] == '{') {
-            i++;
-            continue;
-        }
-        size_t close = fmt.find('}', i + 1);
-        if (close == std::string_view::npos) {
-            libxo_warning(h, "missing closing '}': " + std::string(fmt));
-            return false;
-        }
-        Field f;
-        switch (parse_field(fmt.substr(i + 1, close - i - 1), f)) {
-        case FieldError::UNKNOWN_MODIFIER:
-            libxo_warning(h, "field descriptor uses unknown modifier: '" + std::string(fmt) + "'");
-            return false;
-        case FieldError::MISSING_CONTENT:
-            libxo_warning(h, "missing content (':'): '" + std::string(fmt) + "'");
-            return false;
-        case FieldError::NONE:
-            break;
-        }
-        i = close;
-    }
-    return true;
-}
-
-class Emitter {
-public:
-    Emitter(Handle &h, std::string_view fmt, va_list *ap)
-        : h_(h), style_(style_of(h)), fmt_(fmt), pool_(ap, h.scratch_args)
-    {
-    }
-    bool run();
-    size_t columns() const { return columns_; }
-    bool saw_newline() const { return newline_; }
-
-private:
-    Handle &h_;
-    const StyleOps &style_;
-    std::string_view fmt_;
-    ArgPool pool_;
-    std::string text_; // literal text not yet written
-    int escaped_braces_ = 0; // "{{" seen, its "}}" not yet
-    size_t columns_ = 0;
-    bool newline_ = false;
-
-    void warn(const std::string &what) { libxo_warning(h_, what + " in '" + std::string(fmt_) + "'"); }
-    bool format(std::string &out, std::string_view fmt, ArgPool &pool);
-    void show(const char *cls, std::string_view text, std::string_view tag = {}, bool key = false,
-              bool even_empty = false);
-    void flush_text();
-    void end_line();
-
-    bool field(std::string_view desc);
-    std::string_view name_of(Field &f, std::string &storage);
-    bool display_text(const Field &f, std::string &disp);
-    bool encoding_text(const Field &f, std::string &enc, FormatResult &kind);
-    void check_key_order(const Field &f, std::string_view name);
-    void show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only);
-    void encode_field(const Field &f, std::string_view name, std::string &enc, const FormatResult &kind);
-    void add_predicate(std::string_view name, std::string_view enc);
-    void encode_message(const Field &f, std::string_view text);
-};
-
-bool Emitter::format(std::string &out, std::string_view fmt, ArgPool &pool)
-{
-    FormatResult r = format_printf(out, fmt, pool);
+    FormatResult r = format_printf(out, fmt, pool, Widths::APPLY, null_text);
     if (!r.ok)
         warn(r.error);
     return r.ok;
 }
 
 // One displayed piece: counted, and written in the display styles.
-void Emitter::show(const char *cls, std::string_view text, std::string_view tag, bool key, bool even_empty)
+void Emitter::show(const char *cls, std::string_view text, std::string_view tag, bool key, bool even_empty,
+                   std::string_view number)
 {
     if (text.empty() && !even_empty)
         return;
-    if (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML)
-        columns_ += string_columns(text);
-    style_.display(h_, Piece{cls, text, tag, key});
+    count(Counted::SHOWN, text);
+    if (style_.displays)
+        shown_ += string_columns(text);
+    style_.display(h_, Piece{cls, text, tag, key, number});
 }
 
 void Emitter::flush_text()
 {
-    // libxo's HTML writes "%%" of the literal text as one percent sign.
-    if (h_.style == XO_STYLE_HTML)
+    if (style_.percent_text)
         for (size_t p = text_.find("%%"); p != std::string::npos; p = text_.find("%%", p + 1))
             text_.erase(p, 1);
     show("text", text_);
@@ -163,198 +51,81 @@ void Emitter::end_line()
     style_.end_line(h_);
 }
 
-// The field's name: its content, or the argument the 'a' modifier takes.
-std::string_view Emitter::name_of(Field &f, std::string &storage)
+// An anchor's width: its content, or what its format makes of its
+// arguments; 0 when it has neither.
+bool Emitter::anchor_width(const Field &f, long &width)
 {
-    if (!(f.mods & M_ARG))
-        return f.name;
-    const Arg *a = pool_.get(0, Arg::PTR);
-    const char *s = a ? static_cast<const char *>(a->ptr) : nullptr;
-    storage = s ? s : "";
-    pool_.rebase();
-    return storage;
-}
-
-// What a field shows: a value's display format applied to its
-// arguments, or the text of the other roles, formatted if asked.  An
-// explicitly empty display format ("{:name//%d}") shows nothing.
-bool Emitter::display_text(const Field &f, std::string &disp)
-{
-    if (f.role != 'V' && !f.name.empty()) {
-        if (f.text_fmt.empty()) {
-            disp.assign(f.name);
-            return true;
-        }
-        std::string text(f.name);
-        ArgPool fixed(text.c_str());
-        return format(disp, f.text_fmt, fixed);
+    std::string text = f.name;
+    if (!f.text_fmt.empty()) {
+        text.clear();
+        if (!format(text, f.text_fmt, pool_))
+            return false;
     }
-    std::string_view fmt = !f.text_fmt.empty() ? f.text_fmt : f.enc_fmt;
-    if ((f.role != 'V' && fmt.empty()) || (f.role == 'V' && f.formats && f.text_fmt.empty()))
-        return true;
-    return format(disp, fmt.empty() ? std::string_view("%s") : fmt, pool_);
+    width = std::strtol(text.c_str(), nullptr, 10);
+    return true;
 }
 
-// The encoded value: the encoding format, or else the display format
-// without its widths.
-bool Emitter::encoding_text(const Field &f, std::string &enc, FormatResult &kind)
+bool Emitter::start_anchor(const Field &f)
 {
-    FormatResult r = !f.enc_fmt.empty()    ? format_printf(enc, f.enc_fmt, pool_)
-                     : !f.text_fmt.empty() ? format_printf(enc, f.text_fmt, pool_, Widths::DROP)
-                                           : format_printf(enc, "%s", pool_);
-    if (!r.ok)
-        warn(r.error);
-    kind = r;
-    return r.ok;
-}
-
-// libxo expects the keys of an instance before its other values; a
-// display-only value counts as one, a display-only key is not checked.
-void Emitter::check_key_order(const Field &f, std::string_view name)
-{
-    Level &lv = current_level(h_);
-    if (!(f.mods & M_KEY))
-        lv.saw_value = true;
-    else if (lv.saw_value && !(f.mods & M_DISP))
-        libxo_warning(h_, "key field emitted after normal value field: '" + std::string(name) + "'");
-}
-
-void Emitter::show_field(const Field &f, std::string_view name, std::string_view disp, bool enc_only)
-{
-    // Units and notes take their blank before them.
-    bool units = f.role == 'U' || f.role == 'N';
-    bool colon = (f.mods & M_COLON) != 0;
-    if (colon && units) {
-        libxo_warning(h_, "colon modifier on 'N' or 'U' field ignored: '" + std::string(fmt_) + "'");
-        colon = false;
-    }
-    if ((f.mods & M_WS) && units)
-        show("padding", " ");
-    // An encoding-only value shows nothing, but its colon and blank.
-    if (!enc_only)
-        show(html_class(f.role), disp, f.role == 'V' ? name : std::string_view(), (f.mods & M_KEY) != 0,
-             true);
-    // libxo counts the bytes of a title's own text, not its columns.
-    if (f.role == 'T' && !f.name.empty() && (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML))
-        columns_ += disp.size() - string_columns(disp);
-    if (colon)
-        show("decoration", ":");
-    if ((f.mods & M_WS) && !units)
-        show("padding", " ");
-}
-
-void Emitter::encode_field(const Field &f, std::string_view name, std::string &enc, const FormatResult &kind)
-{
-    if (name.empty()) {
-        warn("missing field name");
-        return;
-    }
-    // libxo counts a trimmed string with its blanks, anything else without.
-    if (kind.strings)
-        columns_ += string_columns(enc);
-    if (f.mods & M_TRIM)
-        trim(enc);
-    if (!kind.strings)
-        columns_ += string_columns(enc);
-    bool quoted = (f.mods & M_QUOTE) || (!(f.mods & M_NOQUOTE) && !(kind.numeric && json_number(enc)));
-    style_.leaf(h_, Leaf{name, enc, quoted, (f.mods & M_KEY) != 0});
-}
-
-// HTML's xpath: the keys of an instance select it.
-void Emitter::add_predicate(std::string_view name, std::string_view enc)
-{
-    if (h_.stack.empty())
-        return;
-    columns_ += string_columns(enc); // libxo counts it too
-    h_.stack.back().predicate +=
-        "[" + std::string(name) + (has(h_, XOF_PRETTY) ? " = '" : "='") + std::string(enc) + "']";
-}
-
-// Warnings and errors are objects of their own in the encoding styles.
-void Emitter::encode_message(const Field &f, std::string_view text)
-{
-    columns_ += string_columns(text); // counted as libxo counts it
-    push_frame(h_, Frame::CONTAINER, f.role == 'W' ? "__warning" : "__error");
-    style_.leaf(h_, Leaf{"message", text, true, false});
-    pop_frame(h_);
-}
-
-bool Emitter::field(std::string_view desc)
-{
-    pool_.next_field();
-    Field f;
-    parse_field(desc, f);
-    std::string name_storage;
-    std::string_view name = name_of(f, name_storage);
-    const bool value = f.role == 'V';
-    const bool no_format = f.text_fmt.empty() && f.enc_fmt.empty();
-    if (value && name.empty() && no_format) {
-        warn("missing field name");
-        return true;
-    }
-    if (f.role == 'G' || (f.role == 'C' && no_format))
-        return true;
-    // A value cannot sit directly in a list: as libxo does, it ends it.
-    if (value && in_list(h_))
-        pop_frame(h_);
-    if (value)
-        check_key_order(f, name);
-
-    // The display format takes the arguments first, then the encoding
-    // format reads the same ones again.
-    const bool enc_only = value && (f.mods & M_ENC);
-    const bool xpath_key = (f.mods & M_KEY) && h_.style == XO_STYLE_HTML && has(h_, XOF_XPATH);
-    const bool encoded = value && !(f.mods & M_DISP) && (encodes(h_) || xpath_key);
-    std::string &disp = h_.scratch_display;
-    std::string &enc = h_.scratch_encoding;
-    disp.clear();
-    enc.clear();
-    FormatResult kind;
-    if (!enc_only && !display_text(f, disp))
+    long width = 0;
+    if (!anchor_width(f, width))
         return false;
-    // Arguments that nothing shown took are taken all the same.
-    bool unread = enc_only || (value && f.formats && f.text_fmt.empty());
-    if ((encoded || unread) && !encoding_text(f, enc, kind))
-        return false;
+    style_.begin_line(h_);
+    anchor_ = Anchor{true, h_.out.size(), shown_, width};
+    return true;
+}
 
-    if (f.role == 'C') {
-        // Colors are not shown, but libxo counts what their format makes.
-        if (h_.style == XO_STYLE_TEXT || h_.style == XO_STYLE_HTML)
-            columns_ += string_columns(disp);
+// The text since the start of the anchor is padded to its width: blanks
+// before it, or after it for a negative width.
+bool Emitter::end_anchor(const Field &f)
+{
+    long width = 0;
+    if (!anchor_width(f, width))
+        return false;
+    if (!anchor_.open) {
+        warn("anchor end without a start");
         return true;
     }
-    if (encodes(h_) && (f.role == 'W' || f.role == 'E')) {
-        encode_message(f, disp);
+    anchor_.open = false;
+    if (width == 0)
+        width = anchor_.width;
+    size_t want = static_cast<size_t>(width < 0 ? -width : width);
+    size_t used = shown_ - anchor_.shown;
+    if (!style_.displays || want <= used || want > 1000000 || anchor_.at > h_.out.size())
+        return true;
+    std::string blanks(want - used, ' ');
+    if (width < 0) {
+        show("padding", blanks);
         return true;
     }
-    show_field(f, name, disp, enc_only);
-    if (encoded && encodes(h_))
-        encode_field(f, name, enc, kind);
-    else if (encoded)
-        add_predicate(name, enc);
+    std::string after = h_.out.substr(anchor_.at);
+    h_.out.resize(anchor_.at);
+    show("padding", blanks);
+    h_.out += after;
     return true;
 }
 
 bool Emitter::run()
 {
-    if (!check_format(h_, fmt_))
+    if (!parse_format(h_, fmt_, scratch_.fields))
         return false;
     const size_t n = fmt_.size();
     size_t i = 0;
     while (i < n) {
         char c = fmt_[i];
         if (c == '{' && i + 1 < n && fmt_[i + 1] == '{') {
+            // "{{...}}" is text in braces, a piece of its own.
+            flush_text();
             text_.push_back('{');
             escaped_braces_++;
             i += 2;
         } else if (c == '{') {
             flush_text();
-            size_t close = fmt_.find('}', i + 1);
-            if (!field(fmt_.substr(i + 1, close - i - 1)))
+            Field &f = scratch_.fields[next_field_++];
+            if (!field(f))
                 return false;
-            i = close + 1;
+            i = f.end;
         } else if (c == '}' && i + 1 < n && fmt_[i + 1] == '}' && escaped_braces_ > 0) {
-            // "{{...}}" is text in braces, a piece of its own.
             text_.push_back('}');
             escaped_braces_--;
             i += 2;
@@ -377,19 +148,30 @@ bool Emitter::run()
     return true;
 }
 
-} // namespace
-
-ssize_t emit(Handle &h, const char *fmt, va_list *ap)
+ssize_t emit(Handle &h, const char *fmt, va_list *ap, bool carry)
 {
+    if (!carry)
+        h.columns_carried = 0;
     if (!fmt)
         return 0;
+    int error_code = errno; // for %m
     start_output(h);
-    Emitter e(h, fmt, ap);
+    Emitter e(h, fmt, ap, error_code);
     bool ok = e.run();
     after_call(h, e.saw_newline());
     if (!ok)
         return -1;
-    return has(h, XOF_COLUMNS) ? static_cast<ssize_t>(e.columns()) : 0;
+    h.columns_carried += e.columns();
+    return static_cast<ssize_t>(has(h, XOF_COLUMNS) ? h.columns_carried : e.humanized_columns());
+}
+
+ssize_t emit_args(Handle &h, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    ssize_t n = emit(h, fmt, &ap);
+    va_end(ap);
+    return n;
 }
 
 } // namespace xo

@@ -18,7 +18,14 @@ void flush_at_exit()
     }
 }
 
+bool no_setlocale = false;
+
 } // namespace
+
+void skip_setlocale()
+{
+    no_setlocale = true;
+}
 
 Handle &default_handle()
 {
@@ -29,7 +36,8 @@ Handle &default_handle()
         std::atexit(flush_at_exit);
         // As libxo does, take the character set from the environment, so
         // that the caller learns it (MB_CUR_MAX) whether or not it asked.
-        std::setlocale(LC_CTYPE, "");
+        if (!no_setlocale)
+            std::setlocale(LC_CTYPE, "");
     }
     return h;
 }
@@ -39,14 +47,32 @@ void indent(Handle &h, size_t levels)
     h.out.append(levels * h.indent_width, ' ');
 }
 
+namespace {
+
+// Writes data; returns false when it could not all be written.
+bool write_out(Writer &w, const std::string &data)
+{
+    if (w.write) {
+        // The write function takes a C string: the layer never writes a
+        // NUL byte, so nothing is cut.
+        if (w.write(w.opaque, data.c_str()) < 0)
+            return false;
+        return !w.flush || w.flush(w.opaque) == 0;
+    }
+    size_t n = fwrite(data.data(), 1, data.size(), w.fp);
+    return fflush(w.fp) == 0 && n == data.size();
+}
+
+} // namespace
+
 ssize_t write_pending(Handle &h)
 {
     size_t n = h.out.size();
     if (n > 0) {
         errno = 0;
-        size_t w = fwrite(h.out.data(), 1, n, stdout);
+        bool ok = write_out(h.writer, h.out);
         h.out.clear();
-        if ((fflush(stdout) != 0 || w != n) && h.write_error == 0)
+        if (!ok && h.write_error == 0)
             h.write_error = errno != 0 ? errno : EIO;
     }
     // Output lost to an earlier write is reported until the end.
@@ -67,13 +93,29 @@ void after_call(Handle &h, bool saw_newline)
 
 std::string field_name(const Handle &h, std::string_view name)
 {
-    std::string s(name);
+    auto renamed = h.names.find(name);
+    std::string s(renamed == h.names.end() ? name : std::string_view(renamed->second));
     // libxo turns dashes into underscores in JSON only.
     if (h.style == XO_STYLE_JSON && has(h, XOF_UNDERSCORES))
         for (char &c : s)
             if (c == '-')
                 c = '_';
     return s;
+}
+
+} // namespace xo
+
+namespace xo {
+
+void close_output(Handle &h)
+{
+    if (h.writer.write) {
+        if (h.writer.close)
+            h.writer.close(h.writer.opaque);
+    } else if (has(h, XOF_CLOSE_FP) && h.writer.fp) {
+        fclose(h.writer.fp);
+    }
+    h.writer = Writer{};
 }
 
 } // namespace xo

@@ -1,16 +1,19 @@
 // JSON style: an object around the document (unless no-top), members
 // separated as libxo separates them.
 #include "escape.h"
-#include "frames.h"
 #include "style.h"
 
 namespace xo {
 
 namespace {
 
+// Markers are not written: they take no indent.
 size_t depth(const Handle &h)
 {
-    return h.stack.size() + (has(h, XOF_NO_TOP) ? 0 : 1);
+    size_t d = has(h, XOF_NO_TOP) ? 0 : 1;
+    for (const Frame &f : h.stack)
+        d += f.kind != Frame::MARKER;
+    return d;
 }
 
 void write_version(Handle &h)
@@ -77,17 +80,27 @@ void version(Handle &h)
     h.version_pending = !has(h, XOF_NO_TOP);
 }
 
+// Inside an array, members have no names.
+bool in_array(const Handle &h)
+{
+    for (size_t i = h.stack.size(); i > 0; i--)
+        if (h.stack[i - 1].kind != Frame::MARKER)
+            return !h.stack[i - 1].json_object;
+    return false;
+}
+
 void open(Handle &h, Frame &f)
 {
-    bool element = f.kind == Frame::INSTANCE && in_list(h);
+    bool element = in_array(h);
+    bool array = f.kind == Frame::LIST || f.kind == Frame::LEAF_LIST;
     begin_item(h, true);
+    f.json_object = !array;
     if (element) {
-        h.out.push_back('{');
+        h.out.push_back(array ? '[' : '{');
         return;
     }
     quoted_name(h, f.name);
-    h.out.append(f.kind == Frame::LIST ? ": [" : ": {");
-    f.json_object = f.kind != Frame::LIST;
+    h.out.append(array ? ": [" : ": {");
 }
 
 void close(Handle &h, const Frame &f)
@@ -107,8 +120,10 @@ void close(Handle &h, const Frame &f)
 void leaf(Handle &h, const Leaf &v)
 {
     begin_item(h, false);
-    quoted_name(h, v.name);
-    h.out.append(has(h, XOF_PRETTY) ? ": " : ":");
+    if (!in_array(h)) {
+        quoted_name(h, v.name);
+        h.out.append(has(h, XOF_PRETTY) ? ": " : ":");
+    }
     if (v.quoted)
         h.out.push_back('"');
     escape_json(h.out, v.value);
@@ -128,18 +143,20 @@ void finish(Handle &h)
     h.root = Level{};
 }
 
-void error(Handle &h, const std::string &msg)
+void error(Handle &h, const std::string &)
 {
     // A version not yet written is dropped; the error object follows an
     // interrupted array as a member of the enclosing object.
     h.version_pending = false;
-    error_element(h, msg);
 }
 
 } // namespace
 
 const StyleOps json_style = {
-    version, open, close, leaf, nothing_piece, nothing, finish, error, true,
+    version, open, close, leaf, nothing_piece, nothing, nothing_colors, nothing, finish,
+    error, /* error_element */ true, nothing_error, /* instance_close_counts */ true,
+    /* displays */ false, /* encodes */ true, Counted::ENCODED,
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, nullptr, /* empty_value */ "true",
 };
 
 } // namespace xo

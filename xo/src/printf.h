@@ -13,10 +13,11 @@ namespace xo {
 // One argument taken from the caller's va_list, remembered so that the
 // display and the encoding format of a field can both use it.
 struct Arg {
-    enum Kind : uint8_t { INT, LONG, LLONG, INTMAX, SIZE, PTRDIFF, PTR };
+    enum Kind : uint8_t { INT, LONG, LLONG, INTMAX, SIZE, PTRDIFF, PTR, DOUBLE, LDOUBLE };
     Kind kind;
     uint64_t bits; // integers, as the unsigned image of the fetched type
     const void *ptr;
+    long double real; // floating point
 };
 
 class ArgPool {
@@ -24,7 +25,7 @@ public:
     // Arguments come from *ap; storage is reused from call to call.
     ArgPool(va_list *ap, std::vector<Arg> &storage) : ap_(ap), args_(storage) { args_.clear(); }
     // A pool holding just one string argument and no va_list.
-    explicit ArgPool(const char *s) : ap_(nullptr), own_{Arg{Arg::PTR, 0, s}}, args_(own_) {}
+    explicit ArgPool(const char *s) : ap_(nullptr), own_{Arg{Arg::PTR, 0, s, 0}}, args_(own_) {}
     ArgPool(const ArgPool &) = delete;
     ArgPool &operator=(const ArgPool &) = delete;
     // Returns the argument at position idx of the current field, fetching
@@ -41,6 +42,8 @@ public:
     // Positions used by the formats start after the arguments fetched so
     // far (the 'a' modifier takes one before the formats).
     void rebase() { base_ = args_.size(); }
+    // errno as the caller left it, for %m.
+    int error_code = 0;
 
 private:
     va_list *ap_;
@@ -56,16 +59,19 @@ struct FormatResult {
     std::string error;    // what went wrong when !ok
 };
 
-// Formats printf-style fmt (the subset d i u x X o c s p %%, flags, width,
-// precision, '*', hh h l ll j z t q) into out, taking arguments from pool
+// Formats printf-style fmt (d i u x X o c s p m, f F e E g G a A, %%,
+// flags, width, precision, '*', hh h l ll j z t q L; %hs and %hc are %s
+// and %c, as in a UTF-8 locale) into out, taking arguments from pool
 // starting at position 0.  A string's precision counts bytes and never
 // splits a character; its width counts display columns.  With
 // Widths::DROP the digits right after the '%' (a zero flag, and a width
 // written there) are read but not applied, as libxo does when a field's
 // display format also serves as its encoding format.
 enum class Widths { APPLY, DROP };
+// A null string argument is written as null_text, "(null)" when that
+// is null.
 FormatResult format_printf(std::string &out, std::string_view fmt, ArgPool &pool,
-                           Widths widths = Widths::APPLY);
+                           Widths widths = Widths::APPLY, const char *null_text = nullptr);
 
 } // namespace xo
 

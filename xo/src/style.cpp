@@ -1,8 +1,6 @@
 // The choice of a style's operations.
 #include "style.h"
 
-#include "frames.h"
-
 namespace xo {
 
 void nothing(Handle &) {}
@@ -10,15 +8,8 @@ void nothing_frame(Handle &, Frame &) {}
 void nothing_closed(Handle &, const Frame &) {}
 void nothing_leaf(Handle &, const Leaf &) {}
 void nothing_piece(Handle &, const Piece &) {}
-
-void error_element(Handle &h, const std::string &msg)
-{
-    if (in_list(h))
-        pop_frame(h);
-    push_frame(h, Frame::CONTAINER, "error");
-    style_of(h).leaf(h, Leaf{"message", msg, true, false});
-    pop_frame(h);
-}
+void nothing_error(Handle &, const std::string &) {}
+void nothing_colors(Handle &, const Colors &, const Colors &) {}
 
 const StyleOps &style_of(const Handle &h)
 {

@@ -24,7 +24,12 @@ struct Piece {
     std::string_view text;
     std::string_view tag;  // field name of a value, empty otherwise
     bool key;
+    std::string_view number = {}; // a humanized value's number
 };
+
+// What xo_emit's column count (XOF_COLUMNS) adds up in a style, as
+// libxo counts it: the text shown, or the values encoded.
+enum class Counted : unsigned char { SHOWN, ENCODED };
 
 struct StyleOps {
     void (*version)(Handle &);           // xo_set_version
@@ -32,10 +37,25 @@ struct StyleOps {
     void (*close)(Handle &, const Frame &); // a frame just popped
     void (*leaf)(Handle &, const Leaf &);
     void (*display)(Handle &, const Piece &);
+    void (*begin_line)(Handle &);        // a line starts here if none has
+    void (*colors)(Handle &, const Colors &from, const Colors &to); // XOF_COLOR
     void (*end_line)(Handle &);
     void (*finish)(Handle &);            // the document's end
-    void (*error)(Handle &, const std::string &msg); // xo_error
+    // xo_error; then, with error_element, the "error" element follows.
+    void (*error)(Handle &, const std::string &msg);
+    bool error_element;
+    void (*message)(Handle &, const std::string &msg); // xo_message
     bool instance_close_counts; // xo_close_instance returns what it wrote
+    bool displays;      // fields are shown (text, HTML)
+    bool encodes;       // values are encoded (XML, JSON)
+    Counted counts;     // what the column count adds up
+    bool xpath_keys;    // with XOF_XPATH, key values select the instance
+    bool percent_text;  // "%%" of literal text is written as one '%'
+    bool attributes;    // xo_attr is written (XML)
+    // With XOF_UNITS, units are this attribute of their value, or shown
+    // when it is null.
+    const char *units_attribute;
+    const char *empty_value; // a value with empty formats ("{:name/}")
 };
 
 extern const StyleOps text_style;
@@ -45,22 +65,14 @@ extern const StyleOps html_style;
 
 const StyleOps &style_of(const Handle &h);
 
-// Whether the style writes encoded values (XML, JSON).
-inline bool encodes(const Handle &h)
-{
-    return h.style == XO_STYLE_XML || h.style == XO_STYLE_JSON;
-}
-
-// xo_error in the encoding styles: an "error" object holding the message.
-// As libxo does, it ends the list it interrupts.
-void error_element(Handle &h, const std::string &msg);
-
 // Shared by the styles that do nothing for some operations.
 void nothing(Handle &);
 void nothing_frame(Handle &, Frame &);
 void nothing_closed(Handle &, const Frame &);
 void nothing_leaf(Handle &, const Leaf &);
 void nothing_piece(Handle &, const Piece &);
+void nothing_error(Handle &, const std::string &);
+void nothing_colors(Handle &, const Colors &, const Colors &);
 
 } // namespace xo
 

@@ -16,6 +16,17 @@ void end_line(Handle &h)
     h.out.push_back('\n');
 }
 
+// Colors are escape sequences for the terminal.
+void colors(Handle &h, const Colors &from, const Colors &to)
+{
+    h.out += color_escape(from, to);
+}
+
+void message(Handle &h, const std::string &msg)
+{
+    h.out.append(msg);
+}
+
 void error(Handle &h, const std::string &msg)
 {
     write_stderr(h, msg);
@@ -24,7 +35,10 @@ void error(Handle &h, const std::string &msg)
 } // namespace
 
 const StyleOps text_style = {
-    nothing, nothing_frame, nothing_closed, nothing_leaf, display, end_line, nothing, error, false,
+    nothing, nothing_frame, nothing_closed, nothing_leaf, display, nothing, colors, end_line, nothing,
+    error, /* error_element */ false, message, /* instance_close_counts */ false,
+    /* displays */ true, /* encodes */ false, Counted::SHOWN,
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ false, nullptr, /* empty_value */ "",
 };
 
 } // namespace xo

@@ -168,4 +168,42 @@ size_t cut_bytes(std::string_view s, size_t max)
     return i;
 }
 
+size_t cut_columns(std::string_view s, size_t max)
+{
+    size_t i = 0, cols = 0;
+    while (i < s.size()) {
+        uint32_t cp;
+        size_t len = utf8_decode(s, i, cp);
+        int w = len == 0 ? 1 : codepoint_columns(cp);
+        if (len == 0)
+            len = 1;
+        if (cols + static_cast<size_t>(w) > max)
+            break;
+        cols += static_cast<size_t>(w);
+        i += len;
+    }
+    return i;
+}
+
+void append_utf8(std::string &out, uint32_t cp)
+{
+    if (cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+        cp = 0xfffd;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xc0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xe0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+    } else {
+        out.push_back(static_cast<char>(0xf0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3f)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+    }
+}
+
 } // namespace xo

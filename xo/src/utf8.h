@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace xo {
@@ -24,6 +25,13 @@ size_t string_columns(std::string_view s);
 // The longest prefix of s of at most max bytes that does not end inside
 // a character.
 size_t cut_bytes(std::string_view s, size_t max);
+
+// The longest prefix of s that takes at most max display columns and
+// does not end inside a character.
+size_t cut_columns(std::string_view s, size_t max);
+
+// Appends a code point as UTF-8 (U+FFFD for one that is not valid).
+void append_utf8(std::string &out, uint32_t cp);
 
 } // namespace xo
 

@@ -1,6 +1,7 @@
 // XML style: containers and instances are elements, lists are not.
+#include <cctype>
+
 #include "escape.h"
-#include "frames.h"
 #include "style.h"
 
 namespace xo {
@@ -27,6 +28,23 @@ void end_line(Handle &h)
         h.out.push_back('\n');
 }
 
+// An element's name: one that cannot start an XML name gets an
+// underscore before it, as libxo writes it.
+std::string tag_of(const Handle &h, std::string_view name)
+{
+    std::string tag = field_name(h, name);
+    if (!tag.empty() && !std::isalpha(static_cast<unsigned char>(tag[0])) && tag[0] != '_')
+        tag.insert(tag.begin(), '_');
+    return tag;
+}
+
+// Attributes set with xo_attr go on the next element.
+void pending_attributes(Handle &h)
+{
+    h.out.append(h.attrs);
+    h.attrs.clear();
+}
+
 void version(Handle &h)
 {
     // An attribute of the next element, whatever its depth.
@@ -45,13 +63,14 @@ void version_attribute(Handle &h)
 
 void open(Handle &h, Frame &f)
 {
-    if (f.kind == Frame::LIST)
+    if (f.kind != Frame::CONTAINER && f.kind != Frame::INSTANCE)
         return;
     f.element = true;
     start_line(h);
     h.out.push_back('<');
-    h.out.append(field_name(h, f.name));
+    h.out.append(tag_of(h, f.name));
     version_attribute(h);
+    pending_attributes(h);
     h.out.push_back('>');
     end_line(h);
 }
@@ -62,7 +81,7 @@ void close(Handle &h, const Frame &f)
         return;
     start_line(h);
     h.out.append("</");
-    h.out.append(field_name(h, f.name));
+    h.out.append(tag_of(h, f.name));
     h.out.push_back('>');
     end_line(h);
 }
@@ -70,10 +89,12 @@ void close(Handle &h, const Frame &f)
 void leaf(Handle &h, const Leaf &v)
 {
     start_line(h);
-    std::string tag = field_name(h, v.name);
+    std::string tag = tag_of(h, v.name);
     h.out.push_back('<');
     h.out.append(tag);
+    h.units_at = h.out.size();
     version_attribute(h);
+    pending_attributes(h);
     if (v.key && has(h, XOF_KEYS))
         h.out.append(" key=\"key\"");
     h.out.push_back('>');
@@ -84,10 +105,24 @@ void leaf(Handle &h, const Leaf &v)
     end_line(h);
 }
 
+void message(Handle &h, const std::string &msg)
+{
+    // libxo indents a message one level, at any depth.
+    if (has(h, XOF_PRETTY))
+        indent(h, 1);
+    h.out.append("<message>");
+    escape_xml(h.out, msg, false);
+    h.out.append("</message>");
+    end_line(h);
+}
+
 } // namespace
 
 const StyleOps xml_style = {
-    version, open, close, leaf, nothing_piece, nothing, nothing, error_element, true,
+    version, open, close, leaf, nothing_piece, nothing, nothing_colors, nothing, nothing,
+    nothing_error, /* error_element */ true, message, /* instance_close_counts */ true,
+    /* displays */ false, /* encodes */ true, Counted::ENCODED,
+    /* xpath_keys */ false, /* percent_text */ false, /* attributes */ true, "units", /* empty_value */ "",
 };
 
 } // namespace xo
