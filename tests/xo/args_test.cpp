@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // xo_parse_args: the option forms, what is left in argv, and bad options.
 #include "harness.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Document structure: nesting, pretty printing, xo_finish, and documents
 // that strict parsers must accept.
 #include "harness.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // xo_emit: column counts, printf conversions, field roles and modifiers,
 // and formats that are wrong.
 #include "harness.h"

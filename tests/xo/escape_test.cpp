@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Hostile values: what reaches XML, JSON and HTML must parse and must
 // decode to the value given.
 #include "harness.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Runs scenarios of the output layer in forked children and captures
 // what they write.
 #ifndef XO_TEST_HARNESS_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /* The header from C: libxo's constants, and a call that must link. */
 #include <libxo/xo.h>
 

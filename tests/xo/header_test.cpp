@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The header from C++: the bundled one needs no extern "C" around it
 // (libxo's own does, so this is only checked against the bundled layer).
 #ifndef XO_TEST_SYSTEM_LIBXO

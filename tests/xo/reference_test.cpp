@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The report (written by the program's own row code) and the
 // diagnostics of the program, compared byte for byte with what libxo
 // 1.7.5 writes for the same calls.

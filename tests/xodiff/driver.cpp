@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // A scripted caller of the libxo interface.  The same source is built
 // against the bundled layer and against the real libxo; run.py runs both
 // with one script and compares what they write.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Differential test of the bundled libxo layer against the real libxo.
 
 Every case is a script of libxo calls (see driver.cpp), command-line

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // --libxo command-line options, read as libxo reads them.
 #include "args.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // --libxo command-line options.
 #ifndef XO_ARGS_H
 #define XO_ARGS_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // What every C entry point shares: the handle a call means, and the
 // guards that keep exceptions and errno changes from leaving the library.
 #ifndef XO_BOUNDARY_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // What the C entry points do, apart from guarding against exceptions.
 #include "calls.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Colors and effects, as libxo writes them.
 #include "colors.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Colors and effects ({C:...} fields, with XOF_COLOR).
 #ifndef XO_COLORS_H
 #define XO_COLORS_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Reading printf conversion specifications, and the arguments they take.
 //
 // Arguments go through an ArgPool so that a field's display format and its

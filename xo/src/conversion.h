@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // One printf conversion specification of a field format, and the reader
 // that takes it apart and formats it.
 #ifndef XO_CONVERSION_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Diagnostics: the program's name, warnings and errors.
 #include "diag.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // xo_emit: the walk through a format, its literal text and anchors; the
 // fields themselves are in emit_field.cpp.
 #include "emit.h"

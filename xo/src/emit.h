@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // xo_emit.
 #ifndef XO_EMIT_H
 #define XO_EMIT_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // xo_emit's fields: what each shows and encodes, in each style.
 #include <cerrno>
 #include <cstdlib>

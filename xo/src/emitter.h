@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The state of one xo_emit call, shared by emit.cpp (literal text,
 // anchors, the walk through the format) and emit_field.cpp (fields).
 #ifndef XO_EMITTER_H

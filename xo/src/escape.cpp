@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The escapers of the encoding styles.
 #include "escape.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The escaping of values in the encoding styles.
 #ifndef XO_ESCAPE_H
 #define XO_ESCAPE_H

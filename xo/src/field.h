@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Field descriptors: "{roles-and-modifiers:name/display-format/encoding-format}".
 #ifndef XO_FIELD_H
 #define XO_FIELD_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Containers, lists, instances, markers and leaf lists: their nesting,
 // and xo_finish.
 #include "frames.h"

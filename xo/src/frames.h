@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Containers, lists and instances: their nesting, and xo_finish.
 #ifndef XO_FRAMES_H
 #define XO_FRAMES_H

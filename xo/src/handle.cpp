@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The default handle and its output buffer.
 #include "handle.h"
 

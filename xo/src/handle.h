@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The state of an output handle: style, flags, the open containers, lists
 // and instances, and the output not yet written.
 #ifndef XO_HANDLE_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // HTML style: one div per displayed piece, one line div per output line.
 #include "escape.h"
 #include "style.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The 'h' modifier: numbers written with a unit prefix ("57K"), as libxo
 // writes them through BSD's humanize_number(3).
 #ifndef XO_HUMANIZE_H

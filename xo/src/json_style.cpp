@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // JSON style: an object around the document (unless no-top), members
 // separated as libxo separates them.
 #include "escape.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Field renaming: the map and map-file options, xo_map_add and
 // xo_map_add_file.
 #ifndef XO_NAMES_H

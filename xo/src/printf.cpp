@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Writing printf conversions: integers, characters, strings, pointers.
 #include "printf.h"
 

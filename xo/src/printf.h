@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The printf conversions that field formats may use.
 #ifndef XO_PRINTF_H
 #define XO_PRINTF_H

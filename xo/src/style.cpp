@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The choice of a style's operations.
 #include "style.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // What each output style writes: one table of operations per style, and
 // the one place that picks the table for a handle.
 #ifndef XO_STYLE_H

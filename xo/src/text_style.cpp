@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // Text style: the displayed pieces as they are; errors on standard error.
 #include "diag.h"
 #include "style.h"

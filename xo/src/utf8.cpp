@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // UTF-8 decoding and display widths.
 #include "utf8.h"
 

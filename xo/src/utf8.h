@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // UTF-8 decoding and display widths.
 #ifndef XO_UTF8_H
 #define XO_UTF8_H

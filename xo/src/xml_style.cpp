@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // XML style: containers and instances are elements, lists are not.
 #include <cctype>
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The C interface, part one: handles, their settings and xo_emit.  Each
 // entry point hands over to the library and makes sure that no exception
 // (allocation failure included) leaves it, and that errno is as the

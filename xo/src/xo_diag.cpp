@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The C interface, part three: errors, warnings, messages and syslog.
 #include <libxo/xo.h>
 

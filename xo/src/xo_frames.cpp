@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 // The C interface, part two: containers, lists, instances, markers,
 // attributes, renaming, and the end of the output.
 #include <libxo/xo.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause
 """libxo's own regression suite (tests/core) against the bundled layer.
 
 Runs each test program once per style as libxo's Makefile does

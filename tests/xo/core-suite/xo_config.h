@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Stand-in for the xo_config.h that libxo's configure writes, for building
  * libxo's tests/core programs against the bundled layer.  It configures

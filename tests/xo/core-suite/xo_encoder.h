@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Stand-in for libxo's xo_encoder.h, for building libxo's tests/core
  * programs against the bundled layer: they include it for libxo's private

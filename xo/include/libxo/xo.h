@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Bundled libxo-compatible output library: libxo's C interface, usable
  * from C and from C++, with or without an enclosing extern "C" block.
