@@ -740,7 +740,7 @@ class ProcessViews(RealProcessTest):
         shutil.copy(SLEEPER, exe)
         try:
             p = subprocess.Popen(["unshare", "--pid", "--fork", "--mount-proc",
-                                  exe], stdout=subprocess.PIPE,
+                                  "--kill-child", exe], stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL)
         except FileNotFoundError:
             self.skipTest("unshare is not installed")
@@ -749,6 +749,13 @@ class ProcessViews(RealProcessTest):
             self.skipTest("no PID namespace to be had")
         with open("/proc/%d/task/%d/children" % (p.pid, p.pid)) as f:
             init = f.read().split()[0]
+        # Process 1 of the namespace outlives unshare unless told.
+        def stop_init():
+            try:
+                os.kill(int(init), 9)
+            except ProcessLookupError:
+                pass
+        self.addCleanup(stop_init)
         os.unlink(exe)
         q = subprocess.run(["nsenter", "-t", init, "-p", "-m", STALEWATCH,
                             "-w", "1"], capture_output=True)
