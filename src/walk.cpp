@@ -57,19 +57,24 @@ matches_operands(const struct kinfo_proc *kp)
 	return (false);
 }
 
+/* Says how many processes were not examined, and why, if any were. */
+static void
+warn_count(unsigned int n, const char *why)
+{
+	if (n > 0)
+		xo_warnx("%u process%s not examined: %s", n,
+		    n == 1 ? "" : "es", why);
+}
+
 /* Says, after the report, which processes could not be examined. */
 static void
 warn_unexamined(struct procstat *ps)
 {
 	const char *hidden;
 
-	if (check_denied > 0)
-		xo_warnx("%u process%s not examined: permission denied",
-		    check_denied, check_denied == 1 ? "" : "es");
+	warn_count(check_denied, "permission denied");
 	service_warn();
-	if (check_busy > 0)
-		xo_warnx("%u process%s not examined: starting a program",
-		    check_busy, check_busy == 1 ? "" : "es");
+	warn_count(check_busy, "starting a program");
 	hidden = proc_hidden(ps);
 	if (hidden != NULL)
 		xo_warnx("other users' processes not examined: %s", hidden);
