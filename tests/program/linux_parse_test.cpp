@@ -497,15 +497,9 @@ TEST(CgroupService, ThisProcess)
 	// machine's cgroups, it agrees with the parser on the same text.
 	struct procstat *ps = procstat_open_sysctl();
 	ASSERT_NE(ps, nullptr);
-	unsigned int count = 0;
-	struct kinfo_proc *procs = procstat_getprocs(ps, KERN_PROC_PROC, 0,
-	    &count);
-	ASSERT_NE(procs, nullptr);
-	struct kinfo_proc *me = nullptr;
-	for (unsigned int i = 0; i < count; i++)
-		if (procs[i].ki_pid == getpid())
-			me = &procs[i];
-	ASSERT_NE(me, nullptr);
+	kinfo_proc self = listed(ps, getpid());
+	ASSERT_NE(self.ki_starttime, 0u);
+	const kinfo_proc *me = &self;
 	std::ifstream f("/proc/self/cgroup");
 	std::stringstream ss;
 	ss << f.rdbuf();
@@ -517,7 +511,6 @@ TEST(CgroupService, ThisProcess)
 	char root[16] = "x";
 	EXPECT_EQ(proc_jail_root(ps, me, root, sizeof(root)), 0);
 	EXPECT_STREQ(root, "");
-	procstat_freeprocs(ps, procs);
 	procstat_close(ps);
 }
 
