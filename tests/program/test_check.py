@@ -300,22 +300,22 @@ class Libraries(RealProcessTest):
         os.unlink("swlong", dir_fd=fd)
         rc, out, _ = run(["-w", str(p.pid)])
         self.assertEqual([r[4] for r in rows(out)], ["bin"])
+        def library_deleted(length, name):
+            # No row while the library is there; the rows once deleted.
+            p, fd, exe = self.deep_subject(length, name, lib=True)
+            rc, out, _ = run(["-w", str(p.pid)])
+            self.assertEqual((rc, out), (0, ""))
+            os.unlink("libsw.so", dir_fd=fd)
+            rc, out, _ = run(["-w", str(p.pid)])
+            return exe, [r[4:] for r in rows(out)]
         # A library's name fits PATH_MAX, but no longer with " (deleted)"
         # added: the kernel cannot give it in a query any more.
-        p, fd, exe = self.deep_subject(4089, "swedge", lib=True)
-        rc, out, _ = run(["-w", str(p.pid)])
-        self.assertEqual((rc, out), (0, ""))
-        os.unlink("libsw.so", dir_fd=fd)
-        rc, out, _ = run(["-w", str(p.pid)])
-        self.assertEqual([r[4] for r in rows(out)], [".so"])
+        exe, got = library_deleted(4089, "swedge")
+        self.assertEqual([r[0] for r in got], [".so"])
         # Past PATH_MAX, and past the 16 KiB line of the maps reader: an
         # intact executable with a deleted library.
-        p, fd, exe = self.deep_subject(17000, "swdeeper", lib=True)
-        rc, out, _ = run(["-w", str(p.pid)])
-        self.assertEqual((rc, out), (0, ""))
-        os.unlink("libsw.so", dir_fd=fd)
-        rc, out, _ = run(["-w", str(p.pid)])
-        self.assertEqual([r[4:] for r in rows(out)], [[".so", exe[:1023]]])
+        exe, got = library_deleted(17000, "swdeeper")
+        self.assertEqual(got, [[".so", exe[:1023]]])
         # Past PATH_MAX, named by the memory map, cut inside a character:
         # the path is cut after the last whole one.
         for part in ("é" * 100, "d" + "é" * 100, "dd" + "é" * 100):
