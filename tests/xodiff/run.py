@@ -22,16 +22,31 @@ case.  Any other difference fails the test.
     run.py --bundled B --real R --readme xo/README.md [--random N]
            [--seed S] [--jobs N] [--only SUBSTRING] [--show N]
            [--ignore CHANNELS] [--list]
-    run.py --skip MESSAGE          (no real libxo: report a skipped test)
+    run.py --bundled B --recorded CORPUS --readme xo/README.md
+           [--stale FILE] [--random N] [--seed S] [...]
+    run.py --skip MESSAGE          (report a skipped test)
+
+With --recorded, the real libxo's part is played by its recordings
+(one JSON object a line, gzip-compressed: the arguments, environment,
+pipes and script of a run, and what the real library wrote for it).
+Only the bundled build runs; each case is looked up by its arguments,
+the environment variables that libxo reads, its pipes and its script.
+A case the corpus does not hold is counted as having no recording and
+listed, never passed.  The cases named in the --stale file are the
+ones whose recordings the program's own report code has outgrown: they
+are listed with their reasons and not compared.
 
 XODIFF_RANDOM, XODIFF_SEED and XODIFF_JOBS in the environment override
 --random, --seed and --jobs.
 """
 
 import argparse
+import base64
 import concurrent.futures
 import difflib
 import fnmatch
+import gzip
+import json
 import os
 import random
 import re
@@ -637,10 +652,13 @@ def random_case(rng, index):
 
 # ---------------------------------------------------------------- running
 
+def libxo_reads(key):
+    """True for the environment variables that can change libxo's output."""
+    return key in ('COLUMNS', 'LINES', 'LIBXO_OPTIONS', 'LANG', 'LANGUAGE', 'TERM') or key.startswith('LC_')
+
+
 def base_env(extra):
-    env = {k: v for k, v in os.environ.items()
-           if k not in ('COLUMNS', 'LINES', 'LIBXO_OPTIONS', 'LANG', 'LANGUAGE', 'TERM')
-           and not k.startswith('LC_')}
+    env = {k: v for k, v in os.environ.items() if not libxo_reads(k)}
     env['LANG'] = 'C.UTF-8'
     # The real libxo is not instrumented; its allocations are its own.
     env['ASAN_OPTIONS'] = 'detect_leaks=0:' + os.environ.get('ASAN_OPTIONS', '')
@@ -670,6 +688,57 @@ def run_one(binary, case, workdir, merged):
         with open(sidefile, 'rb') as f:
             side = f.read()
     return {'stdout': out, 'stderr': err, 'status': str(rc).encode() + b'\n', 'returns': side}
+
+
+# ------------------------------------------------------------ recordings
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def record_key(args, env, merged, script):
+    return (tuple(args), tuple(sorted(env.items())), bool(merged), script)
+
+
+def case_key(case, merged):
+    """The identity of a case's run, as the corpus writes it."""
+    args = [a.replace(SOURCE, '@SOURCE@') for a in case.args]
+    env = {k: v for k, v in base_env(case.env).items() if libxo_reads(k)}
+    script = case.script.encode('utf-8', errors='surrogateescape')
+    return record_key(args, env, merged, script)
+
+
+def load_recordings(path):
+    recordings = {}
+    with gzip.open(path, 'rt', encoding='utf-8') as f:
+        for line in f:
+            if not line.strip():
+                continue
+            r = json.loads(line)
+            key = record_key(r['args'], r['env'], r['merged'], base64.b64decode(r['script']))
+            recordings[key] = {
+                'stdout': base64.b64decode(r['stdout']),
+                'stderr': base64.b64decode(r['stderr']),
+                'status': str(r['status']).encode() + b'\n',
+                'returns': base64.b64decode(r['returns']),
+            }
+    return recordings
+
+
+def load_stale(path):
+    """The stale list: 'PATTERN  REASON' a line, '#' starts a comment."""
+    stale = []
+    if not path:
+        return stale
+    with open(path, encoding='utf-8') as f:
+        for number, line in enumerate(f, 1):
+            line = line.strip()
+            if not line or line.startswith('#'):
+                continue
+            parts = line.split(None, 1)
+            if len(parts) < 2:
+                raise SystemExit('%s:%d: a stale case needs its reason' % (path, number))
+            stale.append((parts[0], parts[1]))
+    return stale
 
 
 def show(b):
@@ -754,13 +823,15 @@ def main():
     ap.add_argument('--ignore', default='', help='comma-separated channels not to compare '
                     '(stdout, stderr, status, returns, merged): for looking into one at a time')
     ap.add_argument('--jobs', type=int, default=2, help='cases run at the same time')
+    ap.add_argument('--recorded', metavar='CORPUS', help="the real libxo's recordings, in place of --real")
+    ap.add_argument('--stale', metavar='FILE', help='the cases whose recordings are stale, with reasons')
     ap.add_argument('--skip', metavar='MESSAGE')
     a = ap.parse_args()
     if a.skip:
         print('xodiff: SKIPPED: ' + a.skip)
         return SKIP
-    if not (a.bundled and a.real and a.readme):
-        ap.error('--bundled, --real and --readme are needed')
+    if not (a.bundled and (a.real or a.recorded) and a.readme):
+        ap.error('--bundled, --real or --recorded, and --readme are needed')
     nrandom = int(os.environ.get('XODIFF_RANDOM', a.random))
     seed = int(os.environ.get('XODIFF_SEED', a.seed))
     cases = [c for c in all_cases(nrandom, seed) if a.only in c.name]
@@ -770,6 +841,8 @@ def main():
         return 0
     known = deliberate_ids(a.readme)
     ignore = set(a.ignore.split(','))
+    if a.recorded:
+        return replay(a, cases, known, ignore, seed)
 
     def compare(index, case, tmp):
         """Runs one case under both builds: (error, differences)."""
@@ -833,6 +906,106 @@ def main():
           % (len(cases), sum(c.name.startswith('random/') for c in cases), seed, same, deliberate,
              len(failed), len(errors)))
     return 1 if failed or errors else 0
+
+
+def replay(a, cases, known, ignore, seed):
+    """Compares the bundled build with the recordings of the real libxo."""
+    try:
+        recordings = load_recordings(a.recorded)
+    except (OSError, ValueError, KeyError) as e:
+        print('xodiff: cannot read the recordings %s: %s' % (a.recorded, e))
+        return 1
+    stale = load_stale(a.stale)
+
+    def stale_reason(case):
+        for pattern, reason in stale:
+            if fnmatch.fnmatchcase(case.name, pattern):
+                return reason
+        return None
+
+    def compare(index, case, tmp):
+        """Runs one case: (error, differences, has a recording)."""
+        recorded = recordings.get(case_key(case, False))
+        if recorded is None:
+            return None, [], False
+        work = os.path.join(tmp, str(index))
+        os.mkdir(work)
+        b = run_one(a.bundled, case, work, False)
+        if b'xodiff driver: ' in b['stderr']:
+            msg = b['stderr'].decode('utf-8', 'replace').strip().split('\n')[-1]
+            return '%s: the script is wrong: %s' % (case.name, msg), [], True
+        diffs = [(ch, b[ch], recorded[ch]) for ch in ('stdout', 'stderr', 'status', 'returns')
+                 if b[ch] != recorded[ch] and ch not in ignore]
+        merged = recordings.get(case_key(case, True))
+        if 'merged' not in ignore and (merged is not None or (b['stdout'] and b['stderr'])):
+            if merged is None:
+                if not diffs:
+                    return None, [], False  # the run on one pipe was never recorded
+            else:
+                bm = run_one(a.bundled, case, work, True)
+                if bm['stdout'] != merged['stdout'] and not diffs:
+                    diffs.append(('stdout+stderr on one pipe', bm['stdout'], merged['stdout']))
+        return None, diffs, True
+
+    todo = []
+    stale_cases = []
+    for case in cases:
+        reason = stale_reason(case)
+        if reason:
+            stale_cases.append((case, reason))
+        else:
+            todo.append(case)
+    same = deliberate = 0
+    failed, errors, unrecorded = [], [], []
+    shown = 0
+    jobs = max(1, int(os.environ.get('XODIFF_JOBS', a.jobs)))
+    with tempfile.TemporaryDirectory(prefix='xodiff.') as tmp:
+        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+            results = pool.map(lambda ic: compare(ic[0], ic[1], tmp), enumerate(todo))
+            for case, (error, diffs, found) in zip(todo, results):
+                if error:
+                    errors.append(error)
+                    continue
+                if not found:
+                    unrecorded.append(case.name)
+                    continue
+                if case.deliberate:
+                    if case.deliberate not in known:
+                        errors.append('%s: deliberate difference "%s" is not described under '
+                                      '"## Deliberate differences" in %s' % (case.name, case.deliberate,
+                                                                            a.readme))
+                    elif not diffs:
+                        errors.append('%s: marked deliberate "%s", but the recording is the same: '
+                                      'remove the mark' % (case.name, case.deliberate))
+                    else:
+                        deliberate += 1
+                    continue
+                if not diffs:
+                    same += 1
+                    continue
+                failed.append(case.name)
+                if shown < a.show:
+                    shown += 1
+                    print(describe(case, diffs).replace('(- bundled, + real)', '(- bundled, + recorded)'))
+    print('xodiff: recordings %s, %d cases generated (%d random, seed %d)'
+          % (a.recorded, len(cases), sum(c.name.startswith('random/') for c in cases), seed))
+    for case, reason in stale_cases:
+        print('stale recording, not compared: %s: %s' % (case.name, reason))
+    for e in errors:
+        print('ERROR: ' + e)
+    if len(failed) > shown:
+        print('... and %d more differing cases:' % (len(failed) - shown))
+        for name in failed[shown:]:
+            print('    ' + name)
+    if unrecorded:
+        print('no recording for %d cases (to be recorded; not passed): %s%s'
+              % (len(unrecorded), ', '.join(unrecorded[:5]), ', ...' if len(unrecorded) > 5 else ''))
+    if stale_cases:
+        print('%d cases with stale recordings were not compared' % len(stale_cases))
+    compared = same + deliberate + len(failed)
+    print('xodiff: %d recorded cases compared with the real libxo 1.7.5: %d same, %d deliberate, '
+          '%d differ, %d with no recording' % (compared, same, deliberate, len(failed), len(unrecorded)))
+    return 1 if failed or errors or compared == 0 else 0
 
 
 if __name__ == '__main__':
