@@ -10,12 +10,8 @@
 
 #include "check.h"
 #include "libdirs.h"
-#include "report.h"
-#include "service.h"
 #include "settings.h"
 #include "text.h"
-
-#define QUERY_BUFSIZE 1024
 
 unsigned int check_denied;
 unsigned int check_busy;
@@ -85,36 +81,25 @@ left_out(const struct kinfo_proc *kp)
 	return (false);
 }
 
-/* A stale process: a row of its own, or one more of its service's. */
-static void
-report_stale(struct procstat *ps, const struct kinfo_proc *kp, int why,
-    const char *text)
+/*
+ * The executable is gone: WHY_BIN, with the first argument in argsbuf,
+ * unless the process is gone too, or another has its id now.
+ */
+static int
+binary_gone(struct procstat *ps, const struct kinfo_proc *kp, char *argsbuf,
+    size_t size)
 {
-	if (settings.services)
-		service_note(ps, kp, why);
-	else
-		report_process(kp, why, text);
-}
-
-/* The executable is gone: report it, with the first argument. */
-static void
-report_binary(struct procstat *ps, const struct kinfo_proc *kp)
-{
-	char argsbuf[QUERY_BUFSIZE];
 	size_t len;
 
-	/* Make sure the process is not gone too, nor another now. */
-	len = sizeof(argsbuf);
+	len = size;
 	if (proc_probe(ps, kp, argsbuf, &len) == -1 && errno == ESRCH)
-		return;
+		return (WHY_NONE);
 	/* A full buffer may have had more to hold. */
 	if (len > 0)
-		terminate(argsbuf, sizeof(argsbuf), len,
-		    len == sizeof(argsbuf));
+		terminate(argsbuf, size, len, len == size);
 	else
-		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf,
-		    sizeof(argsbuf));
-	report_stale(ps, kp, WHY_BIN, argsbuf);
+		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf, size);
+	return (WHY_BIN);
 }
 
 /* Whether the kernel gives no name for an executable file mapping. */
@@ -169,30 +154,30 @@ map_has_gone(struct procstat *ps, struct kinfo_proc *kp, const char *path)
 	return (found);
 }
 
-void
-check_process(struct procstat *ps, struct kinfo_proc *kp)
+int
+check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
+    size_t size)
 {
-	char pathbuf[QUERY_BUFSIZE];
 	size_t none;
 	int found;
 
 	if (left_out(kp))
-		return;
-	if (query_text(ps, KERN_PROC_PATHNAME, kp, pathbuf,
-	    sizeof(pathbuf)) == -1) {
+		return (WHY_NONE);
+	/* The executable's path, kept for a row of a library that is gone. */
+	if (query_text(ps, KERN_PROC_PATHNAME, kp, text, size) == -1) {
 		if (errno == ENOENT)
-			report_binary(ps, kp);
-		else
-			note_denied();
-		return;
+			return (binary_gone(ps, kp, text, size));
+		note_denied();
+		return (WHY_NONE);
 	}
 	if (settings.only_binaries)
-		return;
-	found = map_has_gone(ps, kp, pathbuf);
+		return (WHY_NONE);
+	found = map_has_gone(ps, kp, text);
 	if (found == -1)
 		note_denied();
-	/* A row describes the process listed, not one that took its id. */
+	/* A verdict on the process listed, not on one that took its id. */
 	if (found == 1 && (proc_probe(ps, kp, NULL, &none) == 0 ||
 	    errno != ESRCH))
-		report_stale(ps, kp, WHY_SO, pathbuf);
+		return (WHY_SO);
+	return (WHY_NONE);
 }

@@ -16,10 +16,21 @@ extern unsigned int check_denied;
  */
 extern unsigned int check_busy;
 
+/* The verdict on a process. */
+#define WHY_NONE	(-1)	/* nothing stale found, or not examined */
+#define WHY_BIN		0	/* the executable itself is gone */
+#define WHY_SO		1	/* another executable mapping is gone */
+
+/* The size of the text that goes with a verdict. */
+#define CHECK_TEXT_SIZE	1024
+
 /*
- * Reports kp if it runs code from a file that can no longer be named.
- * Kernel processes, and those that -j or -u leave out, are not examined.
+ * Whether kp runs code from a file that can no longer be named: WHY_BIN,
+ * with its first argument in text, or WHY_SO, with its executable's path
+ * in text (size bytes, NUL-terminated); else WHY_NONE.  Kernel processes,
+ * and those that -j or -u leave out, are not examined.
  */
-void check_process(struct procstat *ps, struct kinfo_proc *kp);
+int check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
+    size_t size);
 
 #endif

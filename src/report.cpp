@@ -1,7 +1,8 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
  * Report rows: the document, the column header, one libxo instance per
- * stale process, and the fitting of the last column to the display width.
+ * stale process or per service, and the fitting of the last column to
+ * the display width.
  */
 #include <sys/ioctl.h>
 #include <errno.h>
@@ -31,6 +32,8 @@
 
 /* The fitted arguments descriptor, a ten-digit precision included. */
 #define ARGFMT_SIZE	28
+/* A descriptor with a ten-digit width. */
+#define FMT_SIZE	64
 /* Room for any 32-bit id as decimal text and a NUL. */
 #define UID_TEXT_SIZE	12
 
@@ -39,8 +42,31 @@
 #define TEXT_MAX_SHOWN	1024
 #define TEXT_BUFSIZE	(4 * TEXT_MAX_SHOWN + 1)
 
+/* A service's name as its table keeps it, and made safe. */
+#define SERVICE_NAME_MAX	256
+#define SERVICE_SHOWN_SIZE	(4 * SERVICE_NAME_MAX + 1)
+/* What the text columns after a service's name take: " JID PROCS bin,.so". */
+#define AFTER_NAME	(1 + 5 + 1 + 5 + 1 + 7)
+
 static bool header_written;
 static char uid_text[UID_TEXT_SIZE];
+
+/*
+ * How much of the last column the text style shows, once the other
+ * columns took used of the display's width: what is left, but never less
+ * than 9 characters, so that a narrow terminal gets a long row rather
+ * than none of the column.  0: all of it (no width, or another style).
+ */
+static int32_t
+fitted_precision(uint32_t used)
+{
+	int32_t room;
+
+	if (settings.termwidth == 0 || xo_get_style(NULL) != XO_STYLE_TEXT)
+		return (0);
+	room = (int32_t)((uint32_t)settings.termwidth - used);
+	return (room >= 10 ? room : 9);
+}
 
 void
 report_begin(void)
@@ -88,17 +114,14 @@ usage(void)
 	exit(1);
 }
 
-/* The arguments, cut to what is left of the display's width. */
+/* The arguments, cut to the precision that fits. */
 static void
-emit_fitted(uint32_t used, const char *text)
+emit_fitted(int32_t precision, const char *text)
 {
 	char argfmt[ARGFMT_SIZE];
 	char cut[TEXT_BUFSIZE];
-	int32_t room, precision;
 	size_t n;
 
-	room = (int32_t)((uint32_t)settings.termwidth - used);
-	precision = room >= 10 ? room : 9;
 	snprintf(argfmt, sizeof(argfmt), "{:arguments/%%.%ds}\n",
 	    (int)precision);
 	/* Cut it here, where no escape or character is split. */
@@ -116,6 +139,7 @@ void
 report_row(pid_t pid, int jid, uid_t uid, const char *user,
     const char *command, int why, const char *text)
 {
+	int32_t precision;
 	uint32_t used;
 
 	if (!header_written && !settings.no_header) {
@@ -134,8 +158,9 @@ report_row(pid_t pid, int jid, uid_t uid, const char *user,
 	used += (uint32_t)xo_emit("{w:command/" NAME_FMT "/%s}", command);
 	used += (uint32_t)xo_emit("{w:why/" WHY_FMT "/%s}",
 	    why == WHY_BIN ? "bin" : ".so");
-	if (settings.termwidth != 0 && xo_get_style(NULL) == XO_STYLE_TEXT)
-		emit_fitted(used, text);
+	precision = fitted_precision(used);
+	if (precision != 0)
+		emit_fitted(precision, text);
 	else
 		xo_emit("{:arguments/%s}\n", text);
 	xo_close_instance("process");
@@ -151,7 +176,6 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	struct passwd *pw;
 	xo_style_t style;
 	size_t name_size, user_len;
-	bool ascii;
 
 	pw = getpwuid(kp->ki_uid);
 	if (pw != NULL)
@@ -162,30 +186,101 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 		user = uid_text;
 	}
 	/*
-	 * Make the texts fit for display, once: names and arguments are
-	 * chosen by whoever started the process, so they are made safe for
-	 * every style and every libxo; where the style shows columns, user
-	 * and command are cut to their width, never inside a character
-	 * written as it is or inside an escape.  In the text style libxo
-	 * converts text to the locale's character set (libxo has set the
-	 * locale from the environment): one that is not UTF-8 gets every
-	 * byte outside ASCII escaped, since it might show them as other
-	 * characters, or as its controls.
+	 * Make the texts fit for display, once (see display_text); where
+	 * the style shows columns, user and command are cut to their width,
+	 * never inside a character written as it is or inside an escape.
 	 */
 	style = xo_get_style(NULL);
 	name_size = style == XO_STYLE_TEXT || style == XO_STYLE_HTML ?
 	    NAME_WIDTH + 1 : sizeof(user_buf);
-	ascii = style == XO_STYLE_TEXT && !locale_is_utf8();
 	/* A longer name is cut here, between characters. */
 	user_len = strnlen(user, USER_MAX_SHOWN + 1);
 	if (user_len > USER_MAX_SHOWN)
 		user_len = whole_characters(user, USER_MAX_SHOWN);
 	report_row(kp->ki_pid, kp->ki_jid, kp->ki_uid,
-	    safe_text(user, user_len, ascii, user_buf, name_size),
-	    safe_text(kp->ki_comm, sizeof(kp->ki_comm), ascii, comm_buf,
+	    display_text(user, user_len, user_buf, name_size),
+	    display_text(kp->ki_comm, sizeof(kp->ki_comm), comm_buf,
 	    name_size < sizeof(comm_buf) ? name_size : sizeof(comm_buf)),
-	    why, safe_text(text, TEXT_MAX_SHOWN, ascii, text_buf,
+	    why, display_text(text, TEXT_MAX_SHOWN, text_buf,
 	    sizeof(text_buf)));
+}
+
+/*
+ * A service's name as shown: made safe, and in the text style cut to
+ * precision bytes (unless 0) between characters.
+ */
+static const char *
+shown_name(const char *name, int32_t precision, char *buf)
+{
+	display_text(name, SERVICE_NAME_MAX, buf, SERVICE_SHOWN_SIZE);
+	if (precision > 0)
+		buf[unit_prefix(buf, (size_t)precision)] = '\0';
+	return (buf);
+}
+
+/* The width of the name column: its title's, or the longest name's. */
+static int
+name_width(const struct service_row *rows, unsigned int n, int32_t precision)
+{
+	char buf[SERVICE_SHOWN_SIZE];
+	size_t width, len;
+	unsigned int i;
+
+	width = strlen("SERVICE");
+	for (i = 0; i < n; i++) {
+		len = strlen(shown_name(rows[i].name, precision, buf));
+		if (len > width)
+			width = len;
+	}
+	return ((int)width);
+}
+
+static const char *
+why_text(unsigned int why)
+{
+	if (why == (1u << WHY_BIN | 1u << WHY_SO))
+		return ("bin,.so");
+	return (why == 1u << WHY_BIN ? "bin" : ".so");
+}
+
+/* One row: a service and its processes. */
+static void
+emit_service(const struct service_row *r, int width, int32_t precision)
+{
+	char fmt[FMT_SIZE], buf[SERVICE_SHOWN_SIZE];
+	unsigned int i;
+
+	xo_open_instance("service");
+	snprintf(fmt, sizeof(fmt), "{kw:name/%%-%ds/%%s}", width);
+	xo_emit(fmt, shown_name(r->name, precision, buf));
+	xo_emit("{e:kind/%s}", r->kind);
+	xo_emit("{w:jid/%5d/%d}{dw:procs/%5u}{:why/%s}\n",
+	    r->jid, r->procs, why_text(r->why));
+	for (i = 0; i < r->npids; i++)
+		xo_emit("{el:pid/%d}", (int)r->pids[i]);
+	xo_close_instance("service");
+}
+
+void
+report_services(const struct service_row *rows, unsigned int n)
+{
+	char fmt[FMT_SIZE];
+	int32_t precision;
+	unsigned int i;
+	int width;
+
+	if (n == 0)
+		return;
+	/* The name is the column cut to the width. */
+	precision = fitted_precision(AFTER_NAME);
+	width = name_width(rows, n, precision);
+	if (!settings.no_header) {
+		snprintf(fmt, sizeof(fmt), "{Tw:/%%-%ds}{Tw:/%%5s}{Tw:/%%5s}"
+		    "{T:/%%s}\n", width);
+		xo_emit(fmt, "SERVICE", "JID", "PROCS", "WHY");
+	}
+	for (i = 0; i < n; i++)
+		emit_service(&rows[i], width, precision);
 }
 
 int32_t

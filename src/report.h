@@ -1,7 +1,8 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * The report: the libxo document, its header and rows, the fitting of
- * rows to the display width, and the usage message.
+ * The report: the libxo document, its header and rows (of processes, or
+ * of services with -s), the fitting of rows to the display width, and the
+ * usage message.
  */
 #ifndef STALEWATCH_REPORT_H
 #define STALEWATCH_REPORT_H
@@ -9,11 +10,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "check.h"
 #include "procinfo.h"
-
-/* Why a process is reported. */
-#define WHY_BIN	0	/* the executable itself is gone */
-#define WHY_SO	1	/* another executable mapping is gone */
 
 /* Opens the document: its version, the container and the list of rows. */
 void report_begin(void);
@@ -45,6 +43,23 @@ void report_process(const struct kinfo_proc *kp, int why, const char *text);
  */
 void report_row(pid_t pid, int jid, uid_t uid, const char *user,
     const char *command, int why, const char *text);
+
+/* One row of the report by service, as the service table has it. */
+struct service_row {
+	const char *name;	/* as the system names it, not yet safe */
+	const char *kind;	/* "unit", "rc", ... */
+	int jid;
+	unsigned int procs;	/* its stale processes */
+	unsigned int why;	/* 1 << WHY_* for each reason among them */
+	const pid_t *pids;	/* their ids, npids of them */
+	unsigned int npids;
+};
+
+/*
+ * Writes the rows of the report by service, in the order given, with
+ * their header (unless -H) when there is any row.
+ */
+void report_services(const struct service_row *rows, unsigned int n);
 
 /* The display width from COLUMNS or the terminal; 0 when unknown. */
 int32_t terminal_width(void);

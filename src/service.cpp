@@ -12,18 +12,9 @@
 #include "pidfile.h"
 #include "report.h"
 #include "service.h"
-#include "settings.h"
-#include "text.h"
 #include "xo_c.h"
 
 #define NAME_SIZE	256
-/* A name of NAME_SIZE bytes made safe: each byte may take 4. */
-#define SHOWN_SIZE	(4 * NAME_SIZE + 1)
-
-/* What the text columns after the name take: " JID PROCS bin,.so". */
-#define AFTER_NAME	(1 + 5 + 1 + 5 + 1 + 7)
-/* A format with a ten-digit width. */
-#define FMT_SIZE	64
 
 struct service {
 	char name[NAME_SIZE];
@@ -38,9 +29,6 @@ struct member {
 	unsigned int service;	/* its index in the table */
 };
 
-static const struct kinfo_proc *list;
-static unsigned int listcount;
-
 static struct service table[SERVICE_TABLE_MAX];
 static unsigned int nservices;
 static struct member members[SERVICE_PIDS_MAX];
@@ -49,17 +37,12 @@ static unsigned int left_out;
 
 /* The order of the rows: rank[i] is the place of table[i]. */
 static unsigned int rank[SERVICE_TABLE_MAX];
+/* The processes' ids in the order of the rows. */
+static pid_t row_pids[SERVICE_PIDS_MAX];
 
 static const char *const kind_names[] = {
 	"none", "unit", "session", "container", "machine", "rc",
 };
-
-void
-service_begin(const struct kinfo_proc *procs, unsigned int count)
-{
-	list = procs;
-	listcount = count;
-}
 
 /* The index of the service in the table, added if new; -1 when full. */
 static int
@@ -84,7 +67,8 @@ table_slot(const char *name, int kind, int jid)
 }
 
 void
-service_note(struct procstat *ps, const struct kinfo_proc *kp, int why)
+service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
+    const struct kinfo_proc *procs, unsigned int count)
 {
 	char name[NAME_SIZE];
 	int kind, i;
@@ -95,7 +79,7 @@ service_note(struct procstat *ps, const struct kinfo_proc *kp, int why)
 	}
 	kind = proc_service(ps, kp, name, sizeof(name));
 	if (kind == SERVICE_NONE)
-		kind = pidfile_service(ps, kp, list, listcount, name,
+		kind = pidfile_service(ps, kp, procs, count, name,
 		    sizeof(name));
 	if (kind == SERVICE_NONE || name[0] == '\0') {
 		kind = SERVICE_NONE;
@@ -167,101 +151,28 @@ sort_rows(unsigned int *order)
 	qsort(members, nmembers, sizeof(members[0]), compare_members);
 }
 
-/*
- * The name of s as shown: made safe, and in the text style cut to
- * precision bytes (unless 0) between characters.
- */
-static const char *
-shown_name(const struct service *s, size_t precision, char *buf)
-{
-	bool ascii;
-
-	ascii = xo_get_style(NULL) == XO_STYLE_TEXT && MB_CUR_MAX == 1;
-	safe_text(s->name, sizeof(s->name), ascii, buf, SHOWN_SIZE);
-	if (precision > 0)
-		buf[unit_prefix(buf, precision)] = '\0';
-	return (buf);
-}
-
-/*
- * How many bytes of a name the text style shows: what the display width
- * leaves after the other columns, but never fewer than 9; 0: all.
- */
-static size_t
-name_precision(void)
-{
-	int32_t room;
-
-	if (settings.termwidth == 0 || xo_get_style(NULL) != XO_STYLE_TEXT)
-		return (0);
-	room = settings.termwidth - AFTER_NAME;
-	return (room >= 10 ? (size_t)room : 9);
-}
-
-/* The width of the name column: its title's, or the longest name's. */
-static int
-name_width(size_t precision)
-{
-	char buf[SHOWN_SIZE];
-	size_t width, len;
-	unsigned int i;
-
-	width = strlen("SERVICE");
-	for (i = 0; i < nservices; i++) {
-		len = strlen(shown_name(&table[i], precision, buf));
-		if (len > width)
-			width = len;
-	}
-	return ((int)width);
-}
-
-static const char *
-why_text(unsigned int why)
-{
-	if (why == (1u << WHY_BIN | 1u << WHY_SO))
-		return ("bin,.so");
-	return (why == 1u << WHY_BIN ? "bin" : ".so");
-}
-
-/* One row: the service s and its processes, from members[*next] on. */
-static void
-emit_row(const struct service *s, int width, size_t precision,
-    unsigned int *next)
-{
-	char fmt[FMT_SIZE], buf[SHOWN_SIZE];
-
-	xo_open_instance("service");
-	snprintf(fmt, sizeof(fmt), "{kw:name/%%-%ds/%%s}", width);
-	xo_emit(fmt, shown_name(s, precision, buf));
-	xo_emit("{e:kind/%s}", kind_names[s->kind]);
-	xo_emit("{w:jid/%5d/%d}{dw:procs/%5u}{:why/%s}\n",
-	    s->jid, s->procs, why_text(s->why));
-	for (; *next < nmembers && &table[members[*next].service] == s;
-	    (*next)++)
-		xo_emit("{el:pid/%d}", (int)members[*next].pid);
-	xo_close_instance("service");
-}
-
 void
 service_report(void)
 {
+	static struct service_row rows[SERVICE_TABLE_MAX];
 	unsigned int order[SERVICE_TABLE_MAX];
-	char fmt[FMT_SIZE];
 	unsigned int i, next;
-	size_t precision;
-	int width;
+	struct service_row *r;
 
-	if (nservices == 0)
-		return;
 	sort_rows(order);
-	precision = name_precision();
-	width = name_width(precision);
-	if (!settings.no_header) {
-		snprintf(fmt, sizeof(fmt), "{Tw:/%%-%ds}{Tw:/%%5s}{Tw:/%%5s}"
-		    "{T:/%%s}\n", width);
-		xo_emit(fmt, "SERVICE", "JID", "PROCS", "WHY");
-	}
 	next = 0;
-	for (i = 0; i < nservices; i++)
-		emit_row(&table[order[i]], width, precision, &next);
+	for (i = 0; i < nservices; i++) {
+		r = &rows[i];
+		r->name = table[order[i]].name;
+		r->kind = kind_names[table[order[i]].kind];
+		r->jid = table[order[i]].jid;
+		r->procs = table[order[i]].procs;
+		r->why = table[order[i]].why;
+		r->pids = &row_pids[next];
+		for (; next < nmembers && members[next].service == order[i];
+		    next++)
+			row_pids[next] = members[next].pid;
+		r->npids = (unsigned int)(&row_pids[next] - r->pids);
+	}
+	report_services(rows, nservices);
 }

@@ -13,21 +13,16 @@
 #define SERVICE_PIDS_MAX	65536
 
 /*
- * Starts a report by service over the process list procs (count
- * entries), which must stay valid until the last service_note().
+ * Adds the stale process of kp, found stale for why (WHY_*), to the row
+ * of its service, found now through ps, which examined it: its unit,
+ * session, container or machine, else the pidfile of it or of one of its
+ * ancestors in procs, the process list (count entries), else none.  When
+ * the table is full the process is left out and counted.
  */
-void service_begin(const struct kinfo_proc *procs, unsigned int count);
+void service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
+    const struct kinfo_proc *procs, unsigned int count);
 
-/*
- * Adds the stale process of kp, reported for why (WHY_*), to the row of
- * its service, found now through ps, which examined it: its unit,
- * session, container or machine, else its pidfile, else none.  When the
- * table is full the process is left out and counted.
- */
-void service_note(struct procstat *ps, const struct kinfo_proc *kp,
-    int why);
-
-/* Writes the rows, sorted by name, into the open list of the document. */
+/* Has the rows, sorted by name, written into the open list of the report. */
 void service_report(void);
 
 /* Warns, after the document, of processes that the table could not hold. */

@@ -10,6 +10,7 @@
 
 #include "text.h"
 #include "unsafe_table.h"
+#include "xo_c.h"
 
 /*
  * How many bytes at s (at most avail) agree with a valid, shortest-form
@@ -145,6 +146,15 @@ safe_text(const char *text, size_t maxlen, bool ascii, char *buf, size_t size)
 	}
 	buf[n] = '\0';
 	return (buf);
+}
+
+const char *
+display_text(const char *text, size_t maxlen, char *buf, size_t size)
+{
+	bool ascii;
+
+	ascii = xo_get_style(NULL) == XO_STYLE_TEXT && !locale_is_utf8();
+	return (safe_text(text, maxlen, ascii, buf, size));
 }
 
 /* Whether s begins with an escape of a byte: a backslash, three digits. */

@@ -27,6 +27,17 @@ const char *safe_text(const char *text, size_t maxlen, bool ascii, char *buf,
     size_t size);
 
 /*
+ * The one decision of how text from processes is shown, for every row
+ * of the report: safe_text() into buf, with every byte outside ASCII
+ * escaped as well where libxo writes text in a character set that is
+ * not UTF-8 (the text style, libxo having set the locale from the
+ * environment), since it might show such bytes as other characters, or
+ * as its controls.
+ */
+const char *display_text(const char *text, size_t maxlen, char *buf,
+    size_t size);
+
+/*
  * The length of the longest prefix of text (as safe_text wrote it), at
  * most max bytes, that splits neither a character written as it is nor
  * an escape (it may end between the escapes of one character's bytes).

@@ -85,9 +85,10 @@ walk_processes(int argc, char **argv, int first)
 {
 	struct procstat *ps;
 	struct kinfo_proc *procs;
+	char text[CHECK_TEXT_SIZE];
 	unsigned int count, i;
 	bool selected;
-	int status;
+	int status, why;
 
 	operands = argv + first;
 	noperands = argc - first;
@@ -104,15 +105,20 @@ walk_processes(int argc, char **argv, int first)
 		return (1);
 	}
 
-	if (settings.services)
-		service_begin(procs, count);
 	report_begin();
 	selected = false;
 	for (i = 0; i < count; i++) {
-		if (noperands == 0 || matches_operands(&procs[i])) {
-			check_process(ps, &procs[i]);
-			selected = true;
-		}
+		if (noperands != 0 && !matches_operands(&procs[i]))
+			continue;
+		selected = true;
+		why = check_process(ps, &procs[i], text, sizeof(text));
+		if (why == WHY_NONE)
+			continue;
+		/* A row of its own, or one more process of its service's. */
+		if (settings.services)
+			service_note(ps, &procs[i], why, procs, count);
+		else
+			report_process(&procs[i], why, text);
 	}
 	if (settings.services)
 		service_report();

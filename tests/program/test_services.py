@@ -15,7 +15,7 @@ import unittest
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
-from swtest import IS_ROOT, SLEEPER, RealProcessTest, run
+from swtest import IS_ROOT, SLEEPER, RealProcessTest, euc_jp_locale, run
 
 CONTAINER_ID = ("4b825dc642cb6eb9a060e54bf8d69288"
                 "fbee4904c4e1a0c3e6d8b0e9f5c2a1d7")
@@ -133,7 +133,7 @@ class ServiceTest(RealProcessTest):
         """Moves pid where no cgroup names a service, if it is not there."""
         self.place(pid, "swtest-none")
 
-    def pidfile_worker(self):
+    def pidfile_worker(self, prefix="swtest"):
         """A test process below a shell whose pid a pidfile in /var/run
         holds: the pidfile's name, the worker's pid and its executable,
         intact as yet."""
@@ -151,7 +151,7 @@ class ServiceTest(RealProcessTest):
             with open("/proc/%d/cgroup" % worker) as f:
                 if any(not l.endswith(":/\n") for l in f):
                     self.skipTest("its cgroup may name a service")
-        name = "swtest-%d" % master.pid
+        name = "%s-%d" % (prefix, master.pid)
         pidfile = "/var/run/%s.pid" % name
         with open(pidfile, "w") as f:
             f.write("%d\n" % master.pid)
@@ -268,6 +268,24 @@ class Pidfiles(ServiceTest):
                          "<name>%s</name><kind>rc</kind><jid>0</jid>"
                          "<why>bin</why><pid>%d</pid></service>"
                          "</stalewatch>" % (name, worker))
+
+    def test_name_in_a_locale_of_another_character_set(self):
+        # A service's name is shown as the process rows show text: where
+        # the locale's character set is not UTF-8, every byte outside
+        # ASCII is escaped.
+        name, worker, exe = self.pidfile_worker("swtest-caf\u00e9")
+        os.unlink(exe)
+        shown = name.replace("\u00e9", "\\303\\251")
+        locales = [("C", dict(os.environ, LC_ALL="C"))]
+        euc_jp = euc_jp_locale()
+        if euc_jp is not None:
+            locales.append(("EUC-JP", euc_jp))
+        for label, env in locales:
+            rc, out, err = run(["-s", "-H", "-w", str(worker)], env=env)
+            self.assertEqual((rc, err), (0, ""), label)
+            self.assertEqual(out, "%s     0     1 bin\n" % shown, label)
+        if euc_jp is None:
+            self.skipTest("no EUC-JP locale to be had (localedef, ja_JP)")
 
 
 if __name__ == "__main__":
