@@ -179,8 +179,8 @@ def main():
     query = os.path.join(a.build, "src", "stalewatch")
     text = os.path.join(a.build, "src", "maps-text", "stalewatch")
     floor = os.path.join(a.build, "bench", "floor")
-    sleeper = os.path.join(a.build, "tests", "program", "sleeper")
-    testlib = os.path.join(a.build, "tests", "program", "libsw_testlib.so")
+    sleeper = os.path.join(a.build, "tests", "system", "sleeper")
+    testlib = os.path.join(a.build, "tests", "system", "libsw_testlib.so")
     for f in (query, text, floor, sleeper, testlib):
         if not os.path.exists(f):
             sys.exit("missing %s: build the project first, with the tests"

@@ -10,7 +10,7 @@
 set(dirs src xo tests bench dist cmake tools .ci)
 set(data
   "^tests/xo/reference/"
-  "^tests/program/fixtures/"
+  "^tests/unit/fixtures/"
   "^tests/fuzz/corpus/"
   "^dist/debian/changelog$")
 set(source_name "(\\.(c|cc|cpp|h|hpp|py|cmake|sh|in)|/CMakeLists\\.txt)$")
