@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 #include <stddef.h>
+#include <stdint.h>
 
 #include "procinfo_os.h"
 
@@ -78,5 +79,18 @@ int proc_jail_root(struct procstat *ps, const struct kinfo_proc *kp,
  * file that is gone.
  */
 const char *const *proc_library_dirs(struct procstat *ps);
+
+/* Called for each mounted file system; see proc_mounts(). */
+typedef void (*mount_fn)(void *ctx, const char *path, const char *fstype,
+    uint64_t dev);
+
+/*
+ * Calls fn with each file system that the tool's mount table lists:
+ * where it is mounted (an absolute path), the name of its type, and its
+ * device as the files on it give it in st_dev (0 where the platform
+ * cannot tell).  Reading the table never waits on a file system.  0, or
+ * -1 with errno set when the table cannot be read.
+ */
+int proc_mounts(struct procstat *ps, mount_fn fn, void *ctx);
 
 #endif

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "check.h"
+#include "mounts.h"
 #include "procinfo.h"
 #include "report.h"
 #include "service.h"
@@ -75,6 +76,7 @@ warn_unexamined(struct procstat *ps)
 	warn_count(check_denied, "permission denied");
 	service_warn();
 	warn_count(check_busy, "starting a program");
+	mounts_warn();
 	hidden = proc_hidden(ps);
 	if (hidden != NULL)
 		xo_warnx("other users' processes not examined: %s", hidden);

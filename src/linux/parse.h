@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 #include <stddef.h>
+#include <stdint.h>
 
 /*
  * The fields of /proc/PID/stat that the backend uses.  The command name
@@ -57,5 +58,20 @@ bool has_deleted_suffix(const char *path, size_t len);
  * (size bytes, NUL-terminated); false when it does not fit.
  */
 bool unescape_maps_path(const char *path, size_t len, char *buf, size_t size);
+
+/* One line of /proc/PID/mountinfo: where, what type, which device. */
+struct mount_line {
+	char path[4096];		/* the mount point, unescaped */
+	char fstype[64];
+	uint64_t dev;
+};
+
+/*
+ * The mount point (its \ooo escapes undone), file system type and
+ * device of one line of mountinfo, without its newline; false when the
+ * line is malformed or its fields do not fit.
+ */
+bool parse_mountinfo_line(const char *line, size_t len,
+    struct mount_line *ml);
 
 #endif

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mounts.h"
 #include "procinfo.h"
 #include "service.h"
 #include "settings.h"
@@ -50,6 +51,12 @@ int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
 std::string jail_root;	// what proc_jail_root says
 const char *libdirs[2];	// what proc_library_dirs says, when [0] is set
+struct FakeMount {
+	std::string path, fstype;
+	uint64_t dev;
+};
+std::vector<FakeMount> mounts;	// what proc_mounts lists
+int mounts_errno;		// proc_mounts fails with this when set
 
 // What the walk asked of the platform.  The walk runs in a child, so the
 // counts live in memory shared with it.
@@ -160,6 +167,8 @@ protected:
 		hidden = nullptr;
 		jail_root = "/nonexistent";
 		libdirs[0] = nullptr;
+		mounts.clear();
+		mounts_errno = 0;
 		memset(counts, 0, sizeof(*counts));
 	}
 };
@@ -726,6 +735,89 @@ TEST_F(FakePlatform, FullServiceTableLeavesProcessesOutWithAWarning)
 	    << r.err;
 }
 
+// Which lookups could wait on a file system that may never answer, as
+// the mount table says, read once; a table that cannot be read, or holds
+// too many of them, makes every lookup one.  Each case runs in a child of
+// its own, where the table is read afresh.
+TEST(Mounts, LookupsThatMayHang)
+{
+	EXPECT_TRUE(fstype_may_hang("fuse"));
+	EXPECT_TRUE(fstype_may_hang("fuse.sshfs"));
+	EXPECT_TRUE(fstype_may_hang("fuseblk"));
+	EXPECT_TRUE(fstype_may_hang("nfs4"));
+	EXPECT_TRUE(fstype_may_hang("fusefs"));
+	EXPECT_FALSE(fstype_may_hang("ext4"));
+	EXPECT_FALSE(fstype_may_hang("fusectl"));
+	EXPECT_FALSE(fstype_may_hang("tmpfs"));
+
+	struct {
+		std::vector<FakeMount> table;
+		int err;
+		const char *path;
+		uint64_t dev;
+		bool hangs;
+		const char *warning;	// in the warnings, "" for none
+	} cases[] = {
+		{ {{"/", "ext4", 1}, {"/home/u/f", "fuse.x", 52}}, 0,
+		  "/home/u/f/lib.so", 0, true, "" },
+		{ {{"/", "ext4", 1}, {"/home/u/f", "fuse.x", 52}}, 0,
+		  "/home/u/f", 0, true, "" },
+		{ {{"/", "ext4", 1}, {"/home/u/f", "fuse.x", 52}}, 0,
+		  "/home/u/fx/lib.so", 0, false, "" },
+		{ {{"/", "ext4", 1}, {"/home/u/f", "fuse.x", 52}}, 0,
+		  nullptr, 52, true, "" },
+		{ {{"/", "ext4", 1}, {"/home/u/f", "fuse.x", 52}}, 0,
+		  "/usr/lib/x.so", 1, false, "" },
+		{ {{"/", "fuse", 7}}, 0, "/usr/lib/x.so", 1, true, "" },
+		{ {}, EACCES, "/usr/lib/x.so", 1, true,
+		  "the mount table cannot be read: Permission denied" },
+		{ {}, 0, "/usr/lib/x.so", 1, false, "" },
+	};
+	for (const auto &c : cases) {
+		mounts = c.table;
+		mounts_errno = c.err;
+		FILE *errf = tmpfile();
+		ASSERT_NE(errf, nullptr);
+		pid_t child = fork();
+		if (child == 0) {
+			dup2(fileno(errf), 2);
+			bool hangs = lookup_may_hang(nullptr, c.path, c.dev);
+			// Asked twice: the table is not read again.
+			mounts_errno = 0;
+			mounts.clear();
+			if (lookup_may_hang(nullptr, c.path, c.dev) != hangs)
+				_exit(3);
+			mounts_warn();
+			_exit(hangs ? 1 : 0);
+		}
+		int status;
+		waitpid(child, &status, 0);
+		std::string err(4096, '\0');
+		rewind(errf);
+		err.resize(fread(&err[0], 1, err.size(), errf));
+		fclose(errf);
+		ASSERT_TRUE(WIFEXITED(status));
+		EXPECT_EQ(WEXITSTATUS(status), c.hangs ? 1 : 0)
+		    << (c.path ? c.path : "(dev)");
+		if (c.warning[0] != '\0')
+			EXPECT_NE(err.find(c.warning), std::string::npos) << err;
+		else
+			EXPECT_EQ(err, "");
+	}
+	// More of them than are remembered: all may hang.
+	mounts.clear();
+	for (int i = 0; i <= HANGING_MOUNTS_MAX; i++)
+		mounts.push_back({"/m/" + std::to_string(i), "fuse", 0});
+	mounts_errno = 0;
+	pid_t child = fork();
+	if (child == 0)
+		_exit(lookup_may_hang(nullptr, "/usr/lib/x.so", 1) ? 1 : 0);
+	int status;
+	waitpid(child, &status, 0);
+	EXPECT_EQ(WEXITSTATUS(status), 1);
+	mounts.clear();
+}
+
 }  // namespace
 
 // The fake platform layer.
@@ -797,6 +889,17 @@ void procstat_close(struct procstat *)
 int jail_getid(const char *)
 {
 	return -1;
+}
+
+int proc_mounts(struct procstat *, mount_fn fn, void *ctx)
+{
+	if (mounts_errno != 0) {
+		errno = mounts_errno;
+		return -1;
+	}
+	for (const FakeMount &m : mounts)
+		fn(ctx, m.path.c_str(), m.fstype.c_str(), m.dev);
+	return 0;
 }
 
 const char *proc_hidden(struct procstat *)

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/sysmacros.h>
+
 #include <gtest/gtest.h>
 
 #include "cgroup.h"
@@ -129,6 +131,40 @@ TEST(ParseMaps, Malformed)
 	EXPECT_EQ(ml.inode, 12u);
 	EXPECT_EQ(ml.pathlen, 0u);
 	EXPECT_FALSE(maps_is_file(&ml));
+}
+
+TEST(ParseMountinfo, MountPointTypeAndDevice)
+{
+	struct {
+		const char *line;
+		bool ok;
+		const char *path, *fstype;
+		unsigned int major, minor;
+	} cases[] = {
+		{ "36 35 98:0 /mnt1 /mnt2 rw,noatime master:1 - ext3 /dev/root rw",
+		  true, "/mnt2", "ext3", 98, 0 },
+		// No optional field; the kernel's escapes of blank, tab,
+		// newline and backslash in the mount point.
+		{ "80 25 0:52 / /home/u/a\\040b\\011c\\012d\\134e rw,nosuid - "
+		  "fuse.sshfs u@h:/ rw,user_id=1000",
+		  true, "/home/u/a b\tc\nd\\e", "fuse.sshfs", 0, 52 },
+		{ "81 25 0:53 / /run/x rw shared:9 master:2 - nfs4 h:/ rw",
+		  true, "/run/x", "nfs4", 0, 53 },
+		{ "1 2 0:1 / /x rw", false, "", "", 0, 0 },	// no separator
+		{ "1 2 0:1 / /x rw -", false, "", "", 0, 0 },	// no type
+		{ "1 2 x / /x rw - ext4 s rw", false, "", "", 0, 0 },
+		{ "", false, "", "", 0, 0 },
+	};
+	for (const auto &c : cases) {
+		mount_line ml;
+		ASSERT_EQ(parse_mountinfo_line(c.line, strlen(c.line), &ml),
+		    c.ok) << c.line;
+		if (!c.ok)
+			continue;
+		EXPECT_EQ(std::string(ml.path), c.path);
+		EXPECT_EQ(std::string(ml.fstype), c.fstype);
+		EXPECT_EQ(ml.dev, (uint64_t)makedev(c.major, c.minor));
+	}
 }
 
 TEST(DeletedSuffix, OnlyAtTheEnd)
