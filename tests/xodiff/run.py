@@ -810,6 +810,48 @@ def all_cases(nrandom, seed):
     return cases
 
 
+class Tally:
+    """What the comparisons of the bundled build with the other side (the
+    real libxo, or its recordings) came to."""
+
+    def __init__(self, a, known, other):
+        self.a, self.known, self.other = a, known, other
+        self.same = self.deliberate = self.shown = 0
+        self.failed, self.errors = [], []
+
+    def add(self, case, error, diffs):
+        if error:
+            self.errors.append(error)
+        elif case.deliberate:
+            if case.deliberate not in self.known:
+                self.errors.append('%s: deliberate difference "%s" is not described under '
+                                   '"## Deliberate differences" in %s'
+                                   % (case.name, case.deliberate, self.a.readme))
+            elif not diffs:
+                self.errors.append('%s: marked deliberate "%s", but the %s libxo writes the same: '
+                                   'remove the mark' % (case.name, case.deliberate, self.other))
+            else:
+                self.deliberate += 1
+                print('deliberate: %s: %s' % (case.deliberate, case.name))
+        elif not diffs:
+            self.same += 1
+        else:
+            self.failed.append(case.name)
+            if self.shown < self.a.show:
+                self.shown += 1
+                print(describe(case, diffs).replace('+ real)', '+ %s)' % self.other))
+
+
+def run_all(a, compare, cases):
+    """compare(index, case, folder) for each case, a few at a time: the
+    cases with their results, in order."""
+    jobs = max(1, int(os.environ.get('XODIFF_JOBS', a.jobs)))
+    with tempfile.TemporaryDirectory(prefix='xodiff.') as tmp:
+        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+            results = pool.map(lambda ic: compare(ic[0], ic[1], tmp), enumerate(cases))
+            yield from zip(cases, results)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--bundled')
@@ -862,37 +904,11 @@ def main():
                 diffs.append(('stdout+stderr on one pipe', bm['stdout'], rm['stdout']))
         return None, diffs
 
-    same = deliberate = 0
-    failed = []
-    errors = []
-    shown = 0
-    jobs = max(1, int(os.environ.get('XODIFF_JOBS', a.jobs)))
-    with tempfile.TemporaryDirectory(prefix='xodiff.') as tmp:
-        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
-            results = pool.map(lambda ic: compare(ic[0], ic[1], tmp), enumerate(cases))
-            for case, (error, diffs) in zip(cases, results):
-                if error:
-                    errors.append(error)
-                    continue
-                if case.deliberate:
-                    if case.deliberate not in known:
-                        errors.append('%s: deliberate difference "%s" is not described under '
-                                      '"## Deliberate differences" in %s' % (case.name, case.deliberate,
-                                                                            a.readme))
-                    elif not diffs:
-                        errors.append('%s: marked deliberate "%s", but both write the same: '
-                                      'remove the mark' % (case.name, case.deliberate))
-                    else:
-                        deliberate += 1
-                        print('deliberate: %s: %s' % (case.deliberate, case.name))
-                    continue
-                if not diffs:
-                    same += 1
-                    continue
-                failed.append(case.name)
-                if shown < a.show:
-                    shown += 1
-                    print(describe(case, diffs))
+    tally = Tally(a, known, 'real')
+    for case, (error, diffs) in run_all(a, compare, cases):
+        tally.add(case, error, diffs)
+    same, deliberate, failed, errors, shown = (tally.same, tally.deliberate, tally.failed,
+                                               tally.errors, tally.shown)
     if not a.only:
         for unused in sorted(known - {c.deliberate for c in cases}):
             print('note: deliberate difference "%s" has no case here; its test is elsewhere' % unused)
@@ -955,38 +971,15 @@ def replay(a, cases, known, ignore, seed):
             stale_cases.append((case, reason))
         else:
             todo.append(case)
-    same = deliberate = 0
-    failed, errors, unrecorded = [], [], []
-    shown = 0
-    jobs = max(1, int(os.environ.get('XODIFF_JOBS', a.jobs)))
-    with tempfile.TemporaryDirectory(prefix='xodiff.') as tmp:
-        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
-            results = pool.map(lambda ic: compare(ic[0], ic[1], tmp), enumerate(todo))
-            for case, (error, diffs, found) in zip(todo, results):
-                if error:
-                    errors.append(error)
-                    continue
-                if not found:
-                    unrecorded.append(case.name)
-                    continue
-                if case.deliberate:
-                    if case.deliberate not in known:
-                        errors.append('%s: deliberate difference "%s" is not described under '
-                                      '"## Deliberate differences" in %s' % (case.name, case.deliberate,
-                                                                            a.readme))
-                    elif not diffs:
-                        errors.append('%s: marked deliberate "%s", but the recording is the same: '
-                                      'remove the mark' % (case.name, case.deliberate))
-                    else:
-                        deliberate += 1
-                    continue
-                if not diffs:
-                    same += 1
-                    continue
-                failed.append(case.name)
-                if shown < a.show:
-                    shown += 1
-                    print(describe(case, diffs).replace('(- bundled, + real)', '(- bundled, + recorded)'))
+    tally = Tally(a, known, 'recorded')
+    unrecorded = []
+    for case, (error, diffs, found) in run_all(a, compare, todo):
+        if found or error:
+            tally.add(case, error, diffs)
+        else:
+            unrecorded.append(case.name)
+    same, deliberate, failed, errors, shown = (tally.same, tally.deliberate, tally.failed,
+                                               tally.errors, tally.shown)
     print('xodiff: recordings %s, %d cases generated (%d random, seed %d)'
           % (a.recorded, len(cases), sum(c.name.startswith('random/') for c in cases), seed))
     for case, reason in stale_cases:
