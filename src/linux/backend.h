@@ -27,7 +27,7 @@ struct procstat {
 	int mapsfd;			/* filedir's maps file, or -1; open
 					   from a query until its text is read */
 	int waitlo, waithi;		/* descriptors to close together, or
-					   -1 (handle.cpp) */
+					   -1 (handle_linux.cpp) */
 	int waitbelow;			/* and the bound of their numbers */
 	char *pool;			/* paths of the map being read */
 	size_t poolsize;
@@ -118,7 +118,7 @@ int map_path_of(struct procstat *ps, dev_t dev, unsigned long long ino,
 /*
  * The most executable file mappings that the kernel is asked about one by
  * one, and the most of them packed one against the last; a process with
- * more is read from the text (procmap.cpp says why).
+ * more is read from the text (procmap_linux.cpp says why).
  */
 #define QUERIED_MAX	256
 #define PACKED_MAX	16

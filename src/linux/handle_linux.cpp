@@ -294,11 +294,3 @@ use_live_thread(struct procstat *ps, char *link, size_t size)
 		errno = ESRCH;
 	return (n);
 }
-
-int
-jail_getid(const char *name)
-{
-	/* Linux has no jails. */
-	(void)name;
-	return (-1);
-}

@@ -1,6 +1,7 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * Linux: the process list, from the directories of /proc.
+ * Linux: the process list, from the directories of /proc, and why it may
+ * lack the processes of other users (hidepid).
  */
 #include <sys/stat.h>
 #include <dirent.h>
@@ -15,7 +16,7 @@
 
 /*
  * Reads a stat file as read_once() does, but lets the handle close its
- * descriptor with the next ones (handle.cpp): a list reads a thousand.
+ * descriptor with the next ones (handle_linux.cpp): a list reads a thousand.
  */
 static ssize_t
 read_stat(struct procstat *ps, const char *path, char *buf, size_t size)
@@ -246,12 +247,4 @@ proc_hidden(struct procstat *ps)
 	snprintf(cause, sizeof(cause), "/proc is mounted with hidepid=%.*s",
 	    (int)(n < 16 ? n : 16), h);
 	return (cause);
-}
-
-const char *const *
-proc_library_dirs(struct procstat *ps)
-{
-	/* The kernel names a mapped file as long as it has a name. */
-	(void)ps;
-	return (NULL);
 }
