@@ -122,13 +122,31 @@ TEST(ParseMaps, Malformed)
 {
 	maps_line ml;
 	for (const char *bad : {"", "7f-8f", "7f-8f r-", "7f-8f r-xp 0 fd:01",
-	    "7f-8f r-xp 0 fd:01 12x /lib", "7f-8f r-xp 0 fd:01 -1 /lib"})
+	    "7f-8f r-xp 0 fd:01 12x /lib", "7f-8f r-xp 0 fd:01 -1 /lib",
+	    "7f-8f r-xp 0 FD:01 12 /lib"})
 		EXPECT_FALSE(parse_maps_line(bad, strlen(bad), &ml)) << bad;
 	const char *ok = "7f-8f r-xp 0 fd:01 12";
 	ASSERT_TRUE(parse_maps_line(ok, strlen(ok), &ml));
 	EXPECT_EQ(ml.inode, 12u);
 	EXPECT_EQ(ml.pathlen, 0u);
 	EXPECT_FALSE(maps_is_file(&ml));
+}
+
+TEST(HexDigit, LowercaseAlwaysUppercaseWhenAsked)
+{
+	const char *digits = "0123456789abcdef", *upper = "ABCDEF";
+	for (int i = 0; i < 16; i++) {
+		EXPECT_EQ(hex_digit(digits[i], false), i) << digits[i];
+		EXPECT_EQ(hex_digit(digits[i], true), i) << digits[i];
+	}
+	for (int i = 0; i < 6; i++) {
+		EXPECT_EQ(hex_digit(upper[i], false), -1) << upper[i];
+		EXPECT_EQ(hex_digit(upper[i], true), 10 + i) << upper[i];
+	}
+	for (char c : {'/', ':', '@', '`', 'g', 'G', 'x', ' ', '\0', '\xff'}) {
+		EXPECT_EQ(hex_digit(c, false), -1) << (int)c;
+		EXPECT_EQ(hex_digit(c, true), -1) << (int)c;
+	}
 }
 
 TEST(DeletedSuffix, OnlyAtTheEnd)
@@ -447,6 +465,8 @@ TEST(CgroupService, RealWorldLines)
 		{"0::/lxc.payload.web/init.scope\n", SERVICE_CONTAINER, "web"},
 		{"0::/machine.slice/machine-db\\x2d1.scope/payload\n",
 		    SERVICE_MACHINE, "db-1"},
+		{"0::/machine.slice/machine-db\\x2D1.scope\n", SERVICE_MACHINE,
+		    "db-1"},
 		{"0::/machine.slice/systemd-nspawn@web.service/payload/"
 		    "system.slice/nginx.service\n", SERVICE_MACHINE, "web"},
 		{"0::/\n", SERVICE_NONE, ""},
