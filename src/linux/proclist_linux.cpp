@@ -15,28 +15,6 @@
 #include "backend.h"
 
 /*
- * Reads a stat file as read_once() does, but lets the handle close its
- * descriptor with the next ones (handle_linux.cpp): a list reads a thousand.
- */
-static ssize_t
-read_stat(struct procstat *ps, const char *path, char *buf, size_t size)
-{
-	ssize_t n;
-	int fd, saved;
-
-	fd = openat(ps->procfd, path, O_RDONLY | O_CLOEXEC);
-	if (fd == -1)
-		return (-1);
-	do
-		n = read(fd, buf, size);
-	while (n == -1 && errno == EINTR);
-	saved = errno;
-	close_soon(ps, fd);
-	errno = saved;
-	return (n);
-}
-
-/*
  * Fills kp for one process; false if it vanished.  A process whose files
  * the caller may not read (/proc mounted with hidepid=1) is listed with
  * its id and user alone, so that selecting it by id finds it and the
@@ -57,7 +35,9 @@ read_process(struct procstat *ps, const char *name, struct kinfo_proc *kp)
 		return (false);
 	memcpy(path, name, len);
 	memcpy(path + len, "/stat", sizeof("/stat"));
-	n = read_stat(ps, path, buf, sizeof(buf));
+	/* A list reads a thousand: the handle closes them together. */
+	n = read_proc_file(ps, ps->procfd, path, buf, sizeof(buf),
+	    READ_ONCE | READ_CLOSE_SOON);
 	err = n == -1 ? errno : 0;
 	if (err == 0 && (n <= 0 || !parse_stat(buf, (size_t)n, &sl)))
 		return (false);

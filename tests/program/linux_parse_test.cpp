@@ -252,6 +252,99 @@ TEST_F(LinuxBackend, ArgumentQuery)
 	EXPECT_EQ(len, cmdline.size());
 }
 
+// Each way of reading a file of ten bytes, into a buffer of size bytes
+// followed by a guard: what comes back, and that nothing is stored past
+// the buffer.
+TEST_F(LinuxBackend, ReadProcFileBounds)
+{
+	char dir[] = "/tmp/swreadXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	int dfd = open(dir, O_RDONLY | O_DIRECTORY);
+	ASSERT_GE(dfd, 0);
+	int fd = openat(dfd, "ten", O_WRONLY | O_CREAT, 0600);
+	ASSERT_EQ(write(fd, "0123456789", 10), 10);
+	close(fd);
+	struct {
+		int how;
+		size_t size;
+		ssize_t got;
+	} cases[] = {
+		{READ_ONCE, 16, 10}, {READ_ONCE, 4, 4},
+		{READ_TO_END, 16, 10}, {READ_TO_END, 10, 10},
+		{READ_TO_END, 4, 4}, {READ_ONE_MORE, 16, 10},
+		{READ_ONE_MORE, 10, 10}, {READ_ONE_MORE, 9, 10},
+		{READ_ONE_MORE, 4, 5}, {READ_ONCE | READ_CLOSE_SOON, 16, 10},
+		{READ_TO_END, 0, 0},
+	};
+	for (const auto &c : cases) {
+		char buf[17];
+		memset(buf, 'x', sizeof(buf));
+		EXPECT_EQ(read_proc_file(ps, dfd, "ten", buf, c.size, c.how),
+		    c.got) << c.how << " " << c.size;
+		size_t stored = c.size < 10 ? c.size : 10;
+		EXPECT_EQ(std::string(buf, stored),
+		    std::string("0123456789", stored)) << c.how << " " << c.size;
+		EXPECT_EQ(buf[c.size], 'x') << c.how << " " << c.size;
+	}
+	errno = 0;
+	char buf[4];
+	EXPECT_EQ(read_proc_file(ps, dfd, "none", buf, sizeof(buf), READ_ONCE),
+	    -1);
+	EXPECT_EQ(errno, ENOENT) << "the caller says what a missing file means";
+	unlinkat(dfd, "ten", 0);
+	close(dfd);
+	rmdir(dir);
+
+	errno = ENOENT;
+	EXPECT_EQ(gone_if_missing(), -1);
+	EXPECT_EQ(errno, ESRCH);
+	errno = EACCES;
+	EXPECT_EQ(gone_if_missing(), -1);
+	EXPECT_EQ(errno, EACCES);
+}
+
+// A file that comes in two reads (a FIFO whose writer gives "abc", waits
+// until it is read, then gives "def" and ends): one read has the first
+// part, a read to the end both.
+TEST_F(LinuxBackend, ReadProcFileOnceOrToTheEnd)
+{
+	char dir[] = "/tmp/swfifoXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	std::string fifo = std::string(dir) + "/fifo";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	int dfd = open(dir, O_RDONLY | O_DIRECTORY);
+	ASSERT_GE(dfd, 0);
+	for (int how : {READ_ONCE, READ_TO_END}) {
+		// Kept open, so that the writer always has a reader.
+		int keep = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+		ASSERT_GE(keep, 0);
+		pid_t writer = fork();
+		if (writer == 0) {
+			int fd = open(fifo.c_str(), O_WRONLY);
+			int left = 1;
+			if (fd == -1 || write(fd, "abc", 3) != 3)
+				_exit(1);
+			while (ioctl(fd, FIONREAD, &left) == 0 && left > 0)
+				sched_yield();
+			_exit(left == 0 && write(fd, "def", 3) == 3 ? 0 : 1);
+		}
+		ASSERT_GT(writer, 0);
+		char buf[16];
+		ssize_t n = read_proc_file(ps, dfd, "fifo", buf, sizeof(buf), how);
+		int st;
+		ASSERT_EQ(waitpid(writer, &st, 0), writer);
+		EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+		EXPECT_EQ(std::string(buf, n > 0 ? (size_t)n : 0),
+		    how == READ_ONCE ? "abc" : "abcdef");
+		char rest[8];
+		EXPECT_EQ(read(keep, rest, sizeof(rest)), how == READ_ONCE ? 3 : 0);
+		close(keep);
+	}
+	close(dfd);
+	unlink(fifo.c_str());
+	rmdir(dir);
+}
+
 TEST_F(LinuxBackend, GoneAndThreadlessProcesses)
 {
 	char buf[1024];
