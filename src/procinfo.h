@@ -6,6 +6,29 @@
  * procinfo_os.h.  proc_query() and proc_probe() wrap the process sysctls
  * and kill(pid, 0) so that every platform can answer them; like
  * libprocstat's own calls they take the handle and the process record.
+ *
+ * Who answers each query (the files are in src/freebsd/ and src/linux/):
+ *
+ *   query                 FreeBSD                Linux
+ *   procstat_open_sysctl  libprocstat            handle_linux.cpp
+ *   procstat_close        libprocstat            handle_linux.cpp
+ *   procstat_getprocs     libprocstat            proclist_linux.cpp
+ *   procstat_freeprocs    libprocstat            proclist_linux.cpp
+ *   procstat_getvmmap     libprocstat            vmmap_linux.cpp (1)
+ *   procstat_freevmmap    libprocstat            vmmap_linux.cpp
+ *   proc_query            procinfo_freebsd.cpp   exe_args_linux.cpp
+ *   proc_probe            procinfo_freebsd.cpp   exe_args_linux.cpp
+ *   proc_hidden           procinfo_freebsd.cpp   proclist_linux.cpp
+ *   proc_service          service_freebsd.cpp    service_linux.cpp (2)
+ *   proc_jail_root        service_freebsd.cpp    service_linux.cpp
+ *   jail_getid            libjail                service_linux.cpp
+ *   proc_library_dirs     procinfo_freebsd.cpp   vmmap_linux.cpp
+ *
+ * (1) with maplines_linux.cpp (the maps text) and procmap_linux.cpp (the
+ *     kernel asked for the executable file mappings alone);
+ * (2) with cgroup_linux.cpp (the service named by a control group).
+ * What the Linux files share is in backend.h, the /proc text parsers in
+ * parse.h.
  */
 #ifndef STALEWATCH_PROCINFO_H
 #define STALEWATCH_PROCINFO_H

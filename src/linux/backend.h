@@ -27,7 +27,7 @@ struct procstat {
 	int mapsfd;			/* filedir's maps file, or -1; open
 					   from a query until its text is read */
 	int waitlo, waithi;		/* descriptors to close together, or
-					   -1 (handle.cpp) */
+					   -1 (handle_linux.cpp) */
 	int waitbelow;			/* and the bound of their numbers */
 	char *pool;			/* paths of the map being read */
 	size_t poolsize;
@@ -42,17 +42,41 @@ bool is_pid_name(const char *name);
 void close_keep_errno(int fd);
 
 /*
+ * For a file of the process examined that could not be had: a missing
+ * one (ENOENT) means that the process is gone, and errno becomes ESRCH;
+ * other errors stay.  Returns -1, for the caller to return.
+ */
+int gone_if_missing(void);
+
+/*
  * Closes fd now, or soon, with the descriptors whose numbers follow, in
  * one system call (close_range).  For descriptors of /proc files only.
  */
 void close_soon(struct procstat *ps, int fd);
 
 /*
- * Reads a /proc file that the kernel produces whole on the first read
- * (stat and the like): one read, no second one to see its end.  The
- * number of bytes read, or -1 with errno set.
+ * How read_proc_file() reads: one of the first three, with READ_CLOSE_SOON
+ * or'ed in for the files of a list.
  */
-ssize_t read_once(int dirfd, const char *path, char *buf, size_t size);
+#define READ_ONCE	0	/* one read, no second one to see the end: for
+				   a file that the kernel produces whole on
+				   the first (stat and the like) */
+#define READ_TO_END	1	/* until its end, or until buf is full: what
+				   does not fit is left unread */
+#define READ_ONE_MORE	2	/* one read that asks for a byte more than buf
+				   holds, into a byte of its own: a result of
+				   size + 1 says that the file did not fit */
+#define READ_CLOSE_SOON	4	/* its descriptor is closed with the next ones
+				   (close_soon) */
+
+/*
+ * Reads the file path below the directory dirfd (of /proc) into buf,
+ * never more than size bytes, as how says.  The number of bytes read, or
+ * -1 with errno set (a failed read after others too); errno is kept as
+ * the read left it when the descriptor is closed.
+ */
+ssize_t read_proc_file(struct procstat *ps, int dirfd, const char *path,
+    char *buf, size_t size, int how);
 
 /*
  * Makes kp's process the one examined, opening its /proc directory
@@ -118,7 +142,7 @@ int map_path_of(struct procstat *ps, dev_t dev, unsigned long long ino,
 /*
  * The most executable file mappings that the kernel is asked about one by
  * one, and the most of them packed one against the last; a process with
- * more is read from the text (procmap.cpp says why).
+ * more is read from the text (procmap_linux.cpp says why).
  */
 #define QUERIED_MAX	256
 #define PACKED_MAX	16

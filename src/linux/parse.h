@@ -29,6 +29,13 @@ struct stat_line {
 /* False if malformed or cut before the start time. */
 bool parse_stat(const char *buf, size_t len, struct stat_line *sl);
 
+/*
+ * The value of the hexadecimal digit c, or -1 when it is none.  The
+ * kernel writes its numbers in lowercase; with upper, uppercase letters
+ * count too (systemd reads the escapes in its names in either case).
+ */
+int hex_digit(char c, bool upper);
+
 /* One line of /proc/PID/maps, without its newline. */
 struct maps_line {
 	int protection;			/* KVME_PROT_* bits */

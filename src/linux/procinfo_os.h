@@ -71,7 +71,7 @@ void procstat_freeprocs(struct procstat *ps, struct kinfo_proc *procs);
  * The memory map of kp's process: every executable mapping of a file, in
  * the order of addresses, with its name as /proc/PID/maps writes it, or
  * an empty name when the file is deleted (or replaced).  Other mappings
- * are there only when the map was read from the maps text (vmmap.cpp).
+ * are there only when the map was read from the maps text (vmmap_linux.cpp).
  */
 struct kinfo_vmentry *procstat_getvmmap(struct procstat *ps,
     struct kinfo_proc *kp, unsigned int *count);

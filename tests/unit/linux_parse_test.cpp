@@ -124,7 +124,8 @@ TEST(ParseMaps, Malformed)
 {
 	maps_line ml;
 	for (const char *bad : {"", "7f-8f", "7f-8f r-", "7f-8f r-xp 0 fd:01",
-	    "7f-8f r-xp 0 fd:01 12x /lib", "7f-8f r-xp 0 fd:01 -1 /lib"})
+	    "7f-8f r-xp 0 fd:01 12x /lib", "7f-8f r-xp 0 fd:01 -1 /lib",
+	    "7f-8f r-xp 0 FD:01 12 /lib"})
 		EXPECT_FALSE(parse_maps_line(bad, strlen(bad), &ml)) << bad;
 	const char *ok = "7f-8f r-xp 0 fd:01 12";
 	ASSERT_TRUE(parse_maps_line(ok, strlen(ok), &ml));
@@ -164,6 +165,23 @@ TEST(ParseMountinfo, MountPointTypeAndDevice)
 		EXPECT_EQ(std::string(ml.path), c.path);
 		EXPECT_EQ(std::string(ml.fstype), c.fstype);
 		EXPECT_EQ(ml.dev, (uint64_t)makedev(c.major, c.minor));
+	}
+}
+
+TEST(HexDigit, LowercaseAlwaysUppercaseWhenAsked)
+{
+	const char *digits = "0123456789abcdef", *upper = "ABCDEF";
+	for (int i = 0; i < 16; i++) {
+		EXPECT_EQ(hex_digit(digits[i], false), i) << digits[i];
+		EXPECT_EQ(hex_digit(digits[i], true), i) << digits[i];
+	}
+	for (int i = 0; i < 6; i++) {
+		EXPECT_EQ(hex_digit(upper[i], false), -1) << upper[i];
+		EXPECT_EQ(hex_digit(upper[i], true), 10 + i) << upper[i];
+	}
+	for (char c : {'/', ':', '@', '`', 'g', 'G', 'x', ' ', '\0', '\xff'}) {
+		EXPECT_EQ(hex_digit(c, false), -1) << (int)c;
+		EXPECT_EQ(hex_digit(c, true), -1) << (int)c;
 	}
 }
 
@@ -268,6 +286,99 @@ TEST_F(LinuxBackend, ArgumentQuery)
 	len = cmdline.size();		// exactly full
 	ASSERT_EQ(proc_query(ps, KERN_PROC_ARGS, &self, buf, &len), 0);
 	EXPECT_EQ(len, cmdline.size());
+}
+
+// Each way of reading a file of ten bytes, into a buffer of size bytes
+// followed by a guard: what comes back, and that nothing is stored past
+// the buffer.
+TEST_F(LinuxBackend, ReadProcFileBounds)
+{
+	char dir[] = "/tmp/swreadXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	int dfd = open(dir, O_RDONLY | O_DIRECTORY);
+	ASSERT_GE(dfd, 0);
+	int fd = openat(dfd, "ten", O_WRONLY | O_CREAT, 0600);
+	ASSERT_EQ(write(fd, "0123456789", 10), 10);
+	close(fd);
+	struct {
+		int how;
+		size_t size;
+		ssize_t got;
+	} cases[] = {
+		{READ_ONCE, 16, 10}, {READ_ONCE, 4, 4},
+		{READ_TO_END, 16, 10}, {READ_TO_END, 10, 10},
+		{READ_TO_END, 4, 4}, {READ_ONE_MORE, 16, 10},
+		{READ_ONE_MORE, 10, 10}, {READ_ONE_MORE, 9, 10},
+		{READ_ONE_MORE, 4, 5}, {READ_ONCE | READ_CLOSE_SOON, 16, 10},
+		{READ_TO_END, 0, 0},
+	};
+	for (const auto &c : cases) {
+		char buf[17];
+		memset(buf, 'x', sizeof(buf));
+		EXPECT_EQ(read_proc_file(ps, dfd, "ten", buf, c.size, c.how),
+		    c.got) << c.how << " " << c.size;
+		size_t stored = c.size < 10 ? c.size : 10;
+		EXPECT_EQ(std::string(buf, stored),
+		    std::string("0123456789", stored)) << c.how << " " << c.size;
+		EXPECT_EQ(buf[c.size], 'x') << c.how << " " << c.size;
+	}
+	errno = 0;
+	char buf[4];
+	EXPECT_EQ(read_proc_file(ps, dfd, "none", buf, sizeof(buf), READ_ONCE),
+	    -1);
+	EXPECT_EQ(errno, ENOENT) << "the caller says what a missing file means";
+	unlinkat(dfd, "ten", 0);
+	close(dfd);
+	rmdir(dir);
+
+	errno = ENOENT;
+	EXPECT_EQ(gone_if_missing(), -1);
+	EXPECT_EQ(errno, ESRCH);
+	errno = EACCES;
+	EXPECT_EQ(gone_if_missing(), -1);
+	EXPECT_EQ(errno, EACCES);
+}
+
+// A file that comes in two reads (a FIFO whose writer gives "abc", waits
+// until it is read, then gives "def" and ends): one read has the first
+// part, a read to the end both.
+TEST_F(LinuxBackend, ReadProcFileOnceOrToTheEnd)
+{
+	char dir[] = "/tmp/swfifoXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	std::string fifo = std::string(dir) + "/fifo";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	int dfd = open(dir, O_RDONLY | O_DIRECTORY);
+	ASSERT_GE(dfd, 0);
+	for (int how : {READ_ONCE, READ_TO_END}) {
+		// Kept open, so that the writer always has a reader.
+		int keep = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+		ASSERT_GE(keep, 0);
+		pid_t writer = fork();
+		if (writer == 0) {
+			int fd = open(fifo.c_str(), O_WRONLY);
+			int left = 1;
+			if (fd == -1 || write(fd, "abc", 3) != 3)
+				_exit(1);
+			while (ioctl(fd, FIONREAD, &left) == 0 && left > 0)
+				sched_yield();
+			_exit(left == 0 && write(fd, "def", 3) == 3 ? 0 : 1);
+		}
+		ASSERT_GT(writer, 0);
+		char buf[16];
+		ssize_t n = read_proc_file(ps, dfd, "fifo", buf, sizeof(buf), how);
+		int st;
+		ASSERT_EQ(waitpid(writer, &st, 0), writer);
+		EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+		EXPECT_EQ(std::string(buf, n > 0 ? (size_t)n : 0),
+		    how == READ_ONCE ? "abc" : "abcdef");
+		char rest[8];
+		EXPECT_EQ(read(keep, rest, sizeof(rest)), how == READ_ONCE ? 3 : 0);
+		close(keep);
+	}
+	close(dfd);
+	unlink(fifo.c_str());
+	rmdir(dir);
 }
 
 TEST_F(LinuxBackend, GoneAndThreadlessProcesses)
@@ -483,6 +594,8 @@ TEST(CgroupService, RealWorldLines)
 		{"0::/lxc.payload.web/init.scope\n", SERVICE_CONTAINER, "web"},
 		{"0::/machine.slice/machine-db\\x2d1.scope/payload\n",
 		    SERVICE_MACHINE, "db-1"},
+		{"0::/machine.slice/machine-db\\x2D1.scope\n", SERVICE_MACHINE,
+		    "db-1"},
 		{"0::/machine.slice/systemd-nspawn@web.service/payload/"
 		    "system.slice/nginx.service\n", SERVICE_MACHINE, "web"},
 		{"0::/\n", SERVICE_NONE, ""},

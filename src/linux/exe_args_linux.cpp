@@ -4,9 +4,7 @@
  * probe, from /proc/PID/exe and /proc/PID/cmdline.
  */
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <sched.h>
 #include <string.h>
 #include <unistd.h>
@@ -59,11 +57,8 @@ query_long_pathname(struct procstat *ps, char *buf, size_t *len)
 {
 	struct stat exe;
 
-	if (fstatat(ps->filedir, "exe", &exe, 0) == -1) {
-		if (errno == ENOENT)
-			errno = ESRCH;
-		return (-1);
-	}
+	if (fstatat(ps->filedir, "exe", &exe, 0) == -1)
+		return (gone_if_missing());
 	if (exe.st_nlink == 0) {
 		errno = ENOENT;
 		return (-1);
@@ -89,11 +84,8 @@ query_pathname(struct procstat *ps, char *buf, size_t *len)
 		n = use_live_thread(ps, link, sizeof(link) - 1);
 	if (n == -1 && errno == ENAMETOOLONG)
 		return (query_long_pathname(ps, buf, len));
-	if (n == -1) {
-		if (errno == ENOENT)
-			errno = ESRCH;
-		return (-1);
-	}
+	if (n == -1)
+		return (gone_if_missing());
 	link[n] = '\0';
 	/*
 	 * An executable that never was a file on disk (memfd) cannot have
@@ -101,11 +93,8 @@ query_pathname(struct procstat *ps, char *buf, size_t *len)
 	 */
 	if (link[0] == '/' && strncmp(link, "/memfd:", 7) != 0 &&
 	    has_deleted_suffix(link, (size_t)n)) {
-		if (fstatat(ps->filedir, "exe", &exe, 0) == -1) {
-			if (errno == ENOENT)
-				errno = ESRCH;
-			return (-1);
-		}
+		if (fstatat(ps->filedir, "exe", &exe, 0) == -1)
+			return (gone_if_missing());
 		if (!exe_named(link, &exe)) {
 			errno = ENOENT;
 			return (-1);
@@ -119,25 +108,10 @@ query_pathname(struct procstat *ps, char *buf, size_t *len)
  * read to learn whether it all fitted; its length, or -1.
  */
 static ssize_t
-read_args(int dirfd, char *buf, size_t len)
+read_args(struct procstat *ps, char *buf, size_t len)
 {
-	struct iovec iov[2];
-	char extra;
-	ssize_t n;
-	int fd;
-
-	fd = openat(dirfd, "cmdline", O_RDONLY | O_CLOEXEC);
-	if (fd == -1)
-		return (-1);
-	iov[0].iov_base = buf;
-	iov[0].iov_len = len;
-	iov[1].iov_base = &extra;
-	iov[1].iov_len = 1;
-	do
-		n = readv(fd, iov, 2);
-	while (n == -1 && errno == EINTR);
-	close_keep_errno(fd);
-	return (n);
+	return (read_proc_file(ps, ps->filedir, "cmdline", buf, len,
+	    READ_ONE_MORE));
 }
 
 /*
@@ -153,16 +127,16 @@ fetch_args(struct procstat *ps, char *buf, size_t len)
 	ssize_t n;
 	int tries;
 
-	n = read_args(ps->filedir, buf, len);
+	n = read_args(ps, buf, len);
 	if (n == 0 && use_live_thread(ps, link, sizeof(link)) != -1)
-		n = read_args(ps->filedir, buf, len);
+		n = read_args(ps, buf, len);
 	for (tries = 0; n == 0 && tries < 100 &&
 	    readlinkat(ps->filedir, "exe", link, sizeof(link)) != -1; tries++) {
 		sched_yield();
-		n = read_args(ps->filedir, buf, len);
+		n = read_args(ps, buf, len);
 	}
-	if (n == -1 && errno == ENOENT)
-		errno = ESRCH;
+	if (n == -1)
+		return (gone_if_missing());
 	return (n);
 }
 
@@ -220,11 +194,8 @@ proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
 	n = args != NULL ? fetch_args(ps, args, size) : 0;
 	if (n == -1)
 		return (-1);
-	if (n == 0 && readlinkat(ps->filedir, "exe", link, sizeof(link)) == -1) {
-		if (errno == ENOENT)
-			errno = ESRCH;
-		return (-1);
-	}
+	if (n == 0 && readlinkat(ps->filedir, "exe", link, sizeof(link)) == -1)
+		return (gone_if_missing());
 	*argslen = (size_t)n < size ? (size_t)n : size;
 	return (0);
 }

@@ -95,13 +95,15 @@ skip_field(const char *p, const char *end)
 	return (p == NULL ? end : skip_blanks(p, end));
 }
 
-static int
-hex_digit(char c)
+int
+hex_digit(char c, bool upper)
 {
 	if (c >= '0' && c <= '9')
 		return (c - '0');
 	if (c >= 'a' && c <= 'f')
 		return (c - 'a' + 10);
+	if (upper && c >= 'A' && c <= 'F')
+		return (c - 'A' + 10);
 	return (-1);
 }
 
@@ -121,7 +123,7 @@ take_device(const char **p, const char *end, unsigned int *major,
 			digits = 0;
 			continue;
 		}
-		if ((d = hex_digit(*s)) == -1 || *part > 0xfffffffu)
+		if ((d = hex_digit(*s, false)) == -1 || *part > 0xfffffffu)
 			return (false);
 		*part = *part * 16 + (unsigned int)d;
 		digits++;

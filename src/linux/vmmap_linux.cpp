@@ -14,6 +14,9 @@
  * keeps its path as an offset into the handle's pool until the map is
  * complete; the pool then goes after the entries, in the block handed
  * out.  Offset 0 is the empty name.
+ *
+ * A name missing from the map always means a file that is gone: the
+ * library directories are never needed to find one (proc_library_dirs).
  */
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -309,4 +312,12 @@ procstat_freevmmap(struct procstat *ps, struct kinfo_vmentry *vmmap)
 {
 	(void)ps;
 	free(vmmap);
+}
+
+const char *const *
+proc_library_dirs(struct procstat *ps)
+{
+	/* The kernel names a mapped file as long as it has a name. */
+	(void)ps;
+	return (NULL);
 }

@@ -23,8 +23,8 @@ One expected text differs from saved/: test_01 formats a null pointer
 with %p, which the BSD libc behind the saved files writes as 0x0 and
 glibc (under libxo and under the layer alike) as (nil).
 
-    run.py --suite DIR --programs DIR --readme xo/README.md [--show N]
-    run.py --skip MESSAGE
+    core_suite.py --suite DIR --programs DIR --readme xo/README.md [--show N]
+    core_suite.py --skip MESSAGE
 """
 
 import argparse

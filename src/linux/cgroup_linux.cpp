@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "cgroup.h"
+#include "parse.h"
 #include "procinfo.h"
 
 #define CONTAINER_ID_LEN	64
@@ -52,18 +53,6 @@ is_container_id(const char *s, size_t len)
 	return (true);
 }
 
-static int
-hex_value(char c)
-{
-	if (c >= '0' && c <= '9')
-		return (c - '0');
-	if (c >= 'a' && c <= 'f')
-		return (c - 'a' + 10);
-	if (c >= 'A' && c <= 'F')
-		return (c - 'A' + 10);
-	return (-1);
-}
-
 /*
  * Copies a name into buf; with unescape, systemd's escapes in unit names
  * ("\x2d" for '-') are undone, though never into a NUL.  Returns kind.
@@ -78,8 +67,8 @@ store(int kind, const char *s, size_t len, bool unescape, char *buf,
 	n = 0;
 	for (i = 0; i < len && n + 1 < size; i++) {
 		if (unescape && s[i] == '\\' && i + 3 < len && s[i + 1] == 'x' &&
-		    (hi = hex_value(s[i + 2])) >= 0 &&
-		    (lo = hex_value(s[i + 3])) >= 0 && (hi | lo) != 0) {
+		    (hi = hex_digit(s[i + 2], true)) >= 0 &&
+		    (lo = hex_digit(s[i + 3], true)) >= 0 && (hi | lo) != 0) {
 			buf[n++] = (char)(hi << 4 | lo);
 			i += 3;
 		} else

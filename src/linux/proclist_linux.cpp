@@ -1,6 +1,7 @@
 /* SPDX-License-Identifier: BSD-2-Clause */
 /*
- * Linux: the process list, from the directories of /proc.
+ * Linux: the process list, from the directories of /proc, and why it may
+ * lack the processes of other users (hidepid).
  */
 #include <sys/stat.h>
 #include <dirent.h>
@@ -12,28 +13,6 @@
 #include <unistd.h>
 
 #include "backend.h"
-
-/*
- * Reads a stat file as read_once() does, but lets the handle close its
- * descriptor with the next ones (handle.cpp): a list reads a thousand.
- */
-static ssize_t
-read_stat(struct procstat *ps, const char *path, char *buf, size_t size)
-{
-	ssize_t n;
-	int fd, saved;
-
-	fd = openat(ps->procfd, path, O_RDONLY | O_CLOEXEC);
-	if (fd == -1)
-		return (-1);
-	do
-		n = read(fd, buf, size);
-	while (n == -1 && errno == EINTR);
-	saved = errno;
-	close_soon(ps, fd);
-	errno = saved;
-	return (n);
-}
 
 /*
  * Fills kp for one process; false if it vanished.  A process whose files
@@ -56,7 +35,9 @@ read_process(struct procstat *ps, const char *name, struct kinfo_proc *kp)
 		return (false);
 	memcpy(path, name, len);
 	memcpy(path + len, "/stat", sizeof("/stat"));
-	n = read_stat(ps, path, buf, sizeof(buf));
+	/* A list reads a thousand: the handle closes them together. */
+	n = read_proc_file(ps, ps->procfd, path, buf, sizeof(buf),
+	    READ_ONCE | READ_CLOSE_SOON);
 	err = n == -1 ? errno : 0;
 	if (err == 0 && (n <= 0 || !parse_stat(buf, (size_t)n, &sl)))
 		return (false);
@@ -246,12 +227,4 @@ proc_hidden(struct procstat *ps)
 	snprintf(cause, sizeof(cause), "/proc is mounted with hidepid=%.*s",
 	    (int)(n < 16 ? n : 16), h);
 	return (cause);
-}
-
-const char *const *
-proc_library_dirs(struct procstat *ps)
-{
-	/* The kernel names a mapped file as long as it has a name. */
-	(void)ps;
-	return (NULL);
 }

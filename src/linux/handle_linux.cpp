@@ -16,6 +16,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/vfs.h>
 #include <dirent.h>
 #include <errno.h>
@@ -39,20 +40,48 @@ close_keep_errno(int fd)
 	errno = saved;
 }
 
-ssize_t
-read_once(int dirfd, const char *path, char *buf, size_t size)
+int
+gone_if_missing(void)
 {
+	if (errno == ENOENT)
+		errno = ESRCH;
+	return (-1);
+}
+
+ssize_t
+read_proc_file(struct procstat *ps, int dirfd, const char *path, char *buf,
+    size_t size, int how)
+{
+	struct iovec iov[2];
+	char extra;
+	size_t len;
 	ssize_t n;
-	int fd;
+	int fd, saved;
 
 	fd = openat(dirfd, path, O_RDONLY | O_CLOEXEC);
 	if (fd == -1)
 		return (-1);
-	do
-		n = read(fd, buf, size);
-	while (n == -1 && errno == EINTR);
-	close_keep_errno(fd);
-	return (n);
+	len = 0;
+	do {
+		if ((how & READ_ONE_MORE) != 0) {
+			iov[0].iov_base = buf;
+			iov[0].iov_len = size;
+			iov[1].iov_base = &extra;
+			iov[1].iov_len = 1;
+			n = readv(fd, iov, 2);
+		} else
+			n = read(fd, buf + len, size - len);
+		if (n > 0)
+			len += (size_t)n;
+	} while ((n == -1 && errno == EINTR) ||
+	    ((how & READ_TO_END) != 0 && n > 0 && len < size));
+	if ((how & READ_CLOSE_SOON) != 0) {
+		saved = errno;
+		close_soon(ps, fd);
+		errno = saved;
+	} else
+		close_keep_errno(fd);
+	return (n == -1 ? -1 : (ssize_t)len);
 }
 
 /*
@@ -108,8 +137,8 @@ maps_file(struct procstat *ps)
 	if (ps->mapsfd != -1)
 		return (ps->mapsfd);
 	ps->mapsfd = openat(ps->filedir, "maps", O_RDONLY | O_CLOEXEC);
-	if (ps->mapsfd == -1 && errno == ENOENT)
-		errno = ESRCH;
+	if (ps->mapsfd == -1)
+		return (gone_if_missing());
 	return (ps->mapsfd);
 }
 
@@ -205,11 +234,8 @@ select_process(struct procstat *ps, const struct kinfo_proc *kp)
 	}
 	snprintf(name, sizeof(name), "%d", (int)kp->ki_pid);
 	fd = openat(ps->procfd, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
-	if (fd == -1) {
-		if (errno == ENOENT)
-			errno = ESRCH;
-		return (-1);
-	}
+	if (fd == -1)
+		return (gone_if_missing());
 	ps->pid = kp->ki_pid;
 	ps->starttime = kp->ki_starttime;
 	ps->piddir = fd;
@@ -224,7 +250,7 @@ same_process(struct procstat *ps)
 	char buf[1024];
 	ssize_t n;
 
-	n = read_once(ps->piddir, "stat", buf, sizeof(buf));
+	n = read_proc_file(ps, ps->piddir, "stat", buf, sizeof(buf), READ_ONCE);
 	if (n == -1 && errno != ENOENT && errno != ESRCH)
 		return (-1);
 	if (n <= 0 || !parse_stat(buf, (size_t)n, &sl) ||
@@ -293,12 +319,4 @@ use_live_thread(struct procstat *ps, char *link, size_t size)
 	if (n == -1)
 		errno = ESRCH;
 	return (n);
-}
-
-int
-jail_getid(const char *name)
-{
-	/* Linux has no jails. */
-	(void)name;
-	return (-1);
 }
