@@ -23,6 +23,7 @@
  *   proc_jail_root        service_freebsd.cpp    service_linux.cpp
  *   jail_getid            libjail                service_linux.cpp
  *   proc_library_dirs     procinfo_freebsd.cpp   vmmap_linux.cpp
+ *   proc_mounts           mounts_freebsd.cpp     mounts_linux.cpp
  *
  * (1) with maplines_linux.cpp (the maps text) and procmap_linux.cpp (the
  *     kernel asked for the executable file mappings alone);
