@@ -248,10 +248,17 @@ proc_hidden(struct procstat *ps)
 	return (cause);
 }
 
-const char *const *
+const struct library_dirs *
 proc_library_dirs(struct procstat *ps)
 {
 	/* The kernel names a mapped file as long as it has a name. */
 	(void)ps;
 	return (NULL);
+}
+
+struct kinfo_proc *
+proc_list(struct procstat *ps, unsigned int *count)
+{
+	/* Start times are clock ticks since boot here: nothing to note. */
+	return (procstat_getprocs(ps, KERN_PROC_PROC, 0, count));
 }

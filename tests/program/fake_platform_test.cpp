@@ -51,7 +51,12 @@ std::vector<FakeProc> procs;
 int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
 std::string jail_root;	// what proc_jail_root says
-const char *libdirs[2];	// what proc_library_dirs says, when [0] is set
+// What proc_library_dirs says, NULL-terminated lists, when one is set.
+const char *libdirs[4], *libtrees[4], *libhints[4];
+// What proc_mount_layers says: the device through a mount, the folder
+// it shows.
+std::vector<std::pair<uint64_t, std::string>> layers;
+struct proc_limits limits;	// what proc_limits says
 
 // What the walk asked of the platform.  The walk runs in a child, so the
 // counts live in memory shared with it.
@@ -153,6 +158,41 @@ struct settings plain()
 	return s;
 }
 
+// A folder with the given files, as the root of a system: a file's
+// text, "FIFO" for a named pipe, "LINK:" and its text for a link.
+std::string make_root(const std::vector<std::pair<std::string,
+    std::string>> &files)
+{
+	char tmpl[] = "/tmp/swroot.XXXXXX";
+	std::string root = mkdtemp(tmpl);
+	for (const auto &f : files) {
+		std::string path = root + f.first;
+		for (size_t i = root.size() + 1; i < path.size(); i++)
+			if (path[i] == '/')
+				mkdir(path.substr(0, i).c_str(), 0755);
+		if (f.second == "FIFO") {
+			mkfifo(path.c_str(), 0644);
+			continue;
+		}
+		if (f.second.compare(0, 5, "LINK:") == 0) {
+			if (symlink(f.second.c_str() + 5, path.c_str()) != 0)
+				abort();
+			continue;
+		}
+		FILE *out = fopen(path.c_str(), "w");
+		fwrite(f.second.data(), 1, f.second.size(), out);
+		fclose(out);
+	}
+	return root;
+}
+
+void remove_tree(const std::string &root)
+{
+	std::string rm = "rm -rf " + root;
+	if (system(rm.c_str()) != 0)
+		abort();
+}
+
 class FakePlatform : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -161,7 +201,9 @@ protected:
 		list_errno = 0;
 		hidden = nullptr;
 		jail_root = "/nonexistent";
-		libdirs[0] = nullptr;
+		libdirs[0] = libtrees[0] = libhints[0] = nullptr;
+		layers.clear();
+		limits = {true, -1, true, true, false};
 		memset(counts, 0, sizeof(*counts));
 	}
 };
@@ -363,50 +405,168 @@ TEST_F(FakePlatform, MapScan)
 	}
 }
 
+// A hints file as ldconfig writes it: the header, then a string table
+// that holds the folder list (with its NUL unless cut is set).
+std::string hints_file(const std::string &list, uint32_t version = 1,
+    bool cut = false)
+{
+	uint32_t head[32] = {};
+	head[0] = 0x746e6845;		// magic
+	head[1] = version;
+	head[2] = sizeof(head);		// the string table
+	head[3] = (uint32_t)list.size() + 1;
+	head[4] = 0;			// the list, in the string table
+	head[5] = (uint32_t)list.size();
+	std::string file(reinterpret_cast<const char *>(head), sizeof(head));
+	file += list;
+	if (!cut)
+		file += std::string(1, '\0');
+	return file;
+}
+
+struct file_id_t {
+	uint64_t dev, ino;
+};
+
+file_id_t id_of(const std::string &path)
+{
+	struct stat st;
+	if (stat(path.c_str(), &st) != 0)
+		abort();
+	return {(uint64_t)st.st_dev, (uint64_t)st.st_ino};
+}
+
 TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 {
 	// Where the kernel names mapped files from a cache, a nameless one
 	// may still exist: the executable itself, or a library still in a
-	// library directory.  Only a file found nowhere gives a row, and a
-	// failing query gives none.
+	// library folder below the process's root (a jailed process: its
+	// jail's, read without following a link out of it).  Only a file
+	// found nowhere gives a row, and a failing query gives none.
 	char dir[] = "/tmp/swlibdirXXXXXX";
 	ASSERT_NE(mkdtemp(dir), nullptr);
 	std::string exe = std::string(dir) + "/daemon";
 	std::string lib = std::string(dir) + "/libpresent.so.1";
 	for (const std::string &f : {exe, lib})
 		fclose(fopen(f.c_str(), "w"));
-	struct stat xs, ls;
-	ASSERT_EQ(stat(exe.c_str(), &xs), 0);
-	ASSERT_EQ(stat(lib.c_str(), &ls), 0);
-	const uint64_t xdev = xs.st_dev, xino = xs.st_ino;
-	const uint64_t ldev = ls.st_dev, lino = ls.st_ino;
+	const file_id_t x = id_of(exe), l = id_of(lib);
+	const uint64_t xdev = x.dev, xino = x.ino, ldev = l.dev, lino = l.ino;
+	// A jail: its executable, a library in a folder the runtime linker
+	// searches, one in a folder its hints name, a plugin in a tree, one
+	// reached by an absolute link that stays in the jail, and links that
+	// would lead out of it, to the host's library.
+	std::string root = make_root({{"/usr/sbin/daemon", "exe"},
+	    {"/lib/libc.so.7", "c"},
+	    {"/opt/lib/libhinted.so.1", "h"},
+	    {"/usr/local/lib/php/20220829/opcache.so", "o"},
+	    {"/opt/real/abs-1.0", "a"},
+	    {"/lib/libabs.so.1", "LINK:/opt/real/abs-1.0"},
+	    {"/lib/libout.so.1", "LINK:" + lib},
+	    {"/lib/libup.so.1", "LINK:../../../../../../../../.." + lib},
+	    {"/var/run/host.hints", "LINK:" + std::string(dir) + "/hints"}});
+	const std::string jexe = root + "/usr/sbin/daemon";
+	const file_id_t jx = id_of(jexe), jc = id_of(root + "/lib/libc.so.7"),
+	    jh = id_of(root + "/opt/lib/libhinted.so.1"),
+	    jo = id_of(root + "/usr/local/lib/php/20220829/opcache.so"),
+	    ja = id_of(root + "/opt/real/abs-1.0");
+	// A nullfs mount over the jail: the map gives the device below.
+	const uint64_t below = id_of("/proc").dev;
+	ASSERT_NE(below, jc.dev);
+	const std::string good = hints_file("/nonexistent:/opt/lib");
 	struct Case {
 		const char *what;
+		int jid;
 		std::vector<kinfo_vmentry> map;
 		int path_errno, map_errno;
 		const char *row, *err;
+		std::string hints;	// the jail's hints file, "" for none
+		bool nullfs;		// the jail's files are seen through nullfs
 	} cases[] = {
-		{"the executable's own text", {vm(KVME_TYPE_VNODE, RX, "", xdev, xino)},
-		    0, 0, nullptr, ""},
-		{"a library still in a library directory",
-		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, nullptr, ""},
-		{"a library found nowhere", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino),
-		    vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, 0, 0, ".so", ""},
-		{"attributes not valid",
-		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1, 0)}, 0, 0, nullptr, ""},
-		{"map refused", {}, 0, EPERM, nullptr,
-		    "stalewatch: 1 process not examined: permission denied\n"},
-		{"map busy in exec", {}, 0, EBUSY, nullptr,
-		    "stalewatch: 1 process not examined: starting a program\n"},
-		{"path cut", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, ENOMEM, 0,
-		    ".so", ""},
-		{"forced unmount", {vm(KVME_TYPE_VNODE, RX, "")}, EBADF, 0, nullptr, ""},
+		{"the executable's own text", 0, {vm(KVME_TYPE_VNODE, RX, "", xdev, xino)},
+		    0, 0, nullptr, "", good, false},
+		{"a library still in a library directory", 0,
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, nullptr, "", good,
+		    false},
+		{"a library found nowhere", 0, {vm(KVME_TYPE_VNODE, RX, "", ldev, lino),
+		    vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, 0, 0, ".so", "", good,
+		    false},
+		{"attributes not valid", 0,
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1, 0)}, 0, 0, nullptr, "",
+		    good, false},
+		{"map refused", 0, {}, 0, EPERM, nullptr,
+		    "stalewatch: 1 process not examined: permission denied\n", good,
+		    false},
+		{"map busy in exec", 0, {}, 0, EBUSY, nullptr,
+		    "stalewatch: 1 process not examined: starting a program\n", good,
+		    false},
+		{"path cut", 0, {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, ENOMEM,
+		    0, ".so", "", good, false},
+		{"forced unmount", 0, {vm(KVME_TYPE_VNODE, RX, "")}, EBADF, 0, nullptr,
+		    "", good, false},
+		{"jailed: its own text", 3, {vm(KVME_TYPE_VNODE, RX, "", jx.dev, jx.ino)},
+		    0, 0, nullptr, "", good, false},
+		{"jailed: its jail's library, a plugin, one its hints name, one "
+		    "behind an absolute link", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jc.dev, jc.ino),
+		    vm(KVME_TYPE_VNODE, RX, "", jo.dev, jo.ino),
+		    vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino),
+		    vm(KVME_TYPE_VNODE, RX, "", ja.dev, ja.ino)}, 0, 0, nullptr, "",
+		    good, false},
+		{"jailed: the host's library, which links in the jail name", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, ".so", "", good,
+		    false},
+		{"jailed: hints of another version", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino)}, 0, 0, ".so", "",
+		    hints_file("/opt/lib", 2), false},
+		{"jailed: hints whose list has no NUL", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino)}, 0, 0, ".so", "",
+		    hints_file("/opt/lib", 1, true), false},
+		{"jailed: hints cut short in the header", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino)}, 0, 0, ".so", "",
+		    good.substr(0, 20), false},
+		{"jailed: hints a link out of the jail", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino)}, 0, 0, ".so", "",
+		    "LINK:/var/run/host.hints", false},
+		{"jailed on nullfs: its own text", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", below, jx.ino)}, 0, 0, nullptr, "",
+		    good, true},
+		{"jailed on nullfs: its jail's library", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", below, jc.ino),
+		    vm(KVME_TYPE_VNODE, RX, "", below, jo.ino)}, 0, 0, nullptr, "",
+		    good, true},
+		{"jailed on nullfs, the mount not known", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", below, jc.ino)}, 0, 0, ".so", "",
+		    good, false},
 	};
+	// The host's hints, which the jail's link would reach, name the
+	// jail's folder: followed, it would hide the row.
+	FILE *h = fopen((std::string(dir) + "/hints").c_str(), "w");
+	fwrite(good.data(), 1, good.size(), h);
+	fclose(h);
 	for (const Case &c : cases) {
 		SetUp();
-		libdirs[0] = dir;
+		jail_root = root;
+		// The host's folders for the host, the jail's for the jail: a
+		// host process is never compared with the files of the machine
+		// that runs the test.
+		libdirs[0] = c.jid == 0 ? dir : "/lib";
+		libdirs[1] = nullptr;
+		libtrees[0] = c.jid == 0 ? nullptr : "/usr/local/lib";
+		libhints[0] = "/var/run/ld-elf.so.hints";
+		std::string hpath = root + libhints[0];
+		unlink(hpath.c_str());
+		if (c.hints.compare(0, 5, "LINK:") == 0)
+			ASSERT_EQ(symlink(c.hints.c_str() + 5, hpath.c_str()), 0);
+		else if (!c.hints.empty()) {
+			FILE *out = fopen(hpath.c_str(), "w");
+			fwrite(c.hints.data(), 1, c.hints.size(), out);
+			fclose(out);
+		}
+		if (c.nullfs)
+			layers.push_back({jc.dev, "/proc"});
 		FakeProc p;
-		p.path = exe;
+		p.jid = c.jid;
+		p.path = c.jid == 0 ? exe : jexe;
 		p.path_errno = c.path_errno;
 		p.map = c.map;
 		p.map_fails = c.map_errno != 0;
@@ -415,15 +575,19 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		struct settings s = plain();
 		s.no_header = true;
 		Result r = run_walk({}, s);
-		EXPECT_EQ(r.out, c.row == nullptr ? "" :
-		    "  100     0 root         daemon       .so " +
-		    exe.substr(0, c.path_errno == ENOMEM ? 10 : exe.size()) + "\n")
-		    << c.what;
+		char head[64];
+		snprintf(head, sizeof(head), "  100 %5d root         daemon       .so ",
+		    c.jid);
+		EXPECT_EQ(r.out, c.row == nullptr ? "" : head +
+		    p.path.substr(0, c.path_errno == ENOMEM ? 10 : p.path.size()) +
+		    "\n") << c.what;
 		EXPECT_EQ(r.err, c.err) << c.what;
 	}
+	unlink((std::string(dir) + "/hints").c_str());
 	unlink(exe.c_str());
 	unlink(lib.c_str());
 	rmdir(dir);
+	remove_tree(root);
 }
 
 TEST_F(FakePlatform, MapIsReleasedAndSkippedWithOnlyBinaries)
@@ -652,28 +816,6 @@ TEST_F(FakePlatform, ServiceNamesAreSafeAndCutToTheWidth)
 	    std::string::npos) << r.out;
 	EXPECT_NE(r.out.find("<name>machine-with-a-long-name</name>"),
 	    std::string::npos) << "only the text style cuts";
-}
-
-// A folder with the given files, as the root of a system.
-std::string make_root(const std::vector<std::pair<std::string,
-    std::string>> &files)
-{
-	char tmpl[] = "/tmp/swroot.XXXXXX";
-	std::string root = mkdtemp(tmpl);
-	for (const auto &f : files) {
-		std::string path = root + f.first;
-		for (size_t i = root.size() + 1; i < path.size(); i++)
-			if (path[i] == '/')
-				mkdir(path.substr(0, i).c_str(), 0755);
-		if (f.second == "FIFO") {
-			mkfifo(path.c_str(), 0644);
-			continue;
-		}
-		FILE *out = fopen(path.c_str(), "w");
-		fputs(f.second.c_str(), out);
-		fclose(out);
-	}
-	return root;
 }
 
 TEST_F(FakePlatform, PidfilesNameTheServiceOfTheNearestAncestor)
@@ -952,9 +1094,27 @@ const char *proc_hidden(struct procstat *)
 	return hidden;
 }
 
-const char *const *proc_library_dirs(struct procstat *)
+const struct library_dirs *proc_library_dirs(struct procstat *)
 {
-	return libdirs[0] != nullptr ? libdirs : nullptr;
+	static struct library_dirs dirs = {libdirs, libtrees, libhints};
+	return libdirs[0] != nullptr || libtrees[0] != nullptr ||
+	    libhints[0] != nullptr ? &dirs : nullptr;
+}
+
+void proc_mount_layers(struct procstat *, mount_layer_fn fn, void *ctx)
+{
+	for (const auto &l : layers)
+		fn(ctx, l.first, l.second.c_str());
+}
+
+void proc_limits(struct procstat *, struct proc_limits *l)
+{
+	*l = limits;
+}
+
+struct kinfo_proc *proc_list(struct procstat *ps, unsigned int *count)
+{
+	return procstat_getprocs(ps, KERN_PROC_PROC, 0, count);
 }
 
 #if !defined(__FreeBSD__) && !defined(__APPLE__)
