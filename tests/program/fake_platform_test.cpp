@@ -5,6 +5,8 @@
 // blocks, failing queries).
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -18,8 +20,13 @@
 
 #include <gtest/gtest.h>
 
+#include "hints.h"
+#include "inroot.h"
+#include "layers.h"
+#include "libdirs.h"
 #include "procinfo.h"
 #include "service.h"
+#include "starttime.h"
 #include "settings.h"
 #include "text.h"
 #include "walk.h"
@@ -267,25 +274,60 @@ TEST_F(FakePlatform, QueryErrorsGiveNoRowAndRefusalsOneWarning)
 {
 	// A refused query is counted and named after the report, so that an
 	// unprivileged run is not read as an all-clear; other errors are
-	// silent.  The exit status does not change.
+	// silent.  The exit status does not change.  A refusal is named by
+	// the setting that made it, where one did: init's map at a raised
+	// securelevel (even to root), any map for a user while
+	// unprivileged_proc_debug is 0 (the path query is no debugging).
 	const char *one = "stalewatch: 1 process not examined: "
 	    "permission denied\n";
+	const struct proc_limits none = {true, -1, true, true, false};
+	const struct proc_limits level1 = {true, 1, true, true, false};
+	const struct proc_limits level2 = {true, 2, true, true, false};
+	const struct proc_limits user_level1 = {false, 1, true, true, false};
+	const struct proc_limits no_debug = {false, -1, false, true, false};
+	const struct proc_limits root_no_debug = {true, 1, false, true, false};
 	struct {
+		pid_t pid;
 		int path_errno;
-		bool map_fails;		// with EACCES
+		int map_errno;		// 0: the map is read
+		struct proc_limits limits;
 		const char *err;
 	} cases[] = {
-		{EACCES, false, one},
-		{EPERM, false, one},
-		{ESRCH, false, ""},
-		{EINVAL, false, ""},
-		{0, true, one},
+		{100, EACCES, 0, none, one},
+		{100, EPERM, 0, none, one},
+		{100, ESRCH, 0, none, ""},
+		{100, EINVAL, 0, none, ""},
+		{100, 0, EACCES, none, one},
+		{100, 0, ESRCH, none, ""},
+		{1, 0, EPERM, level1, "stalewatch: 1 process not examined: "
+		    "kern.securelevel is 1\n"},
+		{1, 0, EPERM, level2, "stalewatch: 1 process not examined: "
+		    "kern.securelevel is 2\n"},
+		{1, 0, EPERM, none, one},
+		{100, 0, EPERM, level1, one},
+		{1, 0, EPERM, user_level1, one},
+		{1, EPERM, 0, level1, one},
+		{100, 0, EPERM, no_debug, "stalewatch: 1 process not examined: "
+		    "security.bsd.unprivileged_proc_debug is 0\n"},
+		{1, 0, EPERM, no_debug, "stalewatch: 1 process not examined: "
+		    "security.bsd.unprivileged_proc_debug is 0\n"},
+		{100, EPERM, 0, no_debug, one},
+		{100, 0, EACCES, no_debug, one},
+		{1, 0, EPERM, root_no_debug, "stalewatch: 1 process not examined: "
+		    "kern.securelevel is 1\n"},
+		{100, 0, ENOMEM, none, "stalewatch: 1 process not examined: "
+		    "no room for the memory map\n"},
+		{1, 0, EBUSY, level1, "stalewatch: 1 process not examined: "
+		    "starting a program\n"},
 	};
 	for (const auto &c : cases) {
 		procs.clear();
+		limits = c.limits;
 		FakeProc p;
+		p.pid = c.pid;
 		p.path_errno = c.path_errno;
-		p.map_fails = c.map_fails;
+		p.map_fails = c.map_errno != 0;
+		p.map_errno = c.map_errno;
 		p.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
 		procs.push_back(p);
 		for (const char *style : {"--libxo=text", "--libxo=json"}) {
@@ -293,18 +335,23 @@ TEST_F(FakePlatform, QueryErrorsGiveNoRowAndRefusalsOneWarning)
 			EXPECT_EQ(r.status, 0);
 			EXPECT_EQ(r.out.find("daemon"), std::string::npos)
 			    << strerror(c.path_errno) << r.out;
-			EXPECT_EQ(r.err, c.err) << strerror(c.path_errno);
+			EXPECT_EQ(r.err, c.err) << c.pid << " " <<
+			    strerror(c.path_errno) << " " << strerror(c.map_errno);
 		}
 	}
 	procs.clear();
-	for (pid_t pid : {100, 101, 102}) {
+	limits = level1;
+	for (pid_t pid : {1, 100, 101, 102}) {
 		FakeProc p;
 		p.pid = pid;
-		p.path_errno = pid == 101 ? 0 : EACCES;
+		p.path_errno = pid == 101 || pid == 1 ? 0 : EACCES;
+		p.map_fails = pid == 1;
+		p.map_errno = EPERM;
 		procs.push_back(p);
 	}
 	EXPECT_EQ(run_walk({}).err, "stalewatch: 2 processes not examined: "
-	    "permission denied\n");
+	    "permission denied\nstalewatch: 1 process not examined: "
+	    "kern.securelevel is 1\n");
 }
 
 TEST_F(FakePlatform, ArgumentQueryFailureGivesEmptyArguments)
@@ -590,6 +637,67 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 	remove_tree(root);
 }
 
+TEST_F(FakePlatform, LibraryTablesSayWhenTheyAreNotComplete)
+{
+	// A tree is read LIBDEPTH_MAX folders deep, at most LAYERS_MAX
+	// nullfs mounts are known, and a jail's root is opened only along
+	// names that are no links: past a bound, or without its root, a
+	// library may not be found, and a warning says so.
+	std::string deep = "/usr/local/lib";
+	for (int i = 1; i < LIBDEPTH_MAX; i++)
+		deep += "/d" + std::to_string(i);
+	std::string deeper = deep + "/d" + std::to_string(LIBDEPTH_MAX);
+	std::string root = make_root({{deeper + "/libin.so.1", "i"},
+	    {deeper + "/d/libout.so.1", "o"},
+	    {"/linked", "LINK:" + std::string("/tmp")}});
+	const file_id_t in = id_of(root + deeper + "/libin.so.1");
+	const file_id_t out = id_of(root + deeper + "/d/libout.so.1");
+	const std::string folders = "stalewatch: library folders not read in "
+	    "full: at most 131072 files, 16384 folders 16 deep and 64 roots "
+	    "are read, so a \".so\" row may be of a library still there\n";
+	const std::string mounts = "stalewatch: 1 mount of folders not looked "
+	    "at: at most 4096 are known, and a \".so\" row may be of a library "
+	    "still there\n";
+	const std::string unopened = "stalewatch: the root of 1 jail could "
+	    "not be opened: a \".so\" row of its processes may be of a library "
+	    "still there\n";
+	const char *row = "  100     3 root         daemon       .so "
+	    "/usr/sbin/daemon\n";
+	struct {
+		const char *what;
+		file_id_t lib;
+		const char *root;	// below the test's root
+		unsigned int layers;
+		const char *row;
+		std::string err;
+	} cases[] = {
+		{"as deep as read", in, "", 0, nullptr, folders},
+		{"deeper", out, "", 0, row, folders},
+		{"as many mounts as known", in, "", LAYERS_MAX, nullptr, folders},
+		{"more", in, "", LAYERS_MAX + 1, nullptr, folders + mounts},
+		{"a root along a link", in, "/linked", 0, row, unopened},
+	};
+	for (const auto &c : cases) {
+		SetUp();
+		jail_root = root + c.root;
+		libtrees[0] = "/usr/local/lib";
+		libtrees[1] = nullptr;
+		// Devices no file has.
+		for (unsigned int i = 0; i < c.layers; i++)
+			layers.push_back({(1ull << 40) + i, "/"});
+		FakeProc p;
+		p.jid = 3;
+		p.map.push_back(vm(KVME_TYPE_VNODE, RX, "", c.lib.dev, c.lib.ino));
+		procs.push_back(p);
+		struct settings s = plain();
+		s.no_header = true;
+		Result r = run_walk({}, s);
+		EXPECT_EQ(r.out, c.row != nullptr ? c.row : "") << c.what;
+		EXPECT_EQ(r.err, c.err) << c.what;
+	}
+	remove_tree(root);
+}
+
 TEST_F(FakePlatform, MapIsReleasedAndSkippedWithOnlyBinaries)
 {
 	FakeProc p;
@@ -688,6 +796,27 @@ TEST_F(FakePlatform, HiddenProcessesAreNamedAfterTheReport)
 		EXPECT_EQ(r.err, "stalewatch: 1 process not examined: "
 		    "permission denied\nstalewatch: other users' processes "
 		    "not examined: /proc is mounted with hidepid=2\n") << style;
+	}
+	// A user does not see its own processes in jails below its own
+	// while security.bsd.see_jail_proc is 0: said when there are jails.
+	const char *jails = "stalewatch: processes in jails not examined: "
+	    "security.bsd.see_jail_proc is 0\n";
+	hidden = "security.bsd.see_other_uids is 0";
+	struct {
+		struct proc_limits limits;
+		const char *err;
+	} cases[] = {
+		{{false, -1, true, false, true}, jails},
+		{{false, -1, true, false, false}, ""},
+		{{true, -1, true, false, true}, ""},
+		{{false, -1, true, true, true}, ""},
+	};
+	procs.clear();
+	for (const auto &c : cases) {
+		limits = c.limits;
+		Result r = run_walk({});
+		EXPECT_EQ(r.err, std::string("stalewatch: other users' processes "
+		    "not examined: security.bsd.see_other_uids is 0\n") + c.err);
 	}
 }
 
@@ -940,6 +1069,184 @@ TEST(Text, SafeTextUnitPrefixAndWholeCharacters)
 	for (const auto &c : whole)
 		EXPECT_EQ(whole_characters(c.text, strlen(c.text)), c.want) <<
 		    c.text;
+}
+
+// The hints file's header as the runtime linker checks it: the whole
+// header read, its magic and version, and a folder list (with its NUL)
+// that lies in the file, in 32-bit offsets.
+TEST(Hints, HeaderAndFolders)
+{
+	struct {
+		const char *what;
+		size_t n;		// bytes read of the header
+		uint32_t magic, version, strtab, dirlist, dirlistlen;
+		uint64_t filesize;
+		int rc;
+		uint64_t offset;
+	} cases[] = {
+		{"as ldconfig writes it", 128, 0x746e6845, 1, 128, 0, 20, 149, 0, 128},
+		{"the list inside the table", 128, 0x746e6845, 1, 128, 7, 20, 156, 0,
+		    135},
+		{"no room for the NUL", 128, 0x746e6845, 1, 128, 0, 20, 148, -1, 0},
+		{"a short read", 127, 0x746e6845, 1, 128, 0, 20, 149, -1, 0},
+		{"the words read, not the rest", 24, 0x746e6845, 1, 128, 0, 20, 149,
+		    -1, 0},
+		{"nothing read", 0, 0x746e6845, 1, 128, 0, 20, 149, -1, 0},
+		{"another byte order", 128, 0x45686e74, 1, 128, 0, 20, 149, -1, 0},
+		{"version 0", 128, 0x746e6845, 0, 128, 0, 20, 149, -1, 0},
+		{"version 2", 128, 0x746e6845, 2, 128, 0, 20, 149, -1, 0},
+		{"a list past half the range", 128, 0x746e6845, 1, 128, 0,
+		    0x80000000u, 1ull << 40, -1, 0},
+		{"offsets past 32 bits", 128, 0x746e6845, 1, 0xffffff00u, 0x200, 4,
+		    1ull << 40, -1, 0},
+		{"an end past 32 bits", 128, 0x746e6845, 1, 0x7fffffff, 0x7fffffff,
+		    0x7fffffff, 1ull << 40, -1, 0},
+	};
+	for (const auto &c : cases) {
+		uint32_t head[32] = {c.magic, c.version, c.strtab, 999, c.dirlist,
+		    c.dirlistlen};
+		uint64_t offset = 0;
+		uint32_t len = 0;
+		EXPECT_EQ(hints_header(reinterpret_cast<unsigned char *>(head), c.n,
+		    c.filesize, &offset, &len), c.rc) << c.what;
+		if (c.rc == 0) {
+			EXPECT_EQ(offset, c.offset) << c.what;
+			EXPECT_EQ(len, c.dirlistlen) << c.what;
+		}
+	}
+	struct {
+		std::string list;
+		std::vector<std::string> folders;
+	} lists[] = {
+		{"/lib:/usr/lib:/usr/local/lib", {"/lib", "/usr/lib", "/usr/local/lib"}},
+		{"/a::relative:/b:", {"/a", "/b"}},
+		{std::string("/a\0/b", 5), {"/a"}},
+		{"", {}},
+		{"/" + std::string(PATH_MAX, 'x') + ":/c", {"/c"}},
+	};
+	for (const auto &l : lists) {
+		std::vector<std::string> got;
+		hints_folders(l.list.data(), l.list.size(), [](void *ctx,
+		    const char *f) {
+			static_cast<std::vector<std::string> *>(ctx)->push_back(f);
+		}, &got);
+		EXPECT_EQ(got, l.folders) << l.list;
+	}
+}
+
+// Start dates, which a step of the clock moves with the boot time, are
+// compared as times since boot; a record that is not there (ESRCH) is a
+// process that has gone, one the caller may not read is no answer.
+TEST(StartTime, ComparedSinceTheBoot)
+{
+	const struct timeval boot[2] = {{100, 0}, {100, 0}};
+	const struct timeval stepped[2] = {{100, 0}, {160, 0}};
+	const struct timeval b100 = {100, 0}, b160 = {160, 0},
+	    b159 = {159, 999999};
+	struct {
+		const char *what;
+		struct timeval listed;
+		const struct timeval *listed_boot;
+		int kill_errno, record_errno;
+		struct timeval now;
+		const struct timeval *now_boot;
+		int rc;
+	} cases[] = {
+		{"the same", {1000, 500000}, boot, 0, 0, {1000, 500000}, &b100, 0},
+		{"gone", {1000, 500000}, boot, ESRCH, 0, {0, 0}, nullptr, -1},
+		{"no record", {1000, 500000}, boot, EPERM, ESRCH, {0, 0}, nullptr, -1},
+		{"a record not readable", {1000, 500000}, boot, 0, EPERM, {0, 0},
+		    nullptr, 0},
+		{"the clock stepped", {1000, 500000}, boot, 0, 0, {1060, 500000},
+		    &b160, 0},
+		{"stepped by a fraction", {1000, 500000}, boot, 0, 0,
+		    {1060, 499999}, &b159, 0},
+		{"another process", {1000, 500000}, boot, 0, 0, {1001, 0}, &b100, -1},
+		{"another, the boot not known now", {1000, 500000}, boot, 0, 0,
+		    {1060, 500000}, nullptr, -1},
+		{"another, the listing's boot not known", {1000, 500000}, nullptr,
+		    0, 0, {1060, 500000}, &b160, -1},
+		{"listed before a step during the listing", {1000, 500000},
+		    stepped, 0, 0, {1060, 500000}, &b160, 0},
+		{"listed after it", {1060, 500000}, stepped, 0, 0, {1060, 500000},
+		    &b160, 0},
+		{"listed after it, stepped back since", {1060, 500000}, stepped, 0,
+		    0, {1000, 500000}, &b100, 0},
+		{"listed during it, another", {1030, 0}, stepped, 0, 0,
+		    {1060, 500000}, &b160, -1},
+	};
+	for (const auto &c : cases) {
+		struct sighting now = {c.kill_errno, c.record_errno, c.now,
+		    c.now_boot};
+		errno = 0;
+		EXPECT_EQ(still_listed(&c.listed, c.listed_boot, &now), c.rc) <<
+		    c.what;
+		if (c.rc == -1) {
+			EXPECT_EQ(errno, ESRCH) << c.what;
+		}
+	}
+}
+
+// Lookups below a root: links followed as the root's own processes would
+// follow them (an absolute one from the root, ".." never above it),
+// never out of it.
+TEST(InRoot, LinksStayBelowTheRoot)
+{
+	std::string root = make_root({{"/a/b/file", "f"}, {"/etc/passwd", "p"},
+	    {"/a/up", "LINK:../../../../../../etc"}, {"/abs", "LINK:/a/b"},
+	    {"/loop", "LINK:loop"}, {"/a/b/self", "LINK:."}});
+	ASSERT_EQ(symlink(root.c_str(), (root + "/a/back").c_str()), 0);
+	int rootfd = root_open(root.c_str());
+	ASSERT_NE(rootfd, -1);
+	const file_id_t file = id_of(root + "/a/b/file");
+	const file_id_t passwd = id_of(root + "/etc/passwd");
+	struct {
+		const char *path;
+		int err;		// 0: found
+		file_id_t id;
+	} cases[] = {
+		{"/a/b/file", 0, file},
+		{"a/b/file", 0, file},
+		{"/abs/file", 0, file},
+		{"/a/b/self/self/file", 0, file},
+		{"/a/b/../../a/./b/file", 0, file},
+		{"/../../../a/b/file", 0, file},
+		{"/a/up/passwd", 0, passwd},
+		{"/a/b/../../../etc/passwd", 0, passwd},
+		{"/a/back/a/b/file", ENOENT, {}},	// the host's path, in the root
+		{"/loop", ELOOP, {}},
+		{"/a/b/file/x", ENOTDIR, {}},
+		{"/none", ENOENT, {}},
+	};
+	for (const auto &c : cases) {
+		struct stat st;
+		errno = 0;
+		int rc = inroot_stat(rootfd, c.path, &st);
+		EXPECT_EQ(rc, c.err == 0 ? 0 : -1) << c.path;
+		EXPECT_EQ(errno, c.err) << c.path;
+		if (rc == 0) {
+			EXPECT_EQ((uint64_t)st.st_ino, c.id.ino) << c.path;
+			EXPECT_EQ((uint64_t)st.st_dev, c.id.dev) << c.path;
+		}
+		int fd = inroot_open(rootfd, c.path, O_RDONLY);
+		EXPECT_EQ(fd != -1, c.err == 0) << c.path;
+		if (fd != -1)
+			close(fd);
+	}
+	struct stat a, b;
+	int fd = inroot_open(rootfd, "/", O_RDONLY | O_DIRECTORY);
+	ASSERT_NE(fd, -1);
+	ASSERT_EQ(fstat(fd, &a), 0);
+	ASSERT_EQ(fstat(rootfd, &b), 0);
+	EXPECT_EQ(a.st_ino, b.st_ino) << "the root itself";
+	close(fd);
+	close(rootfd);
+	EXPECT_EQ(root_open((root + "/a/back").c_str()), -1);
+	EXPECT_EQ(root_open((root + "/a/b/../b").c_str()), -1);
+	errno = 0;
+	EXPECT_EQ(root_open("relative"), -1);
+	EXPECT_EQ(errno, EINVAL);
+	remove_tree(root);
 }
 
 // The bytes that escaped text stands for, read strictly: a backslash is
