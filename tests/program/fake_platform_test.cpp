@@ -649,9 +649,16 @@ TEST_F(FakePlatform, LibraryTablesSayWhenTheyAreNotComplete)
 	std::string deeper = deep + "/d" + std::to_string(LIBDEPTH_MAX);
 	std::string root = make_root({{deeper + "/libin.so.1", "i"},
 	    {deeper + "/d/libout.so.1", "o"},
+	    {"/opt/lib/libhinted.so.1", "h"},
 	    {"/linked", "LINK:" + std::string("/tmp")}});
 	const file_id_t in = id_of(root + deeper + "/libin.so.1");
 	const file_id_t out = id_of(root + deeper + "/d/libout.so.1");
+	const file_id_t hinted = id_of(root + "/opt/lib/libhinted.so.1");
+	// Hints whose folder list is as long as is read, and longer: the
+	// folders that fit whole are read.
+	std::string list = "/opt/lib:/" + std::string(HINTS_LIST_MAX - 10, 'x');
+	const std::string fits = hints_file(list);
+	const std::string longer = hints_file(list + "y");
 	const std::string folders = "stalewatch: library folders not read in "
 	    "full: at most 131072 files, 16384 folders 16 deep and 64 roots "
 	    "are read, so a \".so\" row may be of a library still there\n";
@@ -670,18 +677,28 @@ TEST_F(FakePlatform, LibraryTablesSayWhenTheyAreNotComplete)
 		unsigned int layers;
 		const char *row;
 		std::string err;
+		std::string hints;	// its hints file, "": none and the tree
 	} cases[] = {
-		{"as deep as read", in, "", 0, nullptr, folders},
-		{"deeper", out, "", 0, row, folders},
-		{"as many mounts as known", in, "", LAYERS_MAX, nullptr, folders},
-		{"more", in, "", LAYERS_MAX + 1, nullptr, folders + mounts},
-		{"a root along a link", in, "/linked", 0, row, unopened},
+		{"as deep as read", in, "", 0, nullptr, folders, ""},
+		{"deeper", out, "", 0, row, folders, ""},
+		{"as many mounts as known", in, "", LAYERS_MAX, nullptr, folders, ""},
+		{"more", in, "", LAYERS_MAX + 1, nullptr, folders + mounts, ""},
+		{"a root along a link", in, "/linked", 0, row, unopened, ""},
+		{"hints as long as read", hinted, "", 0, nullptr, "", fits},
+		{"hints longer", hinted, "", 0, nullptr, folders, longer},
 	};
 	for (const auto &c : cases) {
 		SetUp();
 		jail_root = root + c.root;
-		libtrees[0] = "/usr/local/lib";
+		libtrees[0] = c.hints.empty() ? "/usr/local/lib" : nullptr;
 		libtrees[1] = nullptr;
+		libhints[0] = "/var/run/ld-elf.so.hints";
+		libhints[1] = nullptr;
+		mkdir((root + "/var").c_str(), 0755);
+		mkdir((root + "/var/run").c_str(), 0755);
+		FILE *h = fopen((root + libhints[0]).c_str(), "w");
+		fwrite(c.hints.data(), 1, c.hints.size(), h);
+		fclose(h);
 		// Devices no file has.
 		for (unsigned int i = 0; i < c.layers; i++)
 			layers.push_back({(1ull << 40) + i, "/"});
