@@ -3,7 +3,6 @@
  * The stale-image check: is a process still running an executable, or
  * another executable mapping, that the kernel can no longer name?
  */
-#include <sys/stat.h>
 #include <errno.h>
 #include <stdint.h>
 #include <string.h>
