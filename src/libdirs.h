@@ -17,8 +17,8 @@
 /* How many roots (the host's and jails') are read. */
 #define LIBROOTS_MAX	64
 /* How many folders are read, and how deep below a tree's top. */
-#define LIBFOLDERS_MAX	16384
-#define LIBDEPTH_MAX	16
+#define LIBFOLDERS_MAX	65536
+#define LIBDEPTH_MAX	32
 /* The longest folder list of a hints file that is read. */
 #define HINTS_LIST_MAX	16384
 

@@ -660,8 +660,11 @@ TEST_F(FakePlatform, LibraryTablesSayWhenTheyAreNotComplete)
 	const std::string fits = hints_file(list);
 	const std::string longer = hints_file(list + "y");
 	const std::string folders = "stalewatch: library folders not read in "
-	    "full: at most 131072 files, 16384 folders 16 deep and 64 roots "
-	    "are read, so a \".so\" row may be of a library still there\n";
+	    "full: at most " + std::to_string(LIBFILES_MAX) + " files, " +
+	    std::to_string(LIBFOLDERS_MAX) + " folders " +
+	    std::to_string(LIBDEPTH_MAX) + " deep and " +
+	    std::to_string(LIBROOTS_MAX) + " roots are read, so a \".so\" "
+	    "row may be of a library still there\n";
 	const std::string mounts = "stalewatch: 1 mount of folders not looked "
 	    "at: at most 4096 are known, and a \".so\" row may be of a library "
 	    "still there\n";
