@@ -212,7 +212,8 @@ root_open(const char *path)
 			p++;
 		if ((len = strcspn(p, "/")) == 0)
 			break;
-		if (len > NAME_MAX || (len <= 2 && strncmp(p, "..", len) == 0)) {
+		if (len > NAME_MAX ||
+		    (len <= 2 && strncmp(p, "..", len) == 0)) {
 			close(fd);
 			errno = len > NAME_MAX ? ENAMETOOLONG : EINVAL;
 			return (-1);

@@ -83,8 +83,8 @@ void
 layers_warn(void)
 {
 	if (layers_left_out > 0)
-		xo_warnx("%u mount%s of folders not looked at: at most %u are "
-		    "known, and a \".so\" row may be of a library still there",
-		    layers_left_out, layers_left_out == 1 ? "" : "s",
-		    LAYERS_MAX);
+		xo_warnx("%u mount%s of a folder at another place not known "
+		    "(at most %u are): a \".so\" row may be of a library "
+		    "still there", layers_left_out,
+		    layers_left_out == 1 ? "" : "s", LAYERS_MAX);
 }

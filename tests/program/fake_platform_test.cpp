@@ -665,9 +665,9 @@ TEST_F(FakePlatform, LibraryTablesSayWhenTheyAreNotComplete)
 	    std::to_string(LIBDEPTH_MAX) + " deep and " +
 	    std::to_string(LIBROOTS_MAX) + " roots are read, so a \".so\" "
 	    "row may be of a library still there\n";
-	const std::string mounts = "stalewatch: 1 mount of folders not looked "
-	    "at: at most 4096 are known, and a \".so\" row may be of a library "
-	    "still there\n";
+	const std::string mounts = "stalewatch: 1 mount of a folder at another "
+	    "place not known (at most " + std::to_string(LAYERS_MAX) + " are): "
+	    "a \".so\" row may be of a library still there\n";
 	const std::string unopened = "stalewatch: the root of 1 jail could "
 	    "not be opened: a \".so\" row of its processes may be of a library "
 	    "still there\n";
