@@ -36,6 +36,7 @@
 #define LISTED_MAX	256
 /* The jails whose root is remembered. */
 #define JAILS_MAX	256
+#define NO_ROOT		UINT_MAX	/* a jail whose root is not known */
 
 struct libroot {
 	char path[ROOT_SIZE];	/* "" for the caller's own root */
@@ -63,7 +64,7 @@ static struct {
 static unsigned int njails;
 static unsigned int nfolders;	/* read, of every root */
 static bool incomplete;		/* some bound was reached */
-static unsigned int roots_unread; /* roots that could not be opened */
+static unsigned int roots_unread; /* jail roots not found or opened */
 
 static int
 compare_ids(const void *a, const void *b)
@@ -293,6 +294,17 @@ read_root(struct procstat *ps, struct libroot *r)
 	qsort(libfiles + r->first, r->count, sizeof(libfiles[0]), compare_ids);
 }
 
+/* Remembers the root of a jail, or NO_ROOT. */
+static void
+note_jail(int jid, unsigned int root)
+{
+	if (njails < JAILS_MAX) {
+		jails[njails].jid = jid;
+		jails[njails].root = root;
+		njails++;
+	}
+}
+
 /*
  * The root of kp's jail, its library folders read; NULL when the jail
  * cannot be found or no more roots can be held.
@@ -305,28 +317,29 @@ find_root(struct procstat *ps, const struct kinfo_proc *kp)
 
 	for (i = 0; i < njails; i++)
 		if (jails[i].jid == kp->ki_jid)
-			return (&roots[jails[i].root]);
+			return (jails[i].root == NO_ROOT ? NULL :
+			    &roots[jails[i].root]);
 	/* The processes of the caller's own jail have the id 0. */
 	path[0] = '\0';
 	if (kp->ki_jid != 0 &&
-	    proc_jail_root(ps, kp, path, sizeof(path)) == -1)
+	    proc_jail_root(ps, kp, path, sizeof(path)) == -1) {
+		roots_unread++;
+		note_jail(kp->ki_jid, NO_ROOT);
 		return (NULL);
+	}
 	for (i = 0; i < nroots && strcmp(roots[i].path, path) != 0; i++)
 		continue;
 	if (i == nroots) {
 		if (nroots == LIBROOTS_MAX) {
 			incomplete = true;
+			note_jail(kp->ki_jid, NO_ROOT);
 			return (NULL);
 		}
 		memcpy(roots[i].path, path, sizeof(path));
 		nroots++;
 		read_root(ps, &roots[i]);
 	}
-	if (njails < JAILS_MAX) {
-		jails[njails].jid = kp->ki_jid;
-		jails[njails].root = i;
-		njails++;
-	}
+	note_jail(kp->ki_jid, i);
 	return (&roots[i]);
 }
 
@@ -382,8 +395,9 @@ libdirs_warn(void)
 		    "row may be of a library still there", LIBFILES_MAX,
 		    LIBFOLDERS_MAX, LIBDEPTH_MAX, LIBROOTS_MAX);
 	if (roots_unread > 0)
-		xo_warnx("the root of %u jail%s could not be opened: a \".so\" "
-		    "row of %s processes may be of a library still there",
+		xo_warnx("the root of %u jail%s could not be found or opened: "
+		    "a \".so\" row of %s processes may be of a library still "
+		    "there",
 		    roots_unread, roots_unread == 1 ? "" : "s",
 		    roots_unread == 1 ? "its" : "their");
 }

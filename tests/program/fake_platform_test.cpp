@@ -58,6 +58,7 @@ std::vector<FakeProc> procs;
 int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
 std::string jail_root;	// what proc_jail_root says
+bool jail_root_fails;	// or that the jail is not found
 // What proc_library_dirs says, NULL-terminated lists, when one is set.
 const char *libdirs[4], *libtrees[4], *libhints[4];
 // What proc_mount_layers says: the device through a mount, the folder
@@ -208,6 +209,7 @@ protected:
 		list_errno = 0;
 		hidden = nullptr;
 		jail_root = "/nonexistent";
+		jail_root_fails = false;
 		libdirs[0] = libtrees[0] = libhints[0] = nullptr;
 		layers.clear();
 		limits = {true, -1, true, true, false};
@@ -669,14 +671,14 @@ TEST_F(FakePlatform, LibraryTablesSayWhenTheyAreNotComplete)
 	    "place not known (at most " + std::to_string(LAYERS_MAX) + " are): "
 	    "a \".so\" row may be of a library still there\n";
 	const std::string unopened = "stalewatch: the root of 1 jail could "
-	    "not be opened: a \".so\" row of its processes may be of a library "
-	    "still there\n";
+	    "not be found or opened: a \".so\" row of its processes may be of "
+	    "a library still there\n";
 	const char *row = "  100     3 root         daemon       .so "
 	    "/usr/sbin/daemon\n";
 	struct {
 		const char *what;
 		file_id_t lib;
-		const char *root;	// below the test's root
+		const char *root;	// below the test's root; NULL: not found
 		unsigned int layers;
 		const char *row;
 		std::string err;
@@ -687,12 +689,14 @@ TEST_F(FakePlatform, LibraryTablesSayWhenTheyAreNotComplete)
 		{"as many mounts as known", in, "", LAYERS_MAX, nullptr, folders, ""},
 		{"more", in, "", LAYERS_MAX + 1, nullptr, folders + mounts, ""},
 		{"a root along a link", in, "/linked", 0, row, unopened, ""},
+		{"a jail not found", in, nullptr, 0, row, unopened, ""},
 		{"hints as long as read", hinted, "", 0, nullptr, "", fits},
 		{"hints longer", hinted, "", 0, nullptr, folders, longer},
 	};
 	for (const auto &c : cases) {
 		SetUp();
-		jail_root = root + c.root;
+		jail_root = root + (c.root != nullptr ? c.root : "");
+		jail_root_fails = c.root == nullptr;
 		libtrees[0] = c.hints.empty() ? "/usr/local/lib" : nullptr;
 		libtrees[1] = nullptr;
 		libhints[0] = "/var/run/ld-elf.so.hints";
@@ -1515,8 +1519,8 @@ int proc_jail_root(struct procstat *, const struct kinfo_proc *, char *buf,
     size_t size)
 {
 	counts->root_queries++;
-	snprintf(buf, size, "%s", jail_root.c_str());
-	return 0;
+	snprintf(buf, size, "%s", jail_root_fails ? "" : jail_root.c_str());
+	return jail_root_fails ? -1 : 0;
 }
 
 int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
