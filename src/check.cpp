@@ -3,7 +3,6 @@
  * The stale-image check: is a process still running an executable, or
  * another executable mapping, that the kernel can no longer name?
  */
-#include <sys/stat.h>
 #include <errno.h>
 #include <stdint.h>
 #include <string.h>
@@ -12,22 +11,8 @@
 #include "libdirs.h"
 #include "settings.h"
 #include "text.h"
+#include "unexamined.h"
 
-unsigned int check_denied;
-unsigned int check_busy;
-
-/*
- * Counts a process whose query failed for lack of permission, or because
- * it was starting a program.
- */
-static void
-note_denied(void)
-{
-	if (errno == EACCES || errno == EPERM)
-		check_denied++;
-	else if (errno == EBUSY)
-		check_busy++;
-}
 
 /*
  * Ends the text of a query result: at the number of bytes stored, and
@@ -118,15 +103,16 @@ nameless(const struct kinfo_vmentry *kve)
  * file's identity, nothing is sure.
  */
 static bool
-confirmed_gone(struct procstat *ps, const struct kinfo_vmentry *kve,
-    const struct stat *exe)
+confirmed_gone(struct procstat *ps, const struct kinfo_proc *kp,
+    const struct kinfo_vmentry *kve, const struct file_id *exe)
 {
 	if ((kve->kve_status & KF_ATTR_VALID) == 0)
 		return (false);
-	if (exe != NULL && kve->kve_vn_fsid == (uint64_t)exe->st_dev &&
-	    kve->kve_vn_fileid == (uint64_t)exe->st_ino)
+	if (exe != NULL && kve->kve_vn_fsid == exe->dev &&
+	    kve->kve_vn_fileid == exe->ino)
 		return (false);
-	return (!library_present(ps, kve->kve_vn_fsid, kve->kve_vn_fileid));
+	return (!library_present(ps, kp, kve->kve_vn_fsid,
+	    kve->kve_vn_fileid));
 }
 
 /* Whether the memory map has an executable file that is gone; -1. */
@@ -135,7 +121,7 @@ map_has_gone(struct procstat *ps, struct kinfo_proc *kp, const char *path)
 {
 	struct kinfo_vmentry *vmmap;
 	unsigned int count, i;
-	struct stat exe;
+	struct file_id exe;
 	int found, have_exe;
 
 	vmmap = procstat_getvmmap(ps, kp, &count);
@@ -147,8 +133,9 @@ map_has_gone(struct procstat *ps, struct kinfo_proc *kp, const char *path)
 		if (!nameless(&vmmap[i]))
 			continue;
 		if (have_exe == -1)
-			have_exe = stat(path, &exe) == 0;
-		found = confirmed_gone(ps, &vmmap[i], have_exe ? &exe : NULL);
+			have_exe = executable_identity(ps, kp, path, &exe) == 0;
+		found = confirmed_gone(ps, kp, &vmmap[i],
+		    have_exe ? &exe : NULL);
 	}
 	procstat_freevmmap(ps, vmmap);
 	return (found);
@@ -167,14 +154,14 @@ check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
 	if (query_text(ps, KERN_PROC_PATHNAME, kp, text, size) == -1) {
 		if (errno == ENOENT)
 			return (binary_gone(ps, kp, text, size));
-		note_denied();
+		unexamined_note(ps, kp, QUERY_PATH, errno);
 		return (WHY_NONE);
 	}
 	if (settings.only_binaries)
 		return (WHY_NONE);
 	found = map_has_gone(ps, kp, text);
 	if (found == -1)
-		note_denied();
+		unexamined_note(ps, kp, QUERY_MAP, errno);
 	/* A verdict on the process listed, not on one that took its id. */
 	if (found == 1 && (proc_probe(ps, kp, NULL, &none) == 0 ||
 	    errno != ESRCH))

@@ -22,8 +22,11 @@
  *   proc_service          service_freebsd.cpp    service_linux.cpp (2)
  *   proc_jail_root        service_freebsd.cpp    service_linux.cpp
  *   jail_getid            libjail                service_linux.cpp
- *   proc_library_dirs     procinfo_freebsd.cpp   vmmap_linux.cpp
+ *   proc_list             procinfo_freebsd.cpp   proclist_linux.cpp
+ *   proc_library_dirs     libdirs_freebsd.cpp    vmmap_linux.cpp
  *   proc_mounts           mounts_freebsd.cpp     mounts_linux.cpp
+ *   proc_mount_layers     mounts_freebsd.cpp     limits_linux.cpp
+ *   proc_limits           limits_freebsd.cpp     limits_linux.cpp
  *
  * (1) with maplines_linux.cpp (the maps text) and procmap_linux.cpp (the
  *     kernel asked for the executable file mappings alone);
@@ -53,7 +56,8 @@ int proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
 /*
  * Whether the process of kp still exists and is the one listed (its id
  * may have been reused since): 0, or -1 with errno (ESRCH: the process
- * is gone).  kill(pid, 0) and the process's start time tell.  A backend
+ * is gone).  kill(pid, 0) and the process's start time tell, counted
+ * from the boot, so that a step of the clock changes nothing.  A backend
  * that has to read the argument block to tell stores it in args, which
  * holds *argslen bytes, as the KERN_PROC_ARGS query would, and sets
  * *argslen to the bytes stored; otherwise, or when args is NULL, *argslen
@@ -96,13 +100,60 @@ int proc_jail_root(struct procstat *ps, const struct kinfo_proc *kp,
     char *buf, size_t size);
 
 /*
- * Where a mapped file whose name the kernel no longer gives may still
- * be found by its identity: the runtime linker's library directories, as
- * a NULL-terminated list, on a platform whose kernel can lose the names
- * of files that still exist.  NULL where a missing name always means a
- * file that is gone.
+ * Where a mapped file whose name the kernel no longer gives may still be
+ * found by its identity, on a platform whose kernel can lose the names of
+ * files that still exist: where the runtime linker finds libraries, as
+ * paths seen from a root (the host's, or a jail's), each list
+ * NULL-terminated.  NULL where a missing name always means a file that is
+ * gone.
  */
-const char *const *proc_library_dirs(struct procstat *ps);
+struct library_dirs {
+	const char *const *dirs;	/* folders whose files it loads */
+	const char *const *trees;	/* the same, with the folders below
+					   them (plugins, modules) */
+	const char *const *hints;	/* files that name more folders
+					   (ldconfig's hints) */
+};
+
+const struct library_dirs *proc_library_dirs(struct procstat *ps);
+
+/*
+ * The mounts that show a folder of one file system again at another
+ * place (FreeBSD's nullfs): a file looked up through such a mount has
+ * the device upper (st_dev), while a memory map names the file by the
+ * device of the file system below, which holds the folder lower.  fn is
+ * called once for each such mount.  Where mounts keep the device of the
+ * files they show, it is never called.
+ */
+typedef void (*mount_layer_fn)(void *ctx, uint64_t upper, const char *lower);
+
+void proc_mount_layers(struct procstat *ps, mount_layer_fn fn, void *ctx);
+
+/*
+ * The settings of the system that decide which processes the caller may
+ * examine, to name the cause when one was refused or left out.  Where the
+ * system has no such setting, the value that limits nothing.
+ */
+struct proc_limits {
+	bool superuser;		/* the caller has the superuser's rights */
+	int securelevel;	/* kern.securelevel; -1 where there is none */
+	bool debug_unprivileged; /* security.bsd.unprivileged_proc_debug: a
+				   user may read the memory maps of its own
+				   processes */
+	bool see_jail_proc;	/* security.bsd.see_jail_proc: a user sees
+				   its processes in jails below its own */
+	bool jails_below;	/* some jail runs below the caller's */
+};
+
+void proc_limits(struct procstat *ps, struct proc_limits *limits);
+
+/*
+ * Lists the processes, as procstat_getprocs(ps, KERN_PROC_PROC, 0, count)
+ * does, and notes what proc_probe() needs to know each of them again
+ * (where start times are dates, the boot time they were counted from).
+ * NULL with errno set on failure.
+ */
+struct kinfo_proc *proc_list(struct procstat *ps, unsigned int *count);
 
 /* Called for each mounted file system; see proc_mounts(). */
 typedef void (*mount_fn)(void *ctx, const char *path, const char *fstype,

@@ -6,11 +6,14 @@
 #include <string.h>
 
 #include "check.h"
+#include "layers.h"
+#include "libdirs.h"
 #include "mounts.h"
 #include "procinfo.h"
 #include "report.h"
 #include "service.h"
 #include "settings.h"
+#include "unexamined.h"
 #include "walk.h"
 #include "xo_c.h"
 
@@ -58,28 +61,19 @@ matches_operands(const struct kinfo_proc *kp)
 	return (false);
 }
 
-/* Says how many processes were not examined, and why, if any were. */
-static void
-warn_count(unsigned int n, const char *why)
-{
-	if (n > 0)
-		xo_warnx("%u process%s not examined: %s", n,
-		    n == 1 ? "" : "es", why);
-}
-
-/* Says, after the report, which processes could not be examined. */
+/*
+ * Says, after the report, which processes it may leave out: those the
+ * service table could not hold, those that could not be examined, and
+ * those whose libraries could not all be looked for.
+ */
 static void
 warn_unexamined(struct procstat *ps)
 {
-	const char *hidden;
-
-	warn_count(check_denied, "permission denied");
 	service_warn();
-	warn_count(check_busy, "starting a program");
+	unexamined_warn(ps);
+	libdirs_warn();
+	layers_warn();
 	mounts_warn();
-	hidden = proc_hidden(ps);
-	if (hidden != NULL)
-		xo_warnx("other users' processes not examined: %s", hidden);
 }
 
 int
@@ -99,7 +93,7 @@ walk_processes(int argc, char **argv, int first)
 	ps = procstat_open_sysctl();
 	if (ps == NULL)
 		xo_err(1, "procstat_open()");
-	procs = procstat_getprocs(ps, KERN_PROC_PROC, 0, &count);
+	procs = proc_list(ps, &count);
 	if (procs == NULL) {
 		xo_warn("procstat_getprocs()");
 		xo_finish();

@@ -2,11 +2,19 @@
 /*
  * FreeBSD: the mount table from getmntinfo(3), which with MNT_NOWAIT
  * gives what the kernel holds without asking any file system.
+ *
+ * nullfs mounts, of which jails are mostly built: a file seen through
+ * one has the device of the mount itself (nullfs's getattr and stat put
+ * the first word of the mount's fsid in st_dev), while its pages, and so
+ * a memory map, are those of the file below (the lower vnode's object).
+ * The mount table gives both without a lookup, so no mount is touched
+ * and no link in a jail is followed.
  */
 #include <sys/param.h>
 #include <sys/ucred.h>
 #include <sys/mount.h>
 #include <errno.h>
+#include <string.h>
 
 #include "procinfo.h"
 
@@ -26,6 +34,24 @@ proc_mounts(struct procstat *ps, mount_fn fn, void *ctx)
 	 */
 	for (i = 0; i < n; i++)
 		fn(ctx, mounts[i].f_mntonname, mounts[i].f_fstypename,
-		    (uint64_t)(uint32_t)mounts[i].f_fsid.val[0]);
+		    (uint64_t)(dev_t)mounts[i].f_fsid.val[0]);
 	return (0);
+}
+
+void
+proc_mount_layers(struct procstat *ps, mount_layer_fn fn, void *ctx)
+{
+	struct statfs *mounts;
+	dev_t upper;
+	int n, i;
+
+	(void)ps;
+	n = getmntinfo(&mounts, MNT_NOWAIT);
+	for (i = 0; i < n; i++) {
+		if (strcmp(mounts[i].f_fstypename, "nullfs") != 0)
+			continue;
+		/* Converted as the kernel converts it. */
+		upper = mounts[i].f_fsid.val[0];
+		fn(ctx, (uint64_t)upper, mounts[i].f_mntfromname);
+	}
 }

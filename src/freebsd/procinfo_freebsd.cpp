@@ -3,15 +3,15 @@
  * FreeBSD: libprocstat, libjail and the process sysctls do all the work.
  */
 #include <sys/types.h>
-#include <elf-hints.h>
+#include <sys/time.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "procinfo.h"
+#include "starttime.h"
 
 int
 proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
@@ -23,33 +23,97 @@ proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
 	return (sysctl(mib, 4, buf, len, NULL, 0));
 }
 
+/* The boot time, from which the kernel counts start dates; 0, or -1. */
+static int
+boot_time(struct timeval *tv)
+{
+	int mib[2] = { CTL_KERN, KERN_BOOTTIME };
+	size_t len = sizeof(*tv);
+
+	if (sysctl(mib, 2, tv, &len, NULL, 0) == -1 || len != sizeof(*tv))
+		return (-1);
+	return (0);
+}
+
+/* The boot time before and after the list was made, if known. */
+static struct timeval listed_boot[2];
+static bool have_listed_boot;
+
+struct kinfo_proc *
+proc_list(struct procstat *ps, unsigned int *count)
+{
+	struct kinfo_proc *procs;
+	int saved;
+
+	have_listed_boot = boot_time(&listed_boot[0]) == 0;
+	procs = procstat_getprocs(ps, KERN_PROC_PROC, 0, count);
+	saved = errno;
+	if (have_listed_boot && boot_time(&listed_boot[1]) == -1)
+		have_listed_boot = false;
+	errno = saved;
+	return (procs);
+}
+
+/*
+ * The start date in the kernel's record of the process now, with the
+ * boot time it was counted from, read before and after the record until
+ * they agree: 0, or -1 with errno (ESRCH: no such process is there).
+ */
+static int
+record_now(pid_t pid, struct timeval *start, struct timeval *boot,
+    bool *have_boot)
+{
+	int mib[4] = { CTL_KERN, KERN_PROC, KERN_PROC_PID, (int)pid };
+	struct kinfo_proc now;
+	struct timeval after;
+	size_t len;
+	int tries;
+
+	*have_boot = false;
+	for (tries = 0; tries < 3; tries++) {
+		*have_boot = boot_time(boot) == 0;
+		len = sizeof(now);
+		if (sysctl(mib, 4, &now, &len, NULL, 0) == -1)
+			return (-1);
+		if (len < sizeof(now)) {
+			errno = EINVAL;
+			return (-1);
+		}
+		*start = now.ki_start;
+		if (!*have_boot || (boot_time(&after) == 0 &&
+		    after.tv_sec == boot->tv_sec &&
+		    after.tv_usec == boot->tv_usec))
+			return (0);
+	}
+	*have_boot = false;
+	return (0);
+}
+
 /*
  * kill(pid, 0) says whether some process has the id; its start time says
- * whether it is still the one listed.  A process the caller may signal
- * but not see (it left the caller's view) counts as still there.
+ * whether it is still the one listed (starttime.cpp).
  */
 int
 proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
     size_t *argslen)
 {
-	int mib[4] = { CTL_KERN, KERN_PROC, KERN_PROC_PID, (int)kp->ki_pid };
-	struct kinfo_proc now;
-	size_t len;
+	struct sighting now;
+	struct timeval boot;
+	bool have_boot;
 
 	(void)ps;
 	(void)args;
 	*argslen = 0;
-	if (kill(kp->ki_pid, 0) == -1 && errno == ESRCH)
-		return (-1);
-	len = sizeof(now);
-	if (sysctl(mib, 4, &now, &len, NULL, 0) == -1 || len < sizeof(now))
-		return (0);
-	if (now.ki_start.tv_sec != kp->ki_start.tv_sec ||
-	    now.ki_start.tv_usec != kp->ki_start.tv_usec) {
-		errno = ESRCH;
-		return (-1);
+	memset(&now, 0, sizeof(now));
+	now.kill_errno = kill(kp->ki_pid, 0) == -1 ? errno : 0;
+	if (now.kill_errno != ESRCH) {
+		if (record_now(kp->ki_pid, &now.start, &boot, &have_boot) == -1)
+			now.record_errno = errno;
+		else if (have_boot)
+			now.boot = &boot;
 	}
-	return (0);
+	return (still_listed(&kp->ki_start, have_listed_boot ? listed_boot :
+	    NULL, &now));
 }
 
 /*
@@ -79,53 +143,4 @@ proc_hidden(struct procstat *ps)
 		}
 	}
 	return (NULL);
-}
-
-/* The directories the runtime linker was told of (ldconfig -r). */
-static size_t
-hinted_dirs(char *buf, size_t size)
-{
-	struct elfhints_hdr hdr;
-	ssize_t n;
-	int fd;
-
-	fd = open(_PATH_ELF_HINTS, O_RDONLY | O_CLOEXEC);
-	if (fd == -1)
-		return (0);
-	n = -1;
-	if (read(fd, &hdr, sizeof(hdr)) == (ssize_t)sizeof(hdr) &&
-	    hdr.magic == ELFHINTS_MAGIC && hdr.dirlistlen < size)
-		n = pread(fd, buf, hdr.dirlistlen,
-		    (off_t)hdr.strtab + hdr.dirlist);
-	close(fd);
-	if (n != (ssize_t)hdr.dirlistlen)
-		return (0);
-	buf[n] = '\0';
-	return ((size_t)n);
-}
-
-/*
- * The name of a mapped file comes from the name cache, which can lose it
- * while the file is still there: the library directories are where to
- * look for it.
- */
-const char *const *
-proc_library_dirs(struct procstat *ps)
-{
-	static char hints[4096];
-	static const char *dirs[64] = { "/lib", "/usr/lib", "/usr/local/lib" };
-	size_t n = 3;
-	char *p, *next;
-
-	(void)ps;
-	if (hinted_dirs(hints, sizeof(hints)) > 0)
-		for (p = hints; p != NULL && n < 63; p = next) {
-			next = strchr(p, ':');
-			if (next != NULL)
-				*next++ = '\0';
-			if (*p == '/')
-				dirs[n++] = p;
-		}
-	dirs[n] = NULL;
-	return (dirs);
 }

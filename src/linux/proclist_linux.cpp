@@ -228,3 +228,10 @@ proc_hidden(struct procstat *ps)
 	    (int)(n < 16 ? n : 16), h);
 	return (cause);
 }
+
+struct kinfo_proc *
+proc_list(struct procstat *ps, unsigned int *count)
+{
+	/* Start times are clock ticks since boot here: nothing to note. */
+	return (procstat_getprocs(ps, KERN_PROC_PROC, 0, count));
+}

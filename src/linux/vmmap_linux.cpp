@@ -314,7 +314,7 @@ procstat_freevmmap(struct procstat *ps, struct kinfo_vmentry *vmmap)
 	free(vmmap);
 }
 
-const char *const *
+const struct library_dirs *
 proc_library_dirs(struct procstat *ps)
 {
 	/* The kernel names a mapped file as long as it has a name. */

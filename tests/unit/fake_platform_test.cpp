@@ -5,6 +5,8 @@
 // blocks, failing queries).
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -12,15 +14,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "hints.h"
+#include "inroot.h"
+#include "layers.h"
+#include "libdirs.h"
 #include "mounts.h"
 #include "procinfo.h"
 #include "service.h"
+#include "starttime.h"
 #include "settings.h"
+#include "text.h"
 #include "walk.h"
 #include "xo_c.h"
 
@@ -50,7 +59,13 @@ std::vector<FakeProc> procs;
 int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
 std::string jail_root;	// what proc_jail_root says
-const char *libdirs[2];	// what proc_library_dirs says, when [0] is set
+bool jail_root_fails;	// or that the jail is not found
+// What proc_library_dirs says, NULL-terminated lists, when one is set.
+const char *libdirs[4], *libtrees[4], *libhints[4];
+// What proc_mount_layers says: the device through a mount, the folder
+// it shows.
+std::vector<std::pair<uint64_t, std::string>> layers;
+struct proc_limits limits;	// what proc_limits says
 struct FakeMount {
 	std::string path, fstype;
 	uint64_t dev;
@@ -158,6 +173,41 @@ struct settings plain()
 	return s;
 }
 
+// A folder with the given files, as the root of a system: a file's
+// text, "FIFO" for a named pipe, "LINK:" and its text for a link.
+std::string make_root(const std::vector<std::pair<std::string,
+    std::string>> &files)
+{
+	char tmpl[] = "/tmp/swroot.XXXXXX";
+	std::string root = mkdtemp(tmpl);
+	for (const auto &f : files) {
+		std::string path = root + f.first;
+		for (size_t i = root.size() + 1; i < path.size(); i++)
+			if (path[i] == '/')
+				mkdir(path.substr(0, i).c_str(), 0755);
+		if (f.second == "FIFO") {
+			mkfifo(path.c_str(), 0644);
+			continue;
+		}
+		if (f.second.compare(0, 5, "LINK:") == 0) {
+			if (symlink(f.second.c_str() + 5, path.c_str()) != 0)
+				abort();
+			continue;
+		}
+		FILE *out = fopen(path.c_str(), "w");
+		fwrite(f.second.data(), 1, f.second.size(), out);
+		fclose(out);
+	}
+	return root;
+}
+
+void remove_tree(const std::string &root)
+{
+	std::string rm = "rm -rf " + root;
+	if (system(rm.c_str()) != 0)
+		abort();
+}
+
 class FakePlatform : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -166,7 +216,10 @@ protected:
 		list_errno = 0;
 		hidden = nullptr;
 		jail_root = "/nonexistent";
-		libdirs[0] = nullptr;
+		jail_root_fails = false;
+		libdirs[0] = libtrees[0] = libhints[0] = nullptr;
+		layers.clear();
+		limits = {true, -1, true, true, false};
 		mounts.clear();
 		mounts_errno = 0;
 		memset(counts, 0, sizeof(*counts));
@@ -232,25 +285,60 @@ TEST_F(FakePlatform, QueryErrorsGiveNoRowAndRefusalsOneWarning)
 {
 	// A refused query is counted and named after the report, so that an
 	// unprivileged run is not read as an all-clear; other errors are
-	// silent.  The exit status does not change.
+	// silent.  The exit status does not change.  A refusal is named by
+	// the setting that made it, where one did: init's map at a raised
+	// securelevel (even to root), any map for a user while
+	// unprivileged_proc_debug is 0 (the path query is no debugging).
 	const char *one = "stalewatch: 1 process not examined: "
 	    "permission denied\n";
+	const struct proc_limits none = {true, -1, true, true, false};
+	const struct proc_limits level1 = {true, 1, true, true, false};
+	const struct proc_limits level2 = {true, 2, true, true, false};
+	const struct proc_limits user_level1 = {false, 1, true, true, false};
+	const struct proc_limits no_debug = {false, -1, false, true, false};
+	const struct proc_limits root_no_debug = {true, 1, false, true, false};
 	struct {
+		pid_t pid;
 		int path_errno;
-		bool map_fails;		// with EACCES
+		int map_errno;		// 0: the map is read
+		struct proc_limits limits;
 		const char *err;
 	} cases[] = {
-		{EACCES, false, one},
-		{EPERM, false, one},
-		{ESRCH, false, ""},
-		{EINVAL, false, ""},
-		{0, true, one},
+		{100, EACCES, 0, none, one},
+		{100, EPERM, 0, none, one},
+		{100, ESRCH, 0, none, ""},
+		{100, EINVAL, 0, none, ""},
+		{100, 0, EACCES, none, one},
+		{100, 0, ESRCH, none, ""},
+		{1, 0, EPERM, level1, "stalewatch: 1 process not examined: "
+		    "kern.securelevel is 1\n"},
+		{1, 0, EPERM, level2, "stalewatch: 1 process not examined: "
+		    "kern.securelevel is 2\n"},
+		{1, 0, EPERM, none, one},
+		{100, 0, EPERM, level1, one},
+		{1, 0, EPERM, user_level1, one},
+		{1, EPERM, 0, level1, one},
+		{100, 0, EPERM, no_debug, "stalewatch: 1 process not examined: "
+		    "security.bsd.unprivileged_proc_debug is 0\n"},
+		{1, 0, EPERM, no_debug, "stalewatch: 1 process not examined: "
+		    "security.bsd.unprivileged_proc_debug is 0\n"},
+		{100, EPERM, 0, no_debug, one},
+		{100, 0, EACCES, no_debug, one},
+		{1, 0, EPERM, root_no_debug, "stalewatch: 1 process not examined: "
+		    "kern.securelevel is 1\n"},
+		{100, 0, ENOMEM, none, "stalewatch: 1 process not examined: "
+		    "no room for the memory map\n"},
+		{1, 0, EBUSY, level1, "stalewatch: 1 process not examined: "
+		    "starting a program\n"},
 	};
 	for (const auto &c : cases) {
 		procs.clear();
+		limits = c.limits;
 		FakeProc p;
+		p.pid = c.pid;
 		p.path_errno = c.path_errno;
-		p.map_fails = c.map_fails;
+		p.map_fails = c.map_errno != 0;
+		p.map_errno = c.map_errno;
 		p.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
 		procs.push_back(p);
 		for (const char *style : {"--libxo=text", "--libxo=json"}) {
@@ -258,18 +346,23 @@ TEST_F(FakePlatform, QueryErrorsGiveNoRowAndRefusalsOneWarning)
 			EXPECT_EQ(r.status, 0);
 			EXPECT_EQ(r.out.find("daemon"), std::string::npos)
 			    << strerror(c.path_errno) << r.out;
-			EXPECT_EQ(r.err, c.err) << strerror(c.path_errno);
+			EXPECT_EQ(r.err, c.err) << c.pid << " " <<
+			    strerror(c.path_errno) << " " << strerror(c.map_errno);
 		}
 	}
 	procs.clear();
-	for (pid_t pid : {100, 101, 102}) {
+	limits = level1;
+	for (pid_t pid : {1, 100, 101, 102}) {
 		FakeProc p;
 		p.pid = pid;
-		p.path_errno = pid == 101 ? 0 : EACCES;
+		p.path_errno = pid == 101 || pid == 1 ? 0 : EACCES;
+		p.map_fails = pid == 1;
+		p.map_errno = EPERM;
 		procs.push_back(p);
 	}
 	EXPECT_EQ(run_walk({}).err, "stalewatch: 2 processes not examined: "
-	    "permission denied\n");
+	    "permission denied\nstalewatch: 1 process not examined: "
+	    "kern.securelevel is 1\n");
 }
 
 TEST_F(FakePlatform, ArgumentQueryFailureGivesEmptyArguments)
@@ -370,50 +463,168 @@ TEST_F(FakePlatform, MapScan)
 	}
 }
 
+// A hints file as ldconfig writes it: the header, then a string table
+// that holds the folder list (with its NUL unless cut is set).
+std::string hints_file(const std::string &list, uint32_t version = 1,
+    bool cut = false)
+{
+	uint32_t head[32] = {};
+	head[0] = 0x746e6845;		// magic
+	head[1] = version;
+	head[2] = sizeof(head);		// the string table
+	head[3] = (uint32_t)list.size() + 1;
+	head[4] = 0;			// the list, in the string table
+	head[5] = (uint32_t)list.size();
+	std::string file(reinterpret_cast<const char *>(head), sizeof(head));
+	file += list;
+	if (!cut)
+		file += std::string(1, '\0');
+	return file;
+}
+
+struct file_id_t {
+	uint64_t dev, ino;
+};
+
+file_id_t id_of(const std::string &path)
+{
+	struct stat st;
+	if (stat(path.c_str(), &st) != 0)
+		abort();
+	return {(uint64_t)st.st_dev, (uint64_t)st.st_ino};
+}
+
 TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 {
 	// Where the kernel names mapped files from a cache, a nameless one
 	// may still exist: the executable itself, or a library still in a
-	// library directory.  Only a file found nowhere gives a row, and a
-	// failing query gives none.
+	// library folder below the process's root (a jailed process: its
+	// jail's, read without following a link out of it).  Only a file
+	// found nowhere gives a row, and a failing query gives none.
 	char dir[] = "/tmp/swlibdirXXXXXX";
 	ASSERT_NE(mkdtemp(dir), nullptr);
 	std::string exe = std::string(dir) + "/daemon";
 	std::string lib = std::string(dir) + "/libpresent.so.1";
 	for (const std::string &f : {exe, lib})
 		fclose(fopen(f.c_str(), "w"));
-	struct stat xs, ls;
-	ASSERT_EQ(stat(exe.c_str(), &xs), 0);
-	ASSERT_EQ(stat(lib.c_str(), &ls), 0);
-	const uint64_t xdev = xs.st_dev, xino = xs.st_ino;
-	const uint64_t ldev = ls.st_dev, lino = ls.st_ino;
+	const file_id_t x = id_of(exe), l = id_of(lib);
+	const uint64_t xdev = x.dev, xino = x.ino, ldev = l.dev, lino = l.ino;
+	// A jail: its executable, a library in a folder the runtime linker
+	// searches, one in a folder its hints name, a plugin in a tree, one
+	// reached by an absolute link that stays in the jail, and links that
+	// would lead out of it, to the host's library.
+	std::string root = make_root({{"/usr/sbin/daemon", "exe"},
+	    {"/lib/libc.so.7", "c"},
+	    {"/opt/lib/libhinted.so.1", "h"},
+	    {"/usr/local/lib/php/20220829/opcache.so", "o"},
+	    {"/opt/real/abs-1.0", "a"},
+	    {"/lib/libabs.so.1", "LINK:/opt/real/abs-1.0"},
+	    {"/lib/libout.so.1", "LINK:" + lib},
+	    {"/lib/libup.so.1", "LINK:../../../../../../../../.." + lib},
+	    {"/var/run/host.hints", "LINK:" + std::string(dir) + "/hints"}});
+	const std::string jexe = root + "/usr/sbin/daemon";
+	const file_id_t jx = id_of(jexe), jc = id_of(root + "/lib/libc.so.7"),
+	    jh = id_of(root + "/opt/lib/libhinted.so.1"),
+	    jo = id_of(root + "/usr/local/lib/php/20220829/opcache.so"),
+	    ja = id_of(root + "/opt/real/abs-1.0");
+	// A nullfs mount over the jail: the map gives the device below.
+	const uint64_t below = id_of("/proc").dev;
+	ASSERT_NE(below, jc.dev);
+	const std::string good = hints_file("/nonexistent:/opt/lib");
 	struct Case {
 		const char *what;
+		int jid;
 		std::vector<kinfo_vmentry> map;
 		int path_errno, map_errno;
 		const char *row, *err;
+		std::string hints;	// the jail's hints file, "" for none
+		bool nullfs;		// the jail's files are seen through nullfs
 	} cases[] = {
-		{"the executable's own text", {vm(KVME_TYPE_VNODE, RX, "", xdev, xino)},
-		    0, 0, nullptr, ""},
-		{"a library still in a library directory",
-		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, nullptr, ""},
-		{"a library found nowhere", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino),
-		    vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, 0, 0, ".so", ""},
-		{"attributes not valid",
-		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1, 0)}, 0, 0, nullptr, ""},
-		{"map refused", {}, 0, EPERM, nullptr,
-		    "stalewatch: 1 process not examined: permission denied\n"},
-		{"map busy in exec", {}, 0, EBUSY, nullptr,
-		    "stalewatch: 1 process not examined: starting a program\n"},
-		{"path cut", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, ENOMEM, 0,
-		    ".so", ""},
-		{"forced unmount", {vm(KVME_TYPE_VNODE, RX, "")}, EBADF, 0, nullptr, ""},
+		{"the executable's own text", 0, {vm(KVME_TYPE_VNODE, RX, "", xdev, xino)},
+		    0, 0, nullptr, "", good, false},
+		{"a library still in a library directory", 0,
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, nullptr, "", good,
+		    false},
+		{"a library found nowhere", 0, {vm(KVME_TYPE_VNODE, RX, "", ldev, lino),
+		    vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, 0, 0, ".so", "", good,
+		    false},
+		{"attributes not valid", 0,
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1, 0)}, 0, 0, nullptr, "",
+		    good, false},
+		{"map refused", 0, {}, 0, EPERM, nullptr,
+		    "stalewatch: 1 process not examined: permission denied\n", good,
+		    false},
+		{"map busy in exec", 0, {}, 0, EBUSY, nullptr,
+		    "stalewatch: 1 process not examined: starting a program\n", good,
+		    false},
+		{"path cut", 0, {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, ENOMEM,
+		    0, ".so", "", good, false},
+		{"forced unmount", 0, {vm(KVME_TYPE_VNODE, RX, "")}, EBADF, 0, nullptr,
+		    "", good, false},
+		{"jailed: its own text", 3, {vm(KVME_TYPE_VNODE, RX, "", jx.dev, jx.ino)},
+		    0, 0, nullptr, "", good, false},
+		{"jailed: its jail's library, a plugin, one its hints name, one "
+		    "behind an absolute link", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jc.dev, jc.ino),
+		    vm(KVME_TYPE_VNODE, RX, "", jo.dev, jo.ino),
+		    vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino),
+		    vm(KVME_TYPE_VNODE, RX, "", ja.dev, ja.ino)}, 0, 0, nullptr, "",
+		    good, false},
+		{"jailed: the host's library, which links in the jail name", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, ".so", "", good,
+		    false},
+		{"jailed: hints of another version", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino)}, 0, 0, ".so", "",
+		    hints_file("/opt/lib", 2), false},
+		{"jailed: hints whose list has no NUL", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino)}, 0, 0, ".so", "",
+		    hints_file("/opt/lib", 1, true), false},
+		{"jailed: hints cut short in the header", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino)}, 0, 0, ".so", "",
+		    good.substr(0, 20), false},
+		{"jailed: hints a link out of the jail", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", jh.dev, jh.ino)}, 0, 0, ".so", "",
+		    "LINK:/var/run/host.hints", false},
+		{"jailed on nullfs: its own text", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", below, jx.ino)}, 0, 0, nullptr, "",
+		    good, true},
+		{"jailed on nullfs: its jail's library", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", below, jc.ino),
+		    vm(KVME_TYPE_VNODE, RX, "", below, jo.ino)}, 0, 0, nullptr, "",
+		    good, true},
+		{"jailed on nullfs, the mount not known", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", below, jc.ino)}, 0, 0, ".so", "",
+		    good, false},
 	};
+	// The host's hints, which the jail's link would reach, name the
+	// jail's folder: followed, it would hide the row.
+	FILE *h = fopen((std::string(dir) + "/hints").c_str(), "w");
+	fwrite(good.data(), 1, good.size(), h);
+	fclose(h);
 	for (const Case &c : cases) {
 		SetUp();
-		libdirs[0] = dir;
+		jail_root = root;
+		// The host's folders for the host, the jail's for the jail: a
+		// host process is never compared with the files of the machine
+		// that runs the test.
+		libdirs[0] = c.jid == 0 ? dir : "/lib";
+		libdirs[1] = nullptr;
+		libtrees[0] = c.jid == 0 ? nullptr : "/usr/local/lib";
+		libhints[0] = "/var/run/ld-elf.so.hints";
+		std::string hpath = root + libhints[0];
+		unlink(hpath.c_str());
+		if (c.hints.compare(0, 5, "LINK:") == 0)
+			ASSERT_EQ(symlink(c.hints.c_str() + 5, hpath.c_str()), 0);
+		else if (!c.hints.empty()) {
+			FILE *out = fopen(hpath.c_str(), "w");
+			fwrite(c.hints.data(), 1, c.hints.size(), out);
+			fclose(out);
+		}
+		if (c.nullfs)
+			layers.push_back({jc.dev, "/proc"});
 		FakeProc p;
-		p.path = exe;
+		p.jid = c.jid;
+		p.path = c.jid == 0 ? exe : jexe;
 		p.path_errno = c.path_errno;
 		p.map = c.map;
 		p.map_fails = c.map_errno != 0;
@@ -422,15 +633,102 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		struct settings s = plain();
 		s.no_header = true;
 		Result r = run_walk({}, s);
-		EXPECT_EQ(r.out, c.row == nullptr ? "" :
-		    "  100     0 root         daemon       .so " +
-		    exe.substr(0, c.path_errno == ENOMEM ? 10 : exe.size()) + "\n")
-		    << c.what;
+		char head[64];
+		snprintf(head, sizeof(head), "  100 %5d root         daemon       .so ",
+		    c.jid);
+		EXPECT_EQ(r.out, c.row == nullptr ? "" : head +
+		    p.path.substr(0, c.path_errno == ENOMEM ? 10 : p.path.size()) +
+		    "\n") << c.what;
 		EXPECT_EQ(r.err, c.err) << c.what;
 	}
+	unlink((std::string(dir) + "/hints").c_str());
 	unlink(exe.c_str());
 	unlink(lib.c_str());
 	rmdir(dir);
+	remove_tree(root);
+}
+
+TEST_F(FakePlatform, LibraryTablesSayWhenTheyAreNotComplete)
+{
+	// A tree is read LIBDEPTH_MAX folders deep, at most LAYERS_MAX
+	// nullfs mounts are known, and a jail's root is opened only along
+	// names that are no links: past a bound, or without its root, a
+	// library may not be found, and a warning says so.
+	std::string deep = "/usr/local/lib";
+	for (int i = 1; i < LIBDEPTH_MAX; i++)
+		deep += "/d" + std::to_string(i);
+	std::string deeper = deep + "/d" + std::to_string(LIBDEPTH_MAX);
+	std::string root = make_root({{deeper + "/libin.so.1", "i"},
+	    {deeper + "/d/libout.so.1", "o"},
+	    {"/opt/lib/libhinted.so.1", "h"},
+	    {"/linked", "LINK:" + std::string("/tmp")}});
+	const file_id_t in = id_of(root + deeper + "/libin.so.1");
+	const file_id_t out = id_of(root + deeper + "/d/libout.so.1");
+	const file_id_t hinted = id_of(root + "/opt/lib/libhinted.so.1");
+	// Hints whose folder list is as long as is read, and longer: the
+	// folders that fit whole are read.
+	std::string list = "/opt/lib:/" + std::string(HINTS_LIST_MAX - 10, 'x');
+	const std::string fits = hints_file(list);
+	const std::string longer = hints_file(list + "y");
+	const std::string folders = "stalewatch: library folders not read in "
+	    "full: at most " + std::to_string(LIBFILES_MAX) + " files, " +
+	    std::to_string(LIBFOLDERS_MAX) + " folders " +
+	    std::to_string(LIBDEPTH_MAX) + " deep and " +
+	    std::to_string(LIBROOTS_MAX) + " roots are read, so a \".so\" "
+	    "row may be of a library still there\n";
+	const std::string mounts = "stalewatch: 1 mount of a folder at another "
+	    "place not known (at most " + std::to_string(LAYERS_MAX) + " are): "
+	    "a \".so\" row may be of a library still there\n";
+	const std::string unopened = "stalewatch: the root of 1 jail could "
+	    "not be found or opened: a \".so\" row of its processes may be of "
+	    "a library still there\n";
+	const char *row = "  100     3 root         daemon       .so "
+	    "/usr/sbin/daemon\n";
+	struct {
+		const char *what;
+		file_id_t lib;
+		const char *root;	// below the test's root; NULL: not found
+		unsigned int layers;
+		const char *row;
+		std::string err;
+		std::string hints;	// its hints file, "": none and the tree
+	} cases[] = {
+		{"as deep as read", in, "", 0, nullptr, folders, ""},
+		{"deeper", out, "", 0, row, folders, ""},
+		{"as many mounts as known", in, "", LAYERS_MAX, nullptr, folders, ""},
+		{"more", in, "", LAYERS_MAX + 1, nullptr, folders + mounts, ""},
+		{"a root along a link", in, "/linked", 0, row, unopened, ""},
+		{"a jail not found", in, nullptr, 0, row, unopened, ""},
+		{"hints as long as read", hinted, "", 0, nullptr, "", fits},
+		{"hints longer", hinted, "", 0, nullptr, folders, longer},
+	};
+	for (const auto &c : cases) {
+		SetUp();
+		jail_root = root + (c.root != nullptr ? c.root : "");
+		jail_root_fails = c.root == nullptr;
+		libtrees[0] = c.hints.empty() ? "/usr/local/lib" : nullptr;
+		libtrees[1] = nullptr;
+		libhints[0] = "/var/run/ld-elf.so.hints";
+		libhints[1] = nullptr;
+		mkdir((root + "/var").c_str(), 0755);
+		mkdir((root + "/var/run").c_str(), 0755);
+		FILE *h = fopen((root + libhints[0]).c_str(), "w");
+		fwrite(c.hints.data(), 1, c.hints.size(), h);
+		fclose(h);
+		// Devices no file has.
+		for (unsigned int i = 0; i < c.layers; i++)
+			layers.push_back({(1ull << 40) + i, "/"});
+		FakeProc p;
+		p.jid = 3;
+		p.map.push_back(vm(KVME_TYPE_VNODE, RX, "", c.lib.dev, c.lib.ino));
+		procs.push_back(p);
+		struct settings s = plain();
+		s.no_header = true;
+		Result r = run_walk({}, s);
+		EXPECT_EQ(r.out, c.row != nullptr ? c.row : "") << c.what;
+		EXPECT_EQ(r.err, c.err) << c.what;
+	}
+	remove_tree(root);
 }
 
 TEST_F(FakePlatform, MapIsReleasedAndSkippedWithOnlyBinaries)
@@ -531,6 +829,27 @@ TEST_F(FakePlatform, HiddenProcessesAreNamedAfterTheReport)
 		EXPECT_EQ(r.err, "stalewatch: 1 process not examined: "
 		    "permission denied\nstalewatch: other users' processes "
 		    "not examined: /proc is mounted with hidepid=2\n") << style;
+	}
+	// A user does not see its own processes in jails below its own
+	// while security.bsd.see_jail_proc is 0: said when there are jails.
+	const char *jails = "stalewatch: processes in jails not examined: "
+	    "security.bsd.see_jail_proc is 0\n";
+	hidden = "security.bsd.see_other_uids is 0";
+	struct {
+		struct proc_limits limits;
+		const char *err;
+	} cases[] = {
+		{{false, -1, true, false, true}, jails},
+		{{false, -1, true, false, false}, ""},
+		{{true, -1, true, false, true}, ""},
+		{{false, -1, true, true, true}, ""},
+	};
+	procs.clear();
+	for (const auto &c : cases) {
+		limits = c.limits;
+		Result r = run_walk({});
+		EXPECT_EQ(r.err, std::string("stalewatch: other users' processes "
+		    "not examined: security.bsd.see_other_uids is 0\n") + c.err);
 	}
 }
 
@@ -661,28 +980,6 @@ TEST_F(FakePlatform, ServiceNamesAreSafeAndCutToTheWidth)
 	    std::string::npos) << "only the text style cuts";
 }
 
-// A folder with the given files, as the root of a system.
-std::string make_root(const std::vector<std::pair<std::string,
-    std::string>> &files)
-{
-	char tmpl[] = "/tmp/swroot.XXXXXX";
-	std::string root = mkdtemp(tmpl);
-	for (const auto &f : files) {
-		std::string path = root + f.first;
-		for (size_t i = root.size() + 1; i < path.size(); i++)
-			if (path[i] == '/')
-				mkdir(path.substr(0, i).c_str(), 0755);
-		if (f.second == "FIFO") {
-			mkfifo(path.c_str(), 0644);
-			continue;
-		}
-		FILE *out = fopen(path.c_str(), "w");
-		fputs(f.second.c_str(), out);
-		fclose(out);
-	}
-	return root;
-}
-
 TEST_F(FakePlatform, PidfilesNameTheServiceOfTheNearestAncestor)
 {
 	static const char *const rc_dirs[] = { RC_SCRIPT_DIRS };
@@ -733,6 +1030,185 @@ TEST_F(FakePlatform, FullServiceTableLeavesProcessesOutWithAWarning)
 	EXPECT_EQ(r.out.find("unit1024.service"), std::string::npos);
 	EXPECT_NE(r.err.find("1 process not reported"), std::string::npos)
 	    << r.err;
+}
+
+
+// The hints file's header as the runtime linker checks it: the whole
+// header read, its magic and version, and a folder list (with its NUL)
+// that lies in the file, in 32-bit offsets.
+TEST(Hints, HeaderAndFolders)
+{
+	struct {
+		const char *what;
+		size_t n;		// bytes read of the header
+		uint32_t magic, version, strtab, dirlist, dirlistlen;
+		uint64_t filesize;
+		int rc;
+		uint64_t offset;
+	} cases[] = {
+		{"as ldconfig writes it", 128, 0x746e6845, 1, 128, 0, 20, 149, 0, 128},
+		{"the list inside the table", 128, 0x746e6845, 1, 128, 7, 20, 156, 0,
+		    135},
+		{"no room for the NUL", 128, 0x746e6845, 1, 128, 0, 20, 148, -1, 0},
+		{"a short read", 127, 0x746e6845, 1, 128, 0, 20, 149, -1, 0},
+		{"the words read, not the rest", 24, 0x746e6845, 1, 128, 0, 20, 149,
+		    -1, 0},
+		{"nothing read", 0, 0x746e6845, 1, 128, 0, 20, 149, -1, 0},
+		{"another byte order", 128, 0x45686e74, 1, 128, 0, 20, 149, -1, 0},
+		{"version 0", 128, 0x746e6845, 0, 128, 0, 20, 149, -1, 0},
+		{"version 2", 128, 0x746e6845, 2, 128, 0, 20, 149, -1, 0},
+		{"a list past half the range", 128, 0x746e6845, 1, 128, 0,
+		    0x80000000u, 1ull << 40, -1, 0},
+		{"offsets past 32 bits", 128, 0x746e6845, 1, 0xffffff00u, 0x200, 4,
+		    1ull << 40, -1, 0},
+		{"an end past 32 bits", 128, 0x746e6845, 1, 0x7fffffff, 0x7fffffff,
+		    0x7fffffff, 1ull << 40, -1, 0},
+	};
+	for (const auto &c : cases) {
+		uint32_t head[32] = {c.magic, c.version, c.strtab, 999, c.dirlist,
+		    c.dirlistlen};
+		uint64_t offset = 0;
+		uint32_t len = 0;
+		EXPECT_EQ(hints_header(reinterpret_cast<unsigned char *>(head), c.n,
+		    c.filesize, &offset, &len), c.rc) << c.what;
+		if (c.rc == 0) {
+			EXPECT_EQ(offset, c.offset) << c.what;
+			EXPECT_EQ(len, c.dirlistlen) << c.what;
+		}
+	}
+	struct {
+		std::string list;
+		std::vector<std::string> folders;
+	} lists[] = {
+		{"/lib:/usr/lib:/usr/local/lib", {"/lib", "/usr/lib", "/usr/local/lib"}},
+		{"/a::relative:/b:", {"/a", "/b"}},
+		{std::string("/a\0/b", 5), {"/a"}},
+		{"", {}},
+		{"/" + std::string(PATH_MAX, 'x') + ":/c", {"/c"}},
+	};
+	for (const auto &l : lists) {
+		std::vector<std::string> got;
+		hints_folders(l.list.data(), l.list.size(), [](void *ctx,
+		    const char *f) {
+			static_cast<std::vector<std::string> *>(ctx)->push_back(f);
+		}, &got);
+		EXPECT_EQ(got, l.folders) << l.list;
+	}
+}
+
+// Start dates, which a step of the clock moves with the boot time, are
+// compared as times since boot; a record that is not there (ESRCH) is a
+// process that has gone, one the caller may not read is no answer.
+TEST(StartTime, ComparedSinceTheBoot)
+{
+	const struct timeval boot[2] = {{100, 0}, {100, 0}};
+	const struct timeval stepped[2] = {{100, 0}, {160, 0}};
+	const struct timeval b100 = {100, 0}, b160 = {160, 0},
+	    b159 = {159, 999999};
+	struct {
+		const char *what;
+		struct timeval listed;
+		const struct timeval *listed_boot;
+		int kill_errno, record_errno;
+		struct timeval now;
+		const struct timeval *now_boot;
+		int rc;
+	} cases[] = {
+		{"the same", {1000, 500000}, boot, 0, 0, {1000, 500000}, &b100, 0},
+		{"gone", {1000, 500000}, boot, ESRCH, 0, {0, 0}, nullptr, -1},
+		{"no record", {1000, 500000}, boot, EPERM, ESRCH, {0, 0}, nullptr, -1},
+		{"a record not readable", {1000, 500000}, boot, 0, EPERM, {0, 0},
+		    nullptr, 0},
+		{"the clock stepped", {1000, 500000}, boot, 0, 0, {1060, 500000},
+		    &b160, 0},
+		{"stepped by a fraction", {1000, 500000}, boot, 0, 0,
+		    {1060, 499999}, &b159, 0},
+		{"another process", {1000, 500000}, boot, 0, 0, {1001, 0}, &b100, -1},
+		{"another, the boot not known now", {1000, 500000}, boot, 0, 0,
+		    {1060, 500000}, nullptr, -1},
+		{"another, the listing's boot not known", {1000, 500000}, nullptr,
+		    0, 0, {1060, 500000}, &b160, -1},
+		{"listed before a step during the listing", {1000, 500000},
+		    stepped, 0, 0, {1060, 500000}, &b160, 0},
+		{"listed after it", {1060, 500000}, stepped, 0, 0, {1060, 500000},
+		    &b160, 0},
+		{"listed after it, stepped back since", {1060, 500000}, stepped, 0,
+		    0, {1000, 500000}, &b100, 0},
+		{"listed during it, another", {1030, 0}, stepped, 0, 0,
+		    {1060, 500000}, &b160, -1},
+	};
+	for (const auto &c : cases) {
+		struct sighting now = {c.kill_errno, c.record_errno, c.now,
+		    c.now_boot};
+		errno = 0;
+		EXPECT_EQ(still_listed(&c.listed, c.listed_boot, &now), c.rc) <<
+		    c.what;
+		if (c.rc == -1) {
+			EXPECT_EQ(errno, ESRCH) << c.what;
+		}
+	}
+}
+
+// Lookups below a root: links followed as the root's own processes would
+// follow them (an absolute one from the root, ".." never above it),
+// never out of it.
+TEST(InRoot, LinksStayBelowTheRoot)
+{
+	std::string root = make_root({{"/a/b/file", "f"}, {"/etc/passwd", "p"},
+	    {"/a/up", "LINK:../../../../../../etc"}, {"/abs", "LINK:/a/b"},
+	    {"/loop", "LINK:loop"}, {"/a/b/self", "LINK:."}});
+	ASSERT_EQ(symlink(root.c_str(), (root + "/a/back").c_str()), 0);
+	int rootfd = root_open(root.c_str());
+	ASSERT_NE(rootfd, -1);
+	const file_id_t file = id_of(root + "/a/b/file");
+	const file_id_t passwd = id_of(root + "/etc/passwd");
+	struct {
+		const char *path;
+		int err;		// 0: found
+		file_id_t id;
+	} cases[] = {
+		{"/a/b/file", 0, file},
+		{"a/b/file", 0, file},
+		{"/abs/file", 0, file},
+		{"/a/b/self/self/file", 0, file},
+		{"/a/b/../../a/./b/file", 0, file},
+		{"/../../../a/b/file", 0, file},
+		{"/a/up/passwd", 0, passwd},
+		{"/a/b/../../../etc/passwd", 0, passwd},
+		{"/a/back/a/b/file", ENOENT, {}},	// the host's path, in the root
+		{"/loop", ELOOP, {}},
+		{"/a/b/file/x", ENOTDIR, {}},
+		{"/none", ENOENT, {}},
+	};
+	for (const auto &c : cases) {
+		struct stat st;
+		errno = 0;
+		int rc = inroot_stat(rootfd, c.path, &st);
+		EXPECT_EQ(rc, c.err == 0 ? 0 : -1) << c.path;
+		EXPECT_EQ(errno, c.err) << c.path;
+		if (rc == 0) {
+			EXPECT_EQ((uint64_t)st.st_ino, c.id.ino) << c.path;
+			EXPECT_EQ((uint64_t)st.st_dev, c.id.dev) << c.path;
+		}
+		int fd = inroot_open(rootfd, c.path, O_RDONLY);
+		EXPECT_EQ(fd != -1, c.err == 0) << c.path;
+		if (fd != -1)
+			close(fd);
+	}
+	struct stat a, b;
+	int fd = inroot_open(rootfd, "/", O_RDONLY | O_DIRECTORY);
+	ASSERT_NE(fd, -1);
+	ASSERT_EQ(fstat(fd, &a), 0);
+	ASSERT_EQ(fstat(rootfd, &b), 0);
+	EXPECT_EQ(a.st_ino, b.st_ino) << "the root itself";
+	close(fd);
+	close(rootfd);
+	EXPECT_EQ(root_open((root + "/a/back").c_str()), -1);
+	EXPECT_EQ(root_open((root + "/a/b/../b").c_str()), -1);
+	errno = 0;
+	EXPECT_EQ(root_open("relative"), -1);
+	EXPECT_EQ(errno, EINVAL);
+	remove_tree(root);
 }
 
 // Which lookups could wait on a file system that may never answer, as
@@ -907,9 +1383,27 @@ const char *proc_hidden(struct procstat *)
 	return hidden;
 }
 
-const char *const *proc_library_dirs(struct procstat *)
+const struct library_dirs *proc_library_dirs(struct procstat *)
 {
-	return libdirs[0] != nullptr ? libdirs : nullptr;
+	static struct library_dirs dirs = {libdirs, libtrees, libhints};
+	return libdirs[0] != nullptr || libtrees[0] != nullptr ||
+	    libhints[0] != nullptr ? &dirs : nullptr;
+}
+
+void proc_mount_layers(struct procstat *, mount_layer_fn fn, void *ctx)
+{
+	for (const auto &l : layers)
+		fn(ctx, l.first, l.second.c_str());
+}
+
+void proc_limits(struct procstat *, struct proc_limits *l)
+{
+	*l = limits;
+}
+
+struct kinfo_proc *proc_list(struct procstat *ps, unsigned int *count)
+{
+	return procstat_getprocs(ps, KERN_PROC_PROC, 0, count);
 }
 
 #if !defined(__FreeBSD__) && !defined(__APPLE__)
@@ -983,8 +1477,8 @@ int proc_jail_root(struct procstat *, const struct kinfo_proc *, char *buf,
     size_t size)
 {
 	counts->root_queries++;
-	snprintf(buf, size, "%s", jail_root.c_str());
-	return 0;
+	snprintf(buf, size, "%s", jail_root_fails ? "" : jail_root.c_str());
+	return jail_root_fails ? -1 : 0;
 }
 
 int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
