@@ -44,6 +44,10 @@ struct FakeProc {
 	std::vector<kinfo_vmentry> map;
 	int service_kind = SERVICE_NONE;	// what proc_service says
 	std::string service;
+	int exe_errno = 0;		// proc_exe_file's failure, 0: success
+	uint64_t exe_dev = 0xdead, exe_ino = 7;	// and its answer
+	std::string exe_name;		// empty: the kernel has none
+	bool shares_root = true;	// what proc_shares_root says
 };
 
 std::vector<FakeProc> procs;
@@ -63,6 +67,7 @@ int mounts_errno;		// proc_mounts fails with this when set
 struct Counts {
 	int path_queries, args_queries, map_queries, maps_freed, probes;
 	int service_queries, root_queries;
+	int exe_queries, shares_root_queries;
 };
 Counts *counts = static_cast<Counts *>(mmap(nullptr, sizeof(Counts),
     PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -985,6 +990,29 @@ int proc_jail_root(struct procstat *, const struct kinfo_proc *, char *buf,
 	counts->root_queries++;
 	snprintf(buf, size, "%s", jail_root.c_str());
 	return 0;
+}
+
+int proc_exe_file(struct procstat *, struct kinfo_proc *kp, uint64_t *dev,
+    uint64_t *ino, char *buf, size_t size)
+{
+	const FakeProc *p = find(kp->ki_pid);
+	counts->exe_queries++;
+	buf[0] = '\0';
+	if (p == nullptr || p->exe_errno != 0) {
+		errno = p == nullptr ? ESRCH : p->exe_errno;
+		return -1;
+	}
+	*dev = p->exe_dev;
+	*ino = p->exe_ino;
+	snprintf(buf, size, "%s", p->exe_name.c_str());
+	return 0;
+}
+
+bool proc_shares_root(struct procstat *, struct kinfo_proc *kp)
+{
+	const FakeProc *p = find(kp->ki_pid);
+	counts->shares_root_queries++;
+	return p != nullptr && p->shares_root;
 }
 
 int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
