@@ -6,8 +6,8 @@
  * name as \012 and a backslash as it is, so a name holding the four
  * characters \012 reads two ways there: a newline, or those characters.
  * Such a name is read again from the mapping's link in /proc/PID/map_files,
- * which holds it as it is, but which only a privileged caller may read
- * (CAP_SYS_ADMIN or CAP_CHECKPOINT_RESTORE); otherwise it is not told.
+ * which holds it as it is (and may be read wherever the map may, since
+ * Linux 4.3); where that fails, it is not told.
  */
 #include <errno.h>
 #include <stdio.h>
