@@ -574,18 +574,24 @@ class Styles(RealProcessTest):
     def setUp(self):
         super().setUp()
         self.bin = self.subject(name="swst<&>\"'", argv0="arg \"q\" \\ <&> \t")
+        exe = os.stat(self.bin.exe)
         os.unlink(self.bin.exe)
         lib = self.library()
         self.so = self.subject(name="swstlib", args=["-l", lib])
+        so = os.stat(lib)
         os.unlink(lib)
         self.ops = [str(self.bin.pid), str(self.so.pid)]
         self.uid = os.geteuid()
         self.expected = [
             dict(pid=self.bin.pid, jid=0, uid=self.uid, user=ME,
                  command="swst<&>\"'", why="bin",
-                 arguments="arg \"q\" \\\\ <&> \\011"),
+                 arguments="arg \"q\" \\\\ <&> \\011",
+                 file=[dict(path=self.bin.exe, device=exe.st_dev,
+                            inode=exe.st_ino, state="deleted")]),
             dict(pid=self.so.pid, jid=0, uid=self.uid, user=ME,
-                 command="swstlib", why=".so", arguments=self.so.exe)]
+                 command="swstlib", why=".so", arguments=self.so.exe,
+                 file=[dict(path=lib, device=so.st_dev, inode=so.st_ino,
+                            state="deleted")])]
         self.expected.sort(key=lambda r: r["pid"])
 
     def test_json(self):
@@ -603,8 +609,11 @@ class Styles(RealProcessTest):
             root = ET.fromstring(out)
             self.assertEqual((root.tag, root.get("version")),
                              ("stalewatch", "2"))
-            got = [{c.tag: c.text for c in p} for p in root]
-            want = [{k: str(v) for k, v in r.items()} for r in self.expected]
+            got = [{c.tag: c.text if c.tag != "file" else
+                    [{f.tag: f.text for f in c}] for c in p} for p in root]
+            want = [{k: str(v) if k != "file" else
+                     [{n: str(w) for n, w in v[0].items()}]
+                     for k, v in r.items()} for r in self.expected]
             self.assertEqual(got, want)
 
     def test_html(self):
