@@ -410,6 +410,12 @@ class GoneFiles(RealProcessTest):
             self.want(lib, "replaced", ident)])
         self.assertEqual(self.files(s.pid, ["-b"]),
                          [self.want(s.exe, "deleted", exe)])
+        # Replaced by a new copy, as an upgrade does.
+        t = self.subject(name="swgrep")
+        old = self.identity(t.exe)
+        t.replace_exe()
+        self.assertEqual(self.files(t.pid), [self.want(t.exe, "replaced",
+                                                       old)])
 
     def test_deleted_and_replaced_libraries(self):
         a, b = self.library("liba.so"), self.library("libb.so")
