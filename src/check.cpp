@@ -83,13 +83,17 @@ left_out(const struct kinfo_proc *kp)
 	return (false);
 }
 
+static void list_binary(struct procstat *ps, struct kinfo_proc *kp,
+    struct gone_files *gone);
+
 /*
  * The executable is gone: WHY_BIN, with the first argument in argsbuf,
- * unless the process is gone too, or another has its id now.
+ * unless the process is gone too, or another has its id now.  With gone,
+ * its files that are gone are listed there.
  */
 static int
-binary_gone(struct procstat *ps, const struct kinfo_proc *kp, char *argsbuf,
-    size_t size)
+binary_gone(struct procstat *ps, struct kinfo_proc *kp, char *argsbuf,
+    size_t size, struct gone_files *gone)
 {
 	size_t len;
 
@@ -101,6 +105,8 @@ binary_gone(struct procstat *ps, const struct kinfo_proc *kp, char *argsbuf,
 		terminate(argsbuf, size, len, len == size);
 	else
 		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf, size);
+	if (gone != NULL)
+		list_binary(ps, kp, gone);
 	return (WHY_BIN);
 }
 
@@ -276,21 +282,17 @@ check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
     size_t size, struct gone_files *gone)
 {
 	size_t none;
-	int found, why;
+	int found;
 
 	clear_gone(gone);
 	if (left_out(kp))
 		return (WHY_NONE);
 	/* The executable's path, kept for a row of a library that is gone. */
 	if (query_text(ps, KERN_PROC_PATHNAME, kp, text, size) == -1) {
-		if (errno != ENOENT) {
-			note_denied();
-			return (WHY_NONE);
-		}
-		why = binary_gone(ps, kp, text, size);
-		if (why == WHY_BIN && gone != NULL)
-			list_binary(ps, kp, gone);
-		return (why);
+		if (errno == ENOENT)
+			return (binary_gone(ps, kp, text, size, gone));
+		note_denied();
+		return (WHY_NONE);
 	}
 	if (settings.only_binaries)
 		return (WHY_NONE);
