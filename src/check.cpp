@@ -3,16 +3,18 @@
  * The stale-image check: is a process still running an executable, or
  * another executable mapping, that the kernel can no longer name?
  */
+#include <sys/stat.h>
 #include <errno.h>
+#include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
 #include "check.h"
 #include "libdirs.h"
+#include "mounts.h"
 #include "settings.h"
 #include "text.h"
 #include "unexamined.h"
-
 
 /*
  * Ends the text of a query result: at the number of bytes stored, and
@@ -66,13 +68,17 @@ left_out(const struct kinfo_proc *kp)
 	return (false);
 }
 
+static void list_binary(struct procstat *ps, struct kinfo_proc *kp,
+    struct gone_files *gone);
+
 /*
  * The executable is gone: WHY_BIN, with the first argument in argsbuf,
- * unless the process is gone too, or another has its id now.
+ * unless the process is gone too, or another has its id now.  With gone,
+ * its files that are gone are listed there.
  */
 static int
-binary_gone(struct procstat *ps, const struct kinfo_proc *kp, char *argsbuf,
-    size_t size)
+binary_gone(struct procstat *ps, struct kinfo_proc *kp, char *argsbuf,
+    size_t size, struct gone_files *gone)
 {
 	size_t len;
 
@@ -84,6 +90,8 @@ binary_gone(struct procstat *ps, const struct kinfo_proc *kp, char *argsbuf,
 		terminate(argsbuf, size, len, len == size);
 	else
 		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf, size);
+	if (gone != NULL)
+		list_binary(ps, kp, gone);
 	return (WHY_BIN);
 }
 
@@ -115,11 +123,91 @@ confirmed_gone(struct procstat *ps, const struct kinfo_proc *kp,
 	    kve->kve_vn_fileid));
 }
 
-/* Whether the memory map has an executable file that is gone; -1. */
-static int
-map_has_gone(struct procstat *ps, struct kinfo_proc *kp, const char *path)
+/* Whether the file of that identity is on the list already. */
+static bool
+listed(const struct gone_files *gone, uint64_t dev, uint64_t ino)
 {
-	struct kinfo_vmentry *vmmap;
+	unsigned int i;
+
+	for (i = 0; i < gone->n; i++)
+		if (gone->file[i].dev == dev && gone->file[i].ino == ino)
+			return (true);
+	return (false);
+}
+
+/*
+ * What has the path of a gone file now.  Unknown without a path, for a
+ * process that names files from another root, where the lookup could wait
+ * on a file system that may never answer, and when it fails otherwise.
+ * lstat: a symbolic link put in the file's place is another file, and is
+ * not followed.  The file itself found there again is no verdict either.
+ */
+static int
+path_state(struct procstat *ps, struct kinfo_proc *kp,
+    struct gone_files *gone, const char *path, uint64_t dev, uint64_t ino)
+{
+	struct stat st;
+
+	if (path == NULL || path[0] != '/')
+		return (GONE_UNKNOWN);
+	if (lookup_may_hang(ps, path, dev))
+		return (GONE_UNKNOWN);
+	if (gone->same_root == -1)
+		gone->same_root = proc_shares_root(ps, kp);
+	if (!gone->same_root)
+		return (GONE_UNKNOWN);
+	if (lstat(path, &st) == 0)
+		return ((uint64_t)st.st_dev == dev && (uint64_t)st.st_ino == ino ?
+		    GONE_UNKNOWN : GONE_REPLACED);
+	return (errno == ENOENT || errno == ENOTDIR ? GONE_DELETED :
+	    GONE_UNKNOWN);
+}
+
+/*
+ * Lists a gone file, with its state; its path is kept up to the room
+ * there is, cut between characters.  False when the list is full: it is
+ * marked cut.
+ */
+static bool
+add_gone(struct procstat *ps, struct kinfo_proc *kp, struct gone_files *gone,
+    const char *path, uint64_t dev, uint64_t ino)
+{
+	struct gone_file *f;
+	char *kept;
+	size_t len;
+
+	if (gone->n == GONE_FILES_MAX) {
+		gone->cut = true;
+		return (false);
+	}
+	kept = gone->paths[gone->n];
+	f = &gone->file[gone->n++];
+	f->dev = dev;
+	f->ino = ino;
+	f->state = path_state(ps, kp, gone, path, dev, ino);
+	f->path = NULL;
+	if (path != NULL && path[0] != '\0') {
+		len = strnlen(path, GONE_PATH_SIZE);
+		if (len == GONE_PATH_SIZE)
+			len = whole_characters(path, GONE_PATH_SIZE - 1);
+		memcpy(kept, path, len);
+		kept[len] = '\0';
+		f->path = kept;
+	}
+	return (true);
+}
+
+/*
+ * Whether the memory map has an executable file that is gone; -1.  path
+ * is the executable's (NULL: it is gone itself).  Without gone, the walk
+ * stops at the first such file; with it, each is listed there, up to the
+ * most it holds.
+ */
+static int
+map_has_gone(struct procstat *ps, struct kinfo_proc *kp, const char *path,
+    struct gone_files *gone)
+{
+	struct kinfo_vmentry *vmmap, *kve;
 	unsigned int count, i;
 	struct file_id exe;
 	int found, have_exe;
@@ -128,43 +216,79 @@ map_has_gone(struct procstat *ps, struct kinfo_proc *kp, const char *path)
 	if (vmmap == NULL)
 		return (-1);
 	found = 0;
-	have_exe = -1;		/* not asked yet */
-	for (i = 0; i < count && !found; i++) {
-		if (!nameless(&vmmap[i]))
+	have_exe = path != NULL ? -1 : 0;	/* -1: not asked yet */
+	for (i = 0; i < count && (!found || gone != NULL); i++) {
+		kve = &vmmap[i];
+		if (!nameless(kve) || (gone != NULL &&
+		    listed(gone, kve->kve_vn_fsid, kve->kve_vn_fileid)))
 			continue;
 		if (have_exe == -1)
 			have_exe = executable_identity(ps, kp, path, &exe) == 0;
-		found = confirmed_gone(ps, kp, &vmmap[i],
-		    have_exe ? &exe : NULL);
+		if (!confirmed_gone(ps, kp, kve, have_exe ? &exe : NULL))
+			continue;
+		found = 1;
+		if (gone != NULL && !add_gone(ps, kp, gone, gone_path_of(kve),
+		    kve->kve_vn_fsid, kve->kve_vn_fileid))
+			break;
 	}
 	procstat_freevmmap(ps, vmmap);
 	return (found);
 }
 
+/*
+ * The files that are gone of a process whose executable is gone: the
+ * executable first, then, unless -b, those of its memory map.
+ */
+static void
+list_binary(struct procstat *ps, struct kinfo_proc *kp,
+    struct gone_files *gone)
+{
+	char name[PATH_MAX];
+	uint64_t dev, ino;
+
+	if (proc_exe_file(ps, kp, &dev, &ino, name, sizeof(name)) == 0)
+		(void)add_gone(ps, kp, gone, name, dev, ino);
+	if (!settings.only_binaries)
+		(void)map_has_gone(ps, kp, NULL, gone);
+}
+
+/* An empty list. */
+static void
+clear_gone(struct gone_files *gone)
+{
+	if (gone == NULL)
+		return;
+	gone->n = 0;
+	gone->cut = false;
+	gone->same_root = -1;
+}
+
 int
 check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
-    size_t size)
+    size_t size, struct gone_files *gone)
 {
 	size_t none;
 	int found;
 
+	clear_gone(gone);
 	if (left_out(kp))
 		return (WHY_NONE);
 	/* The executable's path, kept for a row of a library that is gone. */
 	if (query_text(ps, KERN_PROC_PATHNAME, kp, text, size) == -1) {
 		if (errno == ENOENT)
-			return (binary_gone(ps, kp, text, size));
+			return (binary_gone(ps, kp, text, size, gone));
 		unexamined_note(ps, kp, QUERY_PATH, errno);
 		return (WHY_NONE);
 	}
 	if (settings.only_binaries)
 		return (WHY_NONE);
-	found = map_has_gone(ps, kp, text);
+	found = map_has_gone(ps, kp, text, gone);
 	if (found == -1)
 		unexamined_note(ps, kp, QUERY_MAP, errno);
 	/* A verdict on the process listed, not on one that took its id. */
 	if (found == 1 && (proc_probe(ps, kp, NULL, &none) == 0 ||
 	    errno != ESRCH))
 		return (WHY_SO);
+	clear_gone(gone);
 	return (WHY_NONE);
 }

@@ -27,6 +27,8 @@
  *   proc_mounts           mounts_freebsd.cpp     mounts_linux.cpp
  *   proc_mount_layers     mounts_freebsd.cpp     limits_linux.cpp
  *   proc_limits           limits_freebsd.cpp     limits_linux.cpp
+ *   proc_exe_file         procfiles_freebsd.cpp  procfiles_linux.cpp
+ *   proc_shares_root      procfiles_freebsd.cpp  procfiles_linux.cpp
  *
  * (1) with maplines_linux.cpp (the maps text) and procmap_linux.cpp (the
  *     kernel asked for the executable file mappings alone);
@@ -65,6 +67,24 @@ int proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
  */
 int proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
     size_t *argslen);
+
+/*
+ * The executable file of kp's process, which is gone: its device and
+ * inode into *dev and *ino, and into buf (size bytes, NUL-terminated) the
+ * name the kernel still has for it, without its mark of a deleted file;
+ * empty where it has none (FreeBSD keeps no name for a file that is gone)
+ * or the name does not fit.  0, or -1 with errno set.
+ */
+int proc_exe_file(struct procstat *ps, struct kinfo_proc *kp, uint64_t *dev,
+    uint64_t *ino, char *buf, size_t size);
+
+/*
+ * Whether the names that the kernel gives for the files of kp's process
+ * lead the tool to where they lead the process: the process has the
+ * tool's root directory (it is in no jail, chroot or container).  False
+ * when that cannot be told.
+ */
+bool proc_shares_root(struct procstat *ps, struct kinfo_proc *kp);
 
 /*
  * Why processes of other users may be missing from the list, as text

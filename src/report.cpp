@@ -135,8 +135,49 @@ emit_fitted(int32_t precision, const char *text)
 	xo_emit(argfmt, text);
 }
 
-void
-report_row(pid_t pid, int jid, uid_t uid, const char *user,
+static const char *
+state_name(int state)
+{
+	switch (state) {
+	case GONE_DELETED:
+		return ("deleted");
+	case GONE_REPLACED:
+		return ("replaced");
+	default:
+		return ("unknown");
+	}
+}
+
+/*
+ * The list of files that are gone, only when there is one: its fields
+ * are the encoded styles' alone, so that text and HTML rows stay as they
+ * are.  A path is made safe as the other fields are.
+ */
+static void
+emit_files(const struct gone_file *files, unsigned int n)
+{
+	char shown[TEXT_BUFSIZE];
+	unsigned int i;
+
+	if (n == 0)
+		return;
+	xo_open_list("file");
+	for (i = 0; i < n; i++) {
+		xo_open_instance("file");
+		if (files[i].path != NULL)
+			xo_emit("{e:path/%s}", display_text(files[i].path,
+			    TEXT_MAX_SHOWN, shown, sizeof(shown)));
+		xo_emit("{e:device/%ju}", (uintmax_t)files[i].dev);
+		xo_emit("{e:inode/%ju}", (uintmax_t)files[i].ino);
+		xo_emit("{e:state/%s}", state_name(files[i].state));
+		xo_close_instance("file");
+	}
+	xo_close_list("file");
+}
+
+/* A row up to its last column: report_row() but for closing it. */
+static void
+open_row(pid_t pid, int jid, uid_t uid, const char *user,
     const char *command, int why, const char *text)
 {
 	int32_t precision;
@@ -163,11 +204,19 @@ report_row(pid_t pid, int jid, uid_t uid, const char *user,
 		emit_fitted(precision, text);
 	else
 		xo_emit("{:arguments/%s}\n", text);
+}
+
+void
+report_row(pid_t pid, int jid, uid_t uid, const char *user,
+    const char *command, int why, const char *text)
+{
+	open_row(pid, jid, uid, user, command, why, text);
 	xo_close_instance("process");
 }
 
 void
-report_process(const struct kinfo_proc *kp, int why, const char *text)
+report_process(const struct kinfo_proc *kp, int why, const char *text,
+    const struct gone_file *files, unsigned int n)
 {
 	char user_buf[4 * USER_MAX_SHOWN + 1];
 	char comm_buf[4 * sizeof(kp->ki_comm) + 1];
@@ -197,12 +246,14 @@ report_process(const struct kinfo_proc *kp, int why, const char *text)
 	user_len = strnlen(user, USER_MAX_SHOWN + 1);
 	if (user_len > USER_MAX_SHOWN)
 		user_len = whole_characters(user, USER_MAX_SHOWN);
-	report_row(kp->ki_pid, kp->ki_jid, kp->ki_uid,
+	open_row(kp->ki_pid, kp->ki_jid, kp->ki_uid,
 	    display_text(user, user_len, user_buf, name_size),
 	    display_text(kp->ki_comm, sizeof(kp->ki_comm), comm_buf,
 	    name_size < sizeof(comm_buf) ? name_size : sizeof(comm_buf)),
 	    why, display_text(text, TEXT_MAX_SHOWN, text_buf,
 	    sizeof(text_buf)));
+	emit_files(files, n);
+	xo_close_instance("process");
 }
 
 /*
@@ -258,6 +309,7 @@ emit_service(const struct service_row *r, int width, int32_t precision)
 	    r->jid, r->procs, why_text(r->why));
 	for (i = 0; i < r->npids; i++)
 		xo_emit("{el:pid/%d}", (int)r->pids[i]);
+	emit_files(r->files, r->nfiles);
 	xo_close_instance("service");
 }
 

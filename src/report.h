@@ -32,9 +32,12 @@ void report_usage(void);
 /*
  * Writes one report row for kp (and the header before the first).  The
  * user and command names and text are made fit for display first: safe,
- * and cut between characters where the style shows columns.
+ * and cut between characters where the style shows columns.  The row
+ * carries the list of the n files that are gone (none when n is 0), in
+ * the encoded styles alone.
  */
-void report_process(const struct kinfo_proc *kp, int why, const char *text);
+void report_process(const struct kinfo_proc *kp, int why, const char *text,
+    const struct gone_file *files, unsigned int n);
 
 /*
  * Writes one row of the given values exactly as they are: the header
@@ -53,6 +56,8 @@ struct service_row {
 	unsigned int why;	/* 1 << WHY_* for each reason among them */
 	const pid_t *pids;	/* their ids, npids of them */
 	unsigned int npids;
+	const struct gone_file *files;	/* their files that are gone, */
+	unsigned int nfiles;		/* nfiles of them */
 };
 
 /*

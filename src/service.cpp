@@ -12,6 +12,7 @@
 #include "pidfile.h"
 #include "report.h"
 #include "service.h"
+#include "service_files.h"
 #include "xo_c.h"
 
 #define NAME_SIZE	256
@@ -68,7 +69,8 @@ table_slot(const char *name, int kind, int jid)
 
 void
 service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
-    const struct kinfo_proc *procs, unsigned int count)
+    const struct kinfo_proc *procs, unsigned int count,
+    const struct gone_files *gone)
 {
 	char name[NAME_SIZE];
 	int kind, i;
@@ -95,6 +97,7 @@ service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
 	members[nmembers].pid = kp->ki_pid;
 	members[nmembers].service = (unsigned int)i;
 	nmembers++;
+	service_files_note((unsigned int)i, gone);
 }
 
 void
@@ -105,6 +108,7 @@ service_warn(void)
 		    "%u services and %u processes", left_out,
 		    left_out == 1 ? "" : "es", SERVICE_TABLE_MAX,
 		    SERVICE_PIDS_MAX);
+	service_files_warn();
 }
 
 /* Rows by name, then jail, then kind. */
@@ -173,6 +177,7 @@ service_report(void)
 		    next++)
 			row_pids[next] = members[next].pid;
 		r->npids = (unsigned int)(&row_pids[next] - r->pids);
+		r->files = service_files_of(order[i], &r->nfiles);
 	}
 	report_services(rows, nservices);
 }

@@ -6,6 +6,7 @@
 #ifndef STALEWATCH_SERVICE_H
 #define STALEWATCH_SERVICE_H
 
+#include "check.h"
 #include "procinfo.h"
 
 /* The most services, and stale processes, that one report holds. */
@@ -17,10 +18,12 @@
  * of its service, found now through ps, which examined it: its unit,
  * session, container or machine, else the pidfile of it or of one of its
  * ancestors in procs, the process list (count entries), else none.  When
- * the table is full the process is left out and counted.
+ * the table is full the process is left out and counted.  Its files that
+ * are gone (gone; NULL: none listed) join those of the service.
  */
 void service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
-    const struct kinfo_proc *procs, unsigned int count);
+    const struct kinfo_proc *procs, unsigned int count,
+    const struct gone_files *gone);
 
 /* Has the rows, sorted by name, written into the open list of the report. */
 void service_report(void);

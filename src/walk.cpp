@@ -20,6 +20,9 @@
 static char **operands;
 static int noperands;
 
+/* The rows whose list of files that are gone was cut. */
+static unsigned int rows_cut;
+
 /*
  * A number is a process id, a negative number a process group: one that
  * no id can have is a usage error, found before anything is listed.
@@ -62,13 +65,41 @@ matches_operands(const struct kinfo_proc *kp)
 }
 
 /*
+ * The files that are gone of the process checked, where the rows list
+ * them: in the encoded styles, whose fields are not shown as text.  NULL
+ * in the text and HTML styles, where the check stops at the first.
+ */
+static struct gone_files *
+files_wanted(void)
+{
+	static struct gone_files gone;
+	xo_style_t style;
+
+	style = xo_get_style(NULL);
+	return (style != XO_STYLE_TEXT && style != XO_STYLE_HTML ? &gone :
+	    NULL);
+}
+
+/* Says, after the report, which rows do not list all their files. */
+static void
+warn_cut(void)
+{
+	if (rows_cut > 0)
+		xo_warnx("%u process%s list%s only the first %d files that "
+		    "are gone", rows_cut, rows_cut == 1 ? "" : "es",
+		    rows_cut == 1 ? "s" : "", GONE_FILES_MAX);
+}
+
+/*
  * Says, after the report, which processes it may leave out: those the
  * service table could not hold, those that could not be examined, and
- * those whose libraries could not all be looked for.
+ * those whose libraries could not all be looked for; and which rows do
+ * not list all their files.
  */
 static void
 warn_unexamined(struct procstat *ps)
 {
+	warn_cut();
 	service_warn();
 	unexamined_warn(ps);
 	libdirs_warn();
@@ -81,6 +112,7 @@ walk_processes(int argc, char **argv, int first)
 {
 	struct procstat *ps;
 	struct kinfo_proc *procs;
+	struct gone_files *gone;
 	char text[CHECK_TEXT_SIZE];
 	unsigned int count, i;
 	bool selected;
@@ -102,19 +134,24 @@ walk_processes(int argc, char **argv, int first)
 	}
 
 	report_begin();
+	gone = files_wanted();
 	selected = false;
 	for (i = 0; i < count; i++) {
 		if (noperands != 0 && !matches_operands(&procs[i]))
 			continue;
 		selected = true;
-		why = check_process(ps, &procs[i], text, sizeof(text));
+		why = check_process(ps, &procs[i], text, sizeof(text), gone);
 		if (why == WHY_NONE)
 			continue;
 		/* A row of its own, or one more process of its service's. */
 		if (settings.services)
-			service_note(ps, &procs[i], why, procs, count);
-		else
-			report_process(&procs[i], why, text);
+			service_note(ps, &procs[i], why, procs, count, gone);
+		else {
+			report_process(&procs[i], why, text,
+			    gone != NULL ? gone->file : NULL,
+			    gone != NULL ? gone->n : 0);
+			rows_cut += gone != NULL && gone->cut;
+		}
 	}
 	if (settings.services)
 		service_report();

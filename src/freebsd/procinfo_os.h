@@ -13,6 +13,17 @@
 #include <libprocstat.h>
 #include <jail.h>
 
+/*
+ * The name a mapped file that is gone last had: the kernel names mapped
+ * files from its name cache, which forgets a file as it is removed.
+ */
+static inline const char *
+gone_path_of(const struct kinfo_vmentry *kve)
+{
+	(void)kve;
+	return (NULL);
+}
+
 /* Where the rc scripts are, whose names pidfiles may give. */
 #define RC_SCRIPT_DIRS		"/etc/rc.d", "/usr/local/etc/rc.d"
 

@@ -133,6 +133,16 @@ typedef bool (*line_fn)(struct procstat *ps, void *ctx, const struct line *l);
 bool read_map_of(struct procstat *ps, line_fn fn, void *ctx);
 
 /*
+ * The name that the kernel last gave a mapped file that is gone, of a line
+ * of the maps text (l) or from the query (no l): *name, and its length as
+ * the result, with " (deleted)" left out and as it is, the escapes of the
+ * text undone.  buf (size bytes) holds a name that had to be read again
+ * (gonename_linux.cpp).  -1 when it cannot be told.
+ */
+ssize_t gone_name(struct procstat *ps, const struct maps_line *ml,
+    const struct line *l, char *buf, size_t size, const char **name);
+
+/*
  * The path that the memory map of the process examined gives the file of
  * the given device and inode, cut to size bytes with a NUL; 0, or -1.
  */

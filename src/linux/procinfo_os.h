@@ -61,7 +61,18 @@ struct kinfo_vmentry {
 	uint64_t kve_vn_fsid;		/* the file's device */
 	uint64_t kve_vn_fileid;		/* and inode */
 	const char *kve_path;		/* empty when the file has no name */
+	/* The backend's own: for a file without a name (and only then), the
+	   name the kernel last gave it, " (deleted)" left out and the
+	   escapes of the maps text undone; NULL when it cannot be told. */
+	const char *kve_gone_path;
 };
+
+/* The name a mapped file that is gone last had, or NULL. */
+static inline const char *
+gone_path_of(const struct kinfo_vmentry *kve)
+{
+	return (kve->kve_gone_path);
+}
 
 struct procstat *procstat_open_sysctl(void);
 struct kinfo_proc *procstat_getprocs(struct procstat *ps, int what, int arg,
@@ -70,8 +81,9 @@ void procstat_freeprocs(struct procstat *ps, struct kinfo_proc *procs);
 /*
  * The memory map of kp's process: every executable mapping of a file, in
  * the order of addresses, with its name as /proc/PID/maps writes it, or
- * an empty name when the file is deleted (or replaced).  Other mappings
- * are there only when the map was read from the maps text (vmmap_linux.cpp).
+ * an empty name when the file is deleted (or replaced), and then the name
+ * it had in kve_gone_path.  Other mappings are there only when the map was
+ * read from the maps text (vmmap_linux.cpp).
  */
 struct kinfo_vmentry *procstat_getvmmap(struct procstat *ps,
     struct kinfo_proc *kp, unsigned int *count);

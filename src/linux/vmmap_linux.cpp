@@ -13,7 +13,8 @@
  * The text is read line by line through a buffer of fixed size.  An entry
  * keeps its path as an offset into the handle's pool until the map is
  * complete; the pool then goes after the entries, in the block handed
- * out.  Offset 0 is the empty name.
+ * out.  Offset 0 is the empty name.  A file without a name keeps the name
+ * it last had there too (kve_gone_path), offset 0 being none.
  *
  * A name missing from the map always means a file that is gone: the
  * library directories are never needed to find one (proc_library_dirs).
@@ -35,6 +36,7 @@ struct map_build {
 	dev_t lastdev;
 	unsigned long long lastino;
 	bool lastnamed;			/* whether that file can be named */
+	size_t lastgone;		/* else its last name in the pool, or 0 */
 };
 
 static const char *
@@ -96,6 +98,31 @@ pool_add(struct procstat *ps, struct map_build *mb, const char *path,
 	mb->lastlen = n;
 	ps->pool[mb->used + n] = '\0';
 	mb->used += n + 1;
+	return (true);
+}
+
+/*
+ * Keeps in the pool the name that a file without one last had, as it is
+ * (mb->lastgone; 0 when it cannot be told); false when out of memory.
+ */
+static bool
+keep_gone_name(struct procstat *ps, struct map_build *mb,
+    const struct maps_line *ml, const struct line *l)
+{
+	char buf[LINK_MAX_LEN];
+	const char *name;
+	ssize_t len;
+
+	mb->lastgone = 0;
+	len = gone_name(ps, ml, l, buf, sizeof(buf), &name);
+	if (len <= 0)
+		return (true);
+	if (!pool_room(ps, mb, (size_t)len + 1))
+		return (false);
+	memcpy(ps->pool + mb->used, name, (size_t)len);
+	ps->pool[mb->used + (size_t)len] = '\0';
+	mb->lastgone = mb->used;
+	mb->used += (size_t)len + 1;
 	return (true);
 }
 
@@ -194,9 +221,15 @@ add_mapping(struct procstat *ps, struct map_build *mb,
 		mb->lastdev = dev;
 		mb->lastino = ml->inode;
 		mb->lastnamed = mapped_file_named(ml, l);
+		if (!mb->lastnamed && !keep_gone_name(ps, mb, ml, l)) {
+			errno = ENOMEM;
+			return (false);
+		}
 	}
 	if (mb->lastnamed)
 		kve->kve_path = path_offset(mb->last);
+	else
+		kve->kve_gone_path = path_offset(mb->lastgone);
 	return (true);
 }
 
@@ -301,8 +334,12 @@ procstat_getvmmap(struct procstat *ps, struct kinfo_proc *kp,
 	}
 	paths = (char *)(block + mb.n);
 	memcpy(paths, ps->pool, mb.used);
-	for (i = 0; i < mb.n; i++)
+	for (i = 0; i < mb.n; i++) {
 		block[i].kve_path = paths + (uintptr_t)block[i].kve_path;
+		if (block[i].kve_gone_path != NULL)
+			block[i].kve_gone_path = paths +
+			    (uintptr_t)block[i].kve_gone_path;
+	}
 	*count = (unsigned int)mb.n;
 	return (block);
 }

@@ -6,6 +6,7 @@ import json
 import os
 import pwd
 import re
+import shutil
 import sys
 import unittest
 import xml.etree.ElementTree as ET
@@ -330,6 +331,191 @@ class Libraries(RealProcessTest):
                          [[".so", exe.encode()[:1022].decode()]])
 
 
+class GoneFiles(RealProcessTest):
+    """The rows of the encoded styles name the files that are gone: one
+    instance of the list file for each, in the order of the memory map (the
+    executable first when it is gone itself), with its identity and
+    whether its path is gone too or names another file now."""
+
+    def identity(self, path):
+        st = os.stat(path)
+        return st.st_dev, st.st_ino
+
+    def want(self, path, state, ident=None):
+        dev, ino = ident if ident is not None else self.identity(path)
+        d = {"device": dev, "inode": ino, "state": state}
+        if path is not None:
+            d["path"] = path
+        return d
+
+    def in_map_order(self, pid, files):
+        """files, as want() gives them, in the order of the memory map."""
+        order = []
+        with open("/proc/%d/maps" % pid) as f:
+            for line in f:
+                ino = int(line.split()[4])
+                if ino not in order:
+                    order.append(ino)
+        return sorted(files, key=lambda d: order.index(d["inode"]))
+
+    def files(self, pid, args=(), user=None):
+        """The list of files of pid's row in JSON and in XML, which must
+        agree; paths turned back into their bytes.  None for no row."""
+        rc, out, err = run(["--libxo=json"] + list(args) + [str(pid)],
+                           user=user)
+        self.assertEqual((rc, err), (0, ""))
+        doc = json.loads(out)["stalewatch"]["process"]
+        rc, out, err = run(["--libxo=xml"] + list(args) + [str(pid)],
+                           user=user)
+        self.assertEqual((rc, err), (0, ""))
+        xml = ET.fromstring(out)
+        if not doc:
+            self.assertEqual(len(xml), 0)
+            return None
+        got = doc[0].get("file", [])
+        from_xml = [{c.tag: c.text for c in f} for f in xml[0].iter("file")]
+        self.assertEqual([{k: str(v) for k, v in f.items()} for f in got],
+                         from_xml)
+        for f in got:
+            if "path" in f:
+                f["path"] = unvis(f["path"]).decode("utf-8",
+                                                   "surrogateescape")
+        return got
+
+    def text_unchanged(self, pid, comm, why, text):
+        """The text and HTML rows are as they always were."""
+        row = "%5d %5d %-12.12s %-12.12s %-3s %s" % (pid, 0, ME, comm, why,
+                                                    text)
+        for args in (["-w"], []):
+            rc, out, _ = run(args + [str(pid)], columns="200")
+            self.assertEqual(out.splitlines()[1:], [row])
+        rc, out, _ = run(["--libxo=html", str(pid)])
+        self.assertNotIn("device", out)
+        self.assertNotIn("state", out)
+
+    def test_deleted_executable(self):
+        lib = self.library()
+        s = self.subject(name="swgexe", argv0="arg0", args=["-l", lib])
+        exe = self.identity(s.exe)
+        self.assertEqual(self.files(s.pid), None, "intact: no row")
+        os.unlink(s.exe)
+        self.assertEqual(self.files(s.pid), [self.want(s.exe, "deleted",
+                                                       exe)])
+        self.text_unchanged(s.pid, "swgexe", "bin", "arg0")
+        # Its libraries follow it.
+        ident = self.identity(lib)
+        self.replace(lib)
+        self.assertEqual(self.files(s.pid), [
+            self.want(s.exe, "deleted", exe),
+            self.want(lib, "replaced", ident)])
+        self.assertEqual(self.files(s.pid, ["-b"]),
+                         [self.want(s.exe, "deleted", exe)])
+        # Replaced by a new copy, as an upgrade does.
+        t = self.subject(name="swgrep")
+        old = self.identity(t.exe)
+        t.replace_exe()
+        self.assertEqual(self.files(t.pid), [self.want(t.exe, "replaced",
+                                                       old)])
+
+    def test_deleted_and_replaced_libraries(self):
+        a, b = self.library("liba.so"), self.library("libb.so")
+        s = self.subject(name="swglib", args=["-l", a])
+        t = self.subject(name="swgtwo", args=["-l", a, "-l", b])
+        ia, ib = self.identity(a), self.identity(b)
+        os.unlink(a)
+        self.assertEqual(self.files(s.pid), [self.want(a, "deleted", ia)])
+        # Replaced by a rename, as a package upgrade does.
+        self.replace(b)
+        self.assertEqual(self.files(t.pid), self.in_map_order(t.pid, [
+            self.want(a, "deleted", ia), self.want(b, "replaced", ib)]))
+        self.text_unchanged(t.pid, "swgtwo", ".so", t.exe)
+        # A file found at the path again is a new one.
+        shutil.copy(TESTLIB, a)
+        self.assertEqual(self.files(s.pid), [self.want(a, "replaced", ia)])
+
+    def test_one_file_mapped_many_times_is_listed_once(self):
+        # 1000 executable mappings of one file: read from the text.
+        lib = self.library()
+        s = self.subject(name="swgmany", args=["-x", "1000", "-l", lib])
+        ident, exe = self.identity(lib), self.identity(s.exe)
+        os.unlink(lib)
+        self.assertEqual(self.files(s.pid), [self.want(lib, "deleted",
+                                                       ident)])
+        os.unlink(s.exe)
+        self.assertEqual(self.files(s.pid), [
+            self.want(s.exe, "deleted", exe),
+            self.want(lib, "deleted", ident)])
+
+    def test_memfd_program_with_a_deleted_library(self):
+        import subprocess
+        with open(SLEEPER, "rb") as f:
+            code = f.read()
+        fd = os.memfd_create("swgmemfd")
+        os.write(fd, code)
+        lib = self.library()
+        ident = self.identity(lib)
+        p = subprocess.Popen(["swgmemfd", "-l", lib],
+                             executable="/proc/self/fd/%d" % fd,
+                             pass_fds=[fd], stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(p.stdout.readline(), b"ready\n")
+            os.unlink(lib)
+            self.assertEqual(self.files(p.pid), [self.want(lib, "deleted",
+                                                           ident)])
+        finally:
+            p.kill()
+            p.wait()
+            p.stdout.close()
+            os.close(fd)
+
+    def test_names_with_a_newline_or_a_backslash(self):
+        # The maps text writes a newline as \012 and a backslash as it is:
+        # there a name holding \012 reads two ways, and is read again as
+        # it is (map_files), also by a user without privileges.
+        users = [None]
+        if IS_ROOT and NOBODY is not None:
+            users.append(NOBODY)
+        for i, name in enumerate(("lib\nsw.so", "lib\\012sw.so",
+                                  "lib\\sw.so", "lib\x1b[31m.so",
+                                  "libsw.so (deleted)")):
+            for user in users:
+                with self.subTest(name=name, user=user):
+                    lib = self.library(name)
+                    s = self.subject(name="swgodd%d" % i, args=["-l", lib],
+                                     user=user)
+                    ident = self.identity(lib)
+                    os.unlink(lib)
+                    self.assertEqual(self.files(s.pid, user=user),
+                                     [self.want(lib, "deleted", ident)])
+                    rc, out, _ = run(["--libxo=json", str(s.pid)],
+                                     user=user)
+                    self.assertEqual(out.count("\n"), 1, "one line")
+                    s.stop()
+
+    def test_service_lists_the_files_of_its_processes(self):
+        a, b = self.library("liba.so"), self.library("libb.so")
+        s = self.subject(name="swgsvc1", args=["-l", a])
+        t = self.subject(name="swgsvc2", args=["-l", a, "-l", b])
+        ia, ib, ie = self.identity(a), self.identity(b), self.identity(t.exe)
+        os.unlink(a)
+        os.unlink(b)
+        os.unlink(t.exe)
+        rc, out, err = run(["-s", "--libxo=json", str(s.pid), str(t.pid)])
+        self.assertEqual((rc, quiet(err)), (0, ""))
+        rows = json.loads(out)["stalewatch"]["service"]
+        # Both run in the same control group as this test, or in none.
+        self.assertEqual([r["pid"] for r in rows], [sorted([s.pid, t.pid])])
+        want = [self.want(t.exe, "deleted", ie)] + self.in_map_order(
+            t.pid, [self.want(a, "deleted", ia),
+                    self.want(b, "deleted", ib)])
+        if s.pid < t.pid:
+            want = [self.want(a, "deleted", ia)] + [
+                f for f in want if f["inode"] != ia[1]]
+        self.assertEqual(rows[0]["file"], want)
+        rc, out, _ = run(["-s", str(s.pid), str(t.pid)])
+        self.assertNotIn("liba", out)
+
+
 class Filters(RealProcessTest):
     def setUp(self):
         super().setUp()
@@ -394,18 +580,24 @@ class Styles(RealProcessTest):
     def setUp(self):
         super().setUp()
         self.bin = self.subject(name="swst<&>\"'", argv0="arg \"q\" \\ <&> \t")
+        exe = os.stat(self.bin.exe)
         os.unlink(self.bin.exe)
         lib = self.library()
         self.so = self.subject(name="swstlib", args=["-l", lib])
+        so = os.stat(lib)
         os.unlink(lib)
         self.ops = [str(self.bin.pid), str(self.so.pid)]
         self.uid = os.geteuid()
         self.expected = [
             dict(pid=self.bin.pid, jid=0, uid=self.uid, user=ME,
                  command="swst<&>\"'", why="bin",
-                 arguments="arg \"q\" \\\\ <&> \\011"),
+                 arguments="arg \"q\" \\\\ <&> \\011",
+                 file=[dict(path=self.bin.exe, device=exe.st_dev,
+                            inode=exe.st_ino, state="deleted")]),
             dict(pid=self.so.pid, jid=0, uid=self.uid, user=ME,
-                 command="swstlib", why=".so", arguments=self.so.exe)]
+                 command="swstlib", why=".so", arguments=self.so.exe,
+                 file=[dict(path=lib, device=so.st_dev, inode=so.st_ino,
+                            state="deleted")])]
         self.expected.sort(key=lambda r: r["pid"])
 
     def test_json(self):
@@ -423,8 +615,11 @@ class Styles(RealProcessTest):
             root = ET.fromstring(out)
             self.assertEqual((root.tag, root.get("version")),
                              ("stalewatch", "2"))
-            got = [{c.tag: c.text for c in p} for p in root]
-            want = [{k: str(v) for k, v in r.items()} for r in self.expected]
+            got = [{c.tag: c.text if c.tag != "file" else
+                    [{f.tag: f.text for f in c}] for c in p} for p in root]
+            want = [{k: str(v) if k != "file" else
+                     [{n: str(w) for n, w in v[0].items()}]
+                     for k, v in r.items()} for r in self.expected]
             self.assertEqual(got, want)
 
     def test_html(self):

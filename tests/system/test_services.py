@@ -196,8 +196,10 @@ class ControlGroups(ServiceTest):
         doc = json.loads(out)
         self.assertEqual(list(doc), ["__version", "stalewatch"])
         rows = doc["stalewatch"]["service"]
+        # And the files of its processes that are gone.
         self.assertEqual([list(r) for r in rows],
-                         [["name", "kind", "jid", "why", "pid"]] * len(rows))
+                         [["name", "kind", "jid", "why", "pid", "file"]] *
+                         len(rows))
         if re.search(r'"pid":\d', out):
             self.skipTest("this libxo writes no leaf lists: the pids are "
                           "repeated members")
@@ -259,6 +261,7 @@ class Pidfiles(ServiceTest):
         name, worker, exe = self.pidfile_worker()
         rc, out, _ = run(["-s", str(worker)])
         self.assertEqual((rc, out), (0, ""), "intact: no row")
+        st = os.stat(exe)
         os.unlink(exe)
         rc, out, err = run(["-s", "-H", "-w", str(worker)])
         self.assertEqual((rc, err), (0, ""))
@@ -266,8 +269,10 @@ class Pidfiles(ServiceTest):
         rc, out, _ = run(["-s", "--libxo=xml", str(worker)])
         self.assertEqual(out, "<stalewatch version=\"2\"><service>"
                          "<name>%s</name><kind>rc</kind><jid>0</jid>"
-                         "<why>bin</why><pid>%d</pid></service>"
-                         "</stalewatch>" % (name, worker))
+                         "<why>bin</why><pid>%d</pid><file><path>%s</path>"
+                         "<device>%d</device><inode>%d</inode><state>deleted"
+                         "</state></file></service></stalewatch>"
+                         % (name, worker, exe, st.st_dev, st.st_ino))
 
     def test_name_in_a_locale_of_another_character_set(self):
         # A service's name is shown as the process rows show text: where

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "check.h"
 #include "hints.h"
 #include "inroot.h"
 #include "layers.h"
@@ -53,6 +54,10 @@ struct FakeProc {
 	std::vector<kinfo_vmentry> map;
 	int service_kind = SERVICE_NONE;	// what proc_service says
 	std::string service;
+	int exe_errno = 0;		// proc_exe_file's failure, 0: success
+	uint64_t exe_dev = 0xdead, exe_ino = 7;	// and its answer
+	std::string exe_name;		// empty: the kernel has none
+	bool shares_root = true;	// what proc_shares_root says
 };
 
 std::vector<FakeProc> procs;
@@ -78,6 +83,7 @@ int mounts_errno;		// proc_mounts fails with this when set
 struct Counts {
 	int path_queries, args_queries, map_queries, maps_freed, probes;
 	int service_queries, root_queries;
+	int exe_queries, shares_root_queries;
 };
 Counts *counts = static_cast<Counts *>(mmap(nullptr, sizeof(Counts),
     PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -263,7 +269,8 @@ TEST_F(FakePlatform, KillWithoutPermissionStillReports)
 	Result r = run_walk({"--libxo=json"});
 	EXPECT_EQ(r.out, "{\"__version\": \"2\", \"stalewatch\": {\"process\": "
 	    "[{\"pid\":100,\"jid\":0,\"uid\":4294967294,\"user\":\"4294967294\",\"command\":"
-	    "\"daemon\",\"why\":\"bin\",\"arguments\":\"daemon\"}]}}\n");
+	    "\"daemon\",\"why\":\"bin\",\"arguments\":\"daemon\", \"file\": "
+	    "[{\"device\":57005,\"inode\":7,\"state\":\"unknown\"}]}]}}\n");
 }
 
 TEST_F(FakePlatform, UserIdsWithoutNamesAreShownWhole)
@@ -374,7 +381,9 @@ TEST_F(FakePlatform, ArgumentQueryFailureGivesEmptyArguments)
 	Result r = run_walk({"--libxo=xml"});
 	EXPECT_EQ(r.out, "<stalewatch version=\"2\"><process><pid>100</pid>"
 	    "<jid>0</jid><uid>0</uid><user>root</user><command>daemon</command>"
-	    "<why>bin</why><arguments></arguments></process></stalewatch>");
+	    "<why>bin</why><arguments></arguments><file><device>57005</device>"
+	    "<inode>7</inode><state>unknown</state></file></process>"
+	    "</stalewatch>");
 }
 
 TEST_F(FakePlatform, OversizedArgumentsAndPathAreCutInsideTheBuffer)
@@ -945,13 +954,17 @@ TEST_F(FakePlatform, ServicesGroupTheirStaleProcessesSortedByName)
 	    "web.service      0     2 bin,.so\n");
 	EXPECT_EQ(counts->service_queries, 4) << "only stale processes";
 	r = run_walk({"--libxo=xml"}, by_service());
+	// Each lists the files of its processes, each file once.
+	const std::string exe = "<file><device>57005</device><inode>7</inode>"
+	    "<state>unknown</state></file>";
 	EXPECT_EQ(r.out, "<stalewatch version=\"2\"><service><name>-</name>"
-	    "<kind>none</kind><jid>0</jid><why>bin</why><pid>40</pid>"
+	    "<kind>none</kind><jid>0</jid><why>bin</why><pid>40</pid>" + exe +
 	    "</service><service><name>0123456789ab</name><kind>container"
-	    "</kind><jid>0</jid><why>bin</why><pid>12</pid></service>"
-	    "<service><name>web.service</name><kind>unit</kind><jid>0</jid>"
-	    "<why>bin,.so</why><pid>20</pid><pid>30</pid></service>"
-	    "</stalewatch>");
+	    "</kind><jid>0</jid><why>bin</why><pid>12</pid>" + exe +
+	    "</service><service><name>web.service</name><kind>unit</kind>"
+	    "<jid>0</jid><why>bin,.so</why><pid>20</pid><pid>30</pid>" + exe +
+	    "<file><device>57005</device><inode>1000000</inode><state>unknown"
+	    "</state></file></service></stalewatch>");
 	struct settings s = by_service();
 	s.no_header = true;
 	r = run_walk({"30", "40"}, s);
@@ -1003,12 +1016,14 @@ TEST_F(FakePlatform, PidfilesNameTheServiceOfTheNearestAncestor)
 	FakeProc deep = stale(400, SERVICE_NONE, "");
 	procs = {worker, master, grandchild, dbmaster, db, deep};
 	Result r = run_walk({"--libxo=xml"}, by_service());
+	const std::string exe = "<file><device>57005</device><inode>7</inode>"
+	    "<state>unknown</state></file>";
 	EXPECT_EQ(r.out, "<stalewatch version=\"2\"><service><name>-</name>"
-	    "<kind>none</kind><jid>0</jid><why>bin</why><pid>400</pid>"
+	    "<kind>none</kind><jid>0</jid><why>bin</why><pid>400</pid>" + exe +
 	    "</service><service><name>pgsql</name><kind>rc</kind><jid>0</jid>"
-	    "<why>bin</why><pid>301</pid></service><service><name>webd"
-	    "</name><kind>rc</kind><jid>0</jid><why>bin</why><pid>201</pid>"
-	    "<pid>202</pid></service></stalewatch>");
+	    "<why>bin</why><pid>301</pid>" + exe + "</service><service><name>"
+	    "webd</name><kind>rc</kind><jid>0</jid><why>bin</why><pid>201</pid>"
+	    "<pid>202</pid>" + exe + "</service></stalewatch>");
 	EXPECT_EQ(counts->root_queries, 1) << "the pidfiles are read once";
 	std::string rm = "rm -rf " + jail_root;
 	EXPECT_EQ(system(rm.c_str()), 0);
@@ -1209,6 +1224,183 @@ TEST(InRoot, LinksStayBelowTheRoot)
 	EXPECT_EQ(root_open("relative"), -1);
 	EXPECT_EQ(errno, EINVAL);
 	remove_tree(root);
+}
+
+// A mapping of a file that is gone, with the name the kernel last gave
+// it, as the Linux backend has it (FreeBSD's kernel keeps none).
+kinfo_vmentry gone_vm(const char *name, uint64_t dev, uint64_t ino)
+{
+	kinfo_vmentry e = vm(KVME_TYPE_VNODE, RX, "", dev, ino);
+#ifndef __FreeBSD__
+	e.kve_gone_path = name;
+#endif
+	return e;
+}
+
+// The list of files of the JSON row, "" when the row has none.
+std::string json_files(const std::string &out)
+{
+	size_t at = out.find(", \"file\": [");
+	if (at == std::string::npos)
+		return "";
+	return out.substr(at + 10, out.find("]}", at) + 1 - at - 10);
+}
+
+TEST_F(FakePlatform, GoneFilesAreListedInTheEncodedStylesAlone)
+{
+	// As on FreeBSD: nameless mappings, known by their identity alone.
+	FakeProc p;
+	p.map = {vm(KVME_TYPE_VNODE, RX, "/lib/libc.so.7"),
+	    vm(KVME_TYPE_VNODE, RX, "", 91, 11),
+	    vm(KVME_TYPE_DEFAULT, RX, ""),
+	    vm(KVME_TYPE_VNODE, RX, "", 91, 11),	// again: listed once
+	    vm(KVME_TYPE_VNODE, KVME_PROT_READ, "", 91, 13),
+	    vm(KVME_TYPE_VNODE, RX, "", 92, 12)};
+	procs.push_back(p);
+	Result r = run_walk({"--libxo=json"});
+	EXPECT_EQ(json_files(r.out), "[{\"device\":91,\"inode\":11,\"state\":"
+	    "\"unknown\"}, {\"device\":92,\"inode\":12,\"state\":\"unknown\"}]")
+	    << r.out;
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(counts->shares_root_queries, 0) << "no path, no lookup";
+	r = run_walk({"--libxo=xml"});
+	EXPECT_NE(r.out.find("<arguments>/usr/sbin/daemon</arguments><file>"
+	    "<device>91</device><inode>11</inode><state>unknown</state></file>"
+	    "<file><device>92</device><inode>12</inode><state>unknown</state>"
+	    "</file></process>"), std::string::npos) << r.out;
+	// Text and HTML: the row as ever, and no query of the executable.
+	r = run_walk({}, plain());
+	EXPECT_EQ(r.out, std::string(HEADER) +
+	    "  100     0 root         daemon       .so /usr/sbin/daemon\n");
+	r = run_walk({"--libxo=html"}, plain());
+	EXPECT_EQ(r.out.find("91"), std::string::npos) << r.out;
+	EXPECT_EQ(counts->exe_queries, 0);
+}
+
+TEST_F(FakePlatform, BinaryRowListsTheExecutableFirst)
+{
+	FakeProc p;
+	p.path_errno = ENOENT;
+	p.exe_dev = 91;
+	p.exe_ino = 7;
+	p.map = {vm(KVME_TYPE_VNODE, RX, "", 91, 20),
+	    vm(KVME_TYPE_VNODE, RX, "", 91, 7),		// the executable
+	    vm(KVME_TYPE_VNODE, RX, "", 91, 21)};
+	procs.push_back(p);
+	const char *exe = "{\"device\":91,\"inode\":7,\"state\":\"unknown\"}";
+	const char *rest = "{\"device\":91,\"inode\":20,\"state\":\"unknown\"}, "
+	    "{\"device\":91,\"inode\":21,\"state\":\"unknown\"}";
+	Result r = run_walk({"--libxo=json"});
+	EXPECT_EQ(json_files(r.out), std::string("[") + exe + ", " + rest + "]");
+	// -b: the executable alone; without its identity, the map alone.
+	struct settings s = plain();
+	s.only_binaries = true;
+	memset(counts, 0, sizeof(*counts));
+	r = run_walk({"--libxo=json"}, s);
+	EXPECT_EQ(json_files(r.out), std::string("[") + exe + "]");
+	EXPECT_EQ(counts->map_queries, 0);
+	procs[0].exe_errno = ESRCH;
+	r = run_walk({"--libxo=json"});
+	EXPECT_EQ(json_files(r.out), "[{\"device\":91,\"inode\":20,\"state\":"
+	    "\"unknown\"}, " + std::string(exe) + ", {\"device\":91,\"inode\":"
+	    "21,\"state\":\"unknown\"}]");
+	// Neither is asked for in the text style.
+	memset(counts, 0, sizeof(*counts));
+	r = run_walk({}, plain());
+	EXPECT_EQ(counts->exe_queries + counts->map_queries, 0);
+}
+
+TEST_F(FakePlatform, StateOfTheGonePath)
+{
+	char dir[] = "/tmp/swgoneXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	std::string d = dir;
+	std::string now = d + "/libnew.so.1";
+	fclose(fopen(now.c_str(), "w"));
+	struct stat st;
+	ASSERT_EQ(stat(now.c_str(), &st), 0);
+	std::string missing = d + "/libgone.so.1";
+	std::string below_file = now + "/libx.so";		// ENOTDIR
+	std::string fuse = d + "/fuse/libf.so";
+	std::string odd = d + "/a\nb\\c.so";
+	std::string longer = d;
+	for (int i = 0; i < 1100; i++)
+		longer += i % 100 == 0 ? "/" : "\xc3\xa9";
+	mounts = {{"/", "ext4", 1}, {d + "/fuse", "fuse.sshfs", 52}};
+	FakeProc p;
+	p.map = {gone_vm(now.c_str(), 91, 1), gone_vm(missing.c_str(), 91, 2),
+	    gone_vm(below_file.c_str(), 91, 3), gone_vm(fuse.c_str(), 91, 4),
+	    gone_vm(now.c_str(), st.st_dev, st.st_ino),	// there after all
+	    gone_vm(odd.c_str(), 91, 6), gone_vm(longer.c_str(), 91, 7),
+	    gone_vm("", 91, 8)};
+	procs.push_back(p);
+	Result r = run_walk({"--libxo=json"});
+	auto file = [](const std::string &path, uint64_t dev, uint64_t ino,
+	    const char *state) {
+		return (path.empty() ? "{" : "{\"path\":\"" + path + "\",") +
+		    "\"device\":" + std::to_string(dev) + ",\"inode\":" +
+		    std::to_string(ino) + ",\"state\":\"" + state + "\"}";
+	};
+	// Cut to the 1023 bytes kept, back to the end of a character.
+	std::string kept = longer.substr(0, 1023);
+	if ((unsigned char)kept.back() == 0xc3)
+		kept.pop_back();
+	std::string want = "[" + file(now, 91, 1, "replaced") + ", " +
+	    file(missing, 91, 2, "deleted") + ", " +
+	    file(below_file, 91, 3, "deleted") + ", " +
+	    file(fuse, 91, 4, "unknown") + ", " +
+	    file(now, st.st_dev, st.st_ino, "unknown") + ", " +
+	    file(d + "/a\\\\012b\\\\\\\\c.so", 91, 6, "deleted") + ", " +
+	    file(kept, 91, 7, "deleted") + ", " +
+	    file("", 91, 8, "unknown") + "]";
+	EXPECT_EQ(json_files(r.out), want);
+	EXPECT_EQ(counts->shares_root_queries, 1) << "asked once a process";
+	// A process with a root of its own: its names are not looked up.
+	procs[0].shares_root = false;
+	r = run_walk({"--libxo=json"});
+	EXPECT_EQ(json_files(r.out).find("\"replaced\""), std::string::npos);
+	EXPECT_EQ(json_files(r.out).find("\"deleted\""), std::string::npos);
+	unlink(now.c_str());
+	rmdir(dir);
+}
+
+TEST_F(FakePlatform, ListsOfFilesAreBounded)
+{
+	FakeProc p;
+	for (uint64_t i = 0; i < GONE_FILES_MAX + 4; i++)
+		p.map.push_back(vm(KVME_TYPE_VNODE, RX, "", 91, 100 + i));
+	procs = {p, p};
+	procs[1].pid = 101;
+	Result r = run_walk({"--libxo=json"});
+	std::string files = json_files(r.out);
+	EXPECT_EQ(std::count(files.begin(), files.end(), '{'), GONE_FILES_MAX);
+	EXPECT_NE(files.find("\"inode\":115,"), std::string::npos);
+	EXPECT_EQ(files.find("\"inode\":116,"), std::string::npos);
+	EXPECT_EQ(r.err, "stalewatch: 2 processes list only the first 16 "
+	    "files that are gone\n");
+	EXPECT_EQ(run_walk({}).err, "") << "the text lists none";
+	// A service lists the union of its processes' files, each once.
+	procs = {stale(30, SERVICE_UNIT, "web.service"),
+	    stale(31, SERVICE_UNIT, "web.service"),
+	    stale(32, SERVICE_UNIT, "web.service")};
+	procs[0].map = {vm(KVME_TYPE_VNODE, RX, "", 91, 50)};
+	procs[1].path_errno = 0;
+	procs[1].map = {vm(KVME_TYPE_VNODE, RX, "", 91, 51),
+	    vm(KVME_TYPE_VNODE, RX, "", 91, 50)};
+	procs[2].exe_ino = 52;
+	r = run_walk({"--libxo=json"}, by_service());
+	EXPECT_NE(r.out.find("\"pid\": [30,31,32], \"file\": ["
+	    "{\"device\":57005,\"inode\":7,\"state\":\"unknown\"}, "
+	    "{\"device\":91,\"inode\":50,\"state\":\"unknown\"}, "
+	    "{\"device\":91,\"inode\":51,\"state\":\"unknown\"}, "
+	    "{\"device\":57005,\"inode\":52,\"state\":\"unknown\"}]}"),
+	    std::string::npos) << r.out;
+	EXPECT_EQ(r.err, "");
+	for (uint64_t i = 0; i < GONE_FILES_MAX; i++)
+		procs[2].map.push_back(vm(KVME_TYPE_VNODE, RX, "", 91, 60 + i));
+	r = run_walk({"--libxo=json"}, by_service());
+	EXPECT_EQ(r.err, "stalewatch: 1 service lists only part of its files "
+	    "that are gone\n");
 }
 
 // Which lookups could wait on a file system that may never answer, as
@@ -1479,6 +1671,29 @@ int proc_jail_root(struct procstat *, const struct kinfo_proc *, char *buf,
 	counts->root_queries++;
 	snprintf(buf, size, "%s", jail_root_fails ? "" : jail_root.c_str());
 	return jail_root_fails ? -1 : 0;
+}
+
+int proc_exe_file(struct procstat *, struct kinfo_proc *kp, uint64_t *dev,
+    uint64_t *ino, char *buf, size_t size)
+{
+	const FakeProc *p = find(kp->ki_pid);
+	counts->exe_queries++;
+	buf[0] = '\0';
+	if (p == nullptr || p->exe_errno != 0) {
+		errno = p == nullptr ? ESRCH : p->exe_errno;
+		return -1;
+	}
+	*dev = p->exe_dev;
+	*ino = p->exe_ino;
+	snprintf(buf, size, "%s", p->exe_name.c_str());
+	return 0;
+}
+
+bool proc_shares_root(struct procstat *, struct kinfo_proc *kp)
+{
+	const FakeProc *p = find(kp->ki_pid);
+	counts->shares_root_queries++;
+	return p != nullptr && p->shares_root;
 }
 
 int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
