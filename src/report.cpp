@@ -42,11 +42,15 @@
 static bool header_written;
 static char uid_text[UID_TEXT_SIZE];
 
+void (*report_before_list)(void);
+
 void
 report_begin(void)
 {
 	xo_set_version("2");
 	xo_open_container("stalewatch");
+	if (report_before_list != NULL)
+		report_before_list();
 	xo_open_list(settings.services ? "service" : "process");
 }
 
@@ -76,7 +80,7 @@ report_end(void)
 void
 report_usage(void)
 {
-	xo_error("usage: %s [--libxo] [-bHsw] [-j jail] [-u [user]] "
+	xo_error("usage: %s [--libxo] [-bHksw] [-j jail] [-u [user]] "
 	    "[proc ...]\n", getprogname());
 }
 

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "check.h"
+#include "kernel.h"
 #include "procinfo.h"
 #include "report.h"
 #include "service.h"
@@ -106,6 +107,8 @@ walk_processes(int argc, char **argv, int first)
 
 	if (settings.services)
 		service_begin(procs, count);
+	if (settings.kernel)
+		report_before_list = kernel_report;
 	report_begin();
 	selected = false;
 	for (i = 0; i < count; i++) {

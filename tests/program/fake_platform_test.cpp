@@ -4,6 +4,7 @@
 // kill failing for lack of permission, oversized paths and argument
 // blocks, failing queries).
 
+#include <dirent.h>
 #include <errno.h>
 #include <string.h>
 #include <sys/mman.h>
@@ -18,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "kernel.h"
+#include "kernel_image.h"
 #include "procinfo.h"
 #include "service.h"
 #include "settings.h"
@@ -52,6 +55,8 @@ int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
 std::string jail_root;	// what proc_jail_root says
 const char *libdirs[2];	// what proc_library_dirs says, when [0] is set
+struct kernel_running fake_kernel;	// what kernel_running says
+std::string kernel_root_path;	// its root
 
 // What the walk asked of the platform.  The walk runs in a child, so the
 // counts live in memory shared with it.
@@ -161,6 +166,8 @@ protected:
 		list_errno = 0;
 		hidden = nullptr;
 		jail_root = "/nonexistent";
+		memset(&fake_kernel, 0, sizeof(fake_kernel));
+		kernel_root_path = "/nonexistent";
 		libdirs[0] = nullptr;
 		memset(counts, 0, sizeof(*counts));
 	}
@@ -380,6 +387,8 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 	ASSERT_EQ(stat(lib.c_str(), &ls), 0);
 	const uint64_t xdev = xs.st_dev, xino = xs.st_ino;
 	const uint64_t ldev = ls.st_dev, lino = ls.st_ino;
+	// An inode that neither file has (the two may come in any order).
+	const uint64_t gone = std::max(xino, lino) + 1;
 	struct Case {
 		const char *what;
 		std::vector<kinfo_vmentry> map;
@@ -391,14 +400,14 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		{"a library still in a library directory",
 		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, nullptr, ""},
 		{"a library found nowhere", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino),
-		    vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, 0, 0, ".so", ""},
+		    vm(KVME_TYPE_VNODE, RX, "", ldev, gone)}, 0, 0, ".so", ""},
 		{"attributes not valid",
-		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1, 0)}, 0, 0, nullptr, ""},
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, gone, 0)}, 0, 0, nullptr, ""},
 		{"map refused", {}, 0, EPERM, nullptr,
 		    "stalewatch: 1 process not examined: permission denied\n"},
 		{"map busy in exec", {}, 0, EBUSY, nullptr,
 		    "stalewatch: 1 process not examined: starting a program\n"},
-		{"path cut", {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, ENOMEM, 0,
+		{"path cut", {vm(KVME_TYPE_VNODE, RX, "", ldev, gone)}, ENOMEM, 0,
 		    ".so", ""},
 		{"forced unmount", {vm(KVME_TYPE_VNODE, RX, "")}, EBADF, 0, nullptr, ""},
 	};
@@ -874,6 +883,737 @@ TEST(Text, RandomTextsReadBack)
 	}
 }
 
+// The kernel's status (-k).  The parsers first, over buffers a real file
+// could not be made to hold on demand; then each status through the
+// scripted platform, whose running kernel is fake_kernel and whose /boot
+// is in a folder made for the test.
+
+// The first bytes of an x86 Linux image: its boot header, pointing at the
+// version text written at the offset at.
+std::string boot_image(const std::string &text, unsigned int at = 0x3000,
+    unsigned int protocol = 0x020f, const char *magic = "HdrS")
+{
+	std::string b(std::max<size_t>(at + text.size() + 1, 0x400), '\0');
+	memcpy(&b[0x202], magic, 4);
+	b[0x206] = (char)(protocol & 0xff);
+	b[0x207] = (char)(protocol >> 8);
+	b[0x20e] = (char)((at - 0x200) & 0xff);
+	b[0x20f] = (char)((at - 0x200) >> 8);
+	b.replace(at, text.size(), text);
+	return b;
+}
+
+std::string header_text(const std::string &image, size_t size = KERNEL_TEXT_SIZE)
+{
+	char text[KERNEL_TEXT_SIZE];
+	bool ok = boot_header_text((const unsigned char *)image.data(),
+	    image.size(), text, size);
+	EXPECT_TRUE(ok || text[0] == '\0');
+	return ok ? std::string(text) : std::string("(none)");
+}
+
+const char *DEB_TEXT = "6.1.0-18-amd64 (debian-kernel@lists.debian.org) "
+    "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)";
+const char *DEB_RELEASE = "6.1.0-18-amd64";
+const char *DEB_BUILD = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)";
+
+TEST(KernelImage, BootHeaderOfSyntheticImages)
+{
+	std::string good = boot_image(DEB_TEXT);
+	EXPECT_EQ(header_text(good), DEB_TEXT);
+	// Truncated: before the header's end, inside the text, just after it.
+	EXPECT_EQ(header_text(good.substr(0, 0x20f)), "(none)");
+	EXPECT_EQ(header_text(good.substr(0, 0x3000 + 10)), "(none)");
+	EXPECT_EQ(header_text(good.substr(0, 0x3000 + strlen(DEB_TEXT) + 1)),
+	    DEB_TEXT);
+	EXPECT_EQ(header_text(""), "(none)");
+	// No magic, a boot protocol older than 2.00, no text.
+	EXPECT_EQ(header_text(boot_image(DEB_TEXT, 0x3000, 0x020f, "HdrX")),
+	    "(none)");
+	EXPECT_EQ(header_text(boot_image(DEB_TEXT, 0x3000, 0x01ff)), "(none)");
+	EXPECT_EQ(header_text(boot_image(DEB_TEXT, 0x3000, 0x0200)), DEB_TEXT);
+	EXPECT_EQ(header_text(boot_image(DEB_TEXT, 0x200)), "(none)");
+	EXPECT_EQ(header_text(boot_image("", 0x3000)), "(none)") << "empty";
+	// Hostile offsets: the farthest one, past the bytes there are, and
+	// one whose text is never terminated.
+	std::string far = boot_image("far", 0x200 + 0xffff);
+	EXPECT_LE(far.size(), (size_t)BOOT_HEADER_READ);
+	EXPECT_EQ(header_text(far), "far");
+	std::string past = boot_image("x", 0x400);
+	past[0x20e] = past[0x20f] = (char)0xff;
+	EXPECT_EQ(header_text(past), "(none)");
+	std::string endless = boot_image("", 0x3000);
+	endless.replace(0x3000, endless.size() - 0x3000,
+	    endless.size() - 0x3000, 'A');
+	EXPECT_EQ(header_text(endless), "(none)");
+	// A text longer than the room for it.
+	EXPECT_EQ(header_text(good, 10), "(none)");
+	EXPECT_EQ(header_text(boot_image("123456789"), 10), "123456789");
+	// Not x86: an arm64 Image has its own magic at 0x38 and no HdrS.
+	std::string arm(0x10000, '\0');
+	memcpy(&arm[0x38], "ARM\x64", 4);
+	EXPECT_EQ(header_text(arm), "(none)");
+	// Random headers never read outside the buffer (the sanitizers
+	// watch) and give only terminated texts that were in it.
+	std::mt19937 rng(7);
+	for (int round = 0; round < 3000; round++) {
+		std::string img(0x210 + rng() % 0x11000, '\0');
+		for (char &c : img)
+			c = (char)(rng() % 4 == 0 ? 0 : rng());
+		memcpy(&img[0x202], "HdrS", 4);
+		img[0x207] = (char)(2 + rng() % 3);
+		std::string t = header_text(img, 1 + rng() % KERNEL_TEXT_SIZE);
+		ASSERT_TRUE(t == "(none)" || img.find(t + '\0') !=
+		    std::string::npos);
+	}
+}
+
+TEST(KernelImage, VersionTextParts)
+{
+	char release[KERNEL_RELEASE_SIZE];
+	EXPECT_TRUE(kernel_text_release(DEB_TEXT, release, sizeof(release)));
+	EXPECT_STREQ(release, DEB_RELEASE);
+	for (const char *bad : {"6.1.0 #1 SMP", " (x) y", "6.1.0 (builder",
+	    "6.1.0(x) y", "6.1.0", ""})
+		EXPECT_FALSE(kernel_text_release(bad, release, sizeof(release)))
+		    << bad;
+	EXPECT_FALSE(kernel_text_release(DEB_TEXT, release, 14)) << "too long";
+
+	EXPECT_TRUE(kernel_text_has_build(DEB_TEXT, DEB_RELEASE, DEB_BUILD));
+	EXPECT_FALSE(kernel_text_has_build(DEB_TEXT, DEB_RELEASE,
+	    "#1 SMP PREEMPT_DYNAMIC Debian 6.1.85-1 (2024-04-11)"));
+	EXPECT_FALSE(kernel_text_has_build(DEB_TEXT, DEB_RELEASE,
+	    "6.1.76-1 (2024-02-01)")) << "only the whole build";
+	EXPECT_FALSE(kernel_text_has_build(DEB_TEXT, "6.1.0-18", DEB_BUILD));
+	EXPECT_FALSE(kernel_text_has_build(DEB_TEXT, DEB_RELEASE, ""));
+	EXPECT_FALSE(kernel_text_has_build("R (b", "R", "(b")) << "apart";
+}
+
+TEST(KernelImage, ReleasesInTheOrderOfSortV)
+{
+	// Each is later than the one before, as sort -V has them.
+	const char *order[] = {
+		"5.10.0-28-amd64", "6.1.0~rc7", "6.1.0", "6.1.0-9-amd64",
+		"6.1.0-18-amd64", "6.1.0-18-amd64.old", "6.1.0-21-amd64",
+		"6.1.0-rc7", "6.8.4-300.fc40.x86_64", "6.8.5-301.fc40.x86_64",
+		"6.9.12", "6.10.1", "14.1-RELEASE", "14.1-RELEASE-p1",
+		"14.1-RELEASE-p5", "14.1-RELEASE-p6", "14.2-RC1",
+		"14.2-RELEASE", "14.3-STABLE", "15.0-CURRENT",
+	};
+	for (size_t i = 0; i + 1 < sizeof(order) / sizeof(order[0]); i++) {
+		EXPECT_LT(release_compare(order[i], order[i + 1]), 0) << order[i];
+		EXPECT_GT(release_compare(order[i + 1], order[i]), 0) << order[i];
+		EXPECT_EQ(release_compare(order[i], order[i]), 0) << order[i];
+	}
+	EXPECT_EQ(release_compare("6.1.0-018-amd64", "6.1.0-18-amd64"), 0);
+	EXPECT_LT(release_compare("", "1"), 0);
+
+	// Against sort -V itself, where it is GNU's, over random names.
+	if (system("sort --version 2>/dev/null | grep -q GNU") != 0)
+		GTEST_SKIP() << "no GNU sort here to compare with";
+	static const char *const parts[] = { "0", "1", "9", "10", "01",
+	    "18", ".", "-", "~", "a", "rc", "amd64", "p", "RELEASE", "_",
+	    "+", "Z", ".old", ".x86_64", "fc40" };
+	std::mt19937 rng(11);
+	std::vector<std::string> names;
+	for (int i = 0; i < 2000; i++) {
+		std::string s;
+		for (int k = 1 + (int)(rng() % 6); k > 0; k--)
+			s += parts[rng() % (sizeof(parts) / sizeof(parts[0]))];
+		names.push_back(s);
+	}
+	char path[] = "/tmp/swsortv.XXXXXX";
+	int fd = mkstemp(path);
+	ASSERT_NE(fd, -1);
+	std::string all;
+	for (const std::string &s : names)
+		all += s + "\n";
+	ASSERT_EQ(write(fd, all.data(), all.size()), (ssize_t)all.size());
+	close(fd);
+	std::string cmd = std::string("LC_ALL=C sort -V ") + path;
+	FILE *p = popen(cmd.c_str(), "r");
+	ASSERT_NE(p, nullptr);
+	std::string sorted;
+	char buf[4096];
+	size_t n;
+	while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+		sorted.append(buf, n);
+	pclose(p);
+	unlink(path);
+	// sort's last resort between equal versions is the bytes.
+	std::stable_sort(names.begin(), names.end(),
+	    [](const std::string &a, const std::string &b) {
+		int c = release_compare(a.c_str(), b.c_str());
+		return c != 0 ? c < 0 : a < b;
+	});
+	std::string mine;
+	for (const std::string &s : names)
+		mine += s + "\n";
+	EXPECT_EQ(mine, sorted);
+}
+
+// The word that a scan of data finds, fed in two pieces cut at cut.
+std::string what_word(const std::string &data, size_t cut)
+{
+	struct what_scan ws;
+	what_scan_start(&ws);
+	const unsigned char *d = (const unsigned char *)data.data();
+	if (what_scan_feed(&ws, d, cut) ||
+	    what_scan_feed(&ws, d + cut, data.size() - cut))
+		return ws.word;
+	return "(none)";
+}
+
+TEST(KernelImage, WhatStrings)
+{
+	using namespace std::string_literals;
+	struct {
+		std::string data;
+		const char *word;
+	} cases[] = {
+		{ "\x7f" "ELF\0@(#)FreeBSD 14.1-RELEASE-p6 GENERIC\0x"s,
+		    "14.1-RELEASE-p6" },
+		{ "@(#)Copyright\0@(#)FreeBSD 13.4-RELEASE\n"s, "13.4-RELEASE" },
+		{ "@@(#)FreeBSD 14.0-RELEASE\0"s, "14.0-RELEASE" },
+		{ "@(@(#)FreeBSD 14.0-RELEASE>"s, "14.0-RELEASE" },
+		{ "@(#)FreeBSD 14.0-RELEASE\"x"s, "14.0-RELEASE" },
+		{ "@(#)FreeBSD 14.0-RELEASE\\x"s, "14.0-RELEASE" },
+		{ "@(#)FreeBSD 15.0-CURRENT #0 main-n1234: Mon\0"s,
+		    "15.0-CURRENT" },
+		{ "@(#)FreeBSD \0@(#)FreeBSDX 14\0@(#) FreeBSD 14\0"s, "(none)" },
+		{ "@(#)FreeBSD 14.0_RELEASE\0"s, "(none)" },
+		{ "@(#)FreeBSD 14.0-RELEASE"s, "(none)" },	/* never ended */
+		{ "FreeBSD 14.0-RELEASE\0"s, "(none)" },	/* no mark */
+		{ "@(#)FreeBSD " + std::string(200, '1') + "\0"s, "(none)" },
+		{ "@(#)FreeBSD 14.1-RELEASE " + std::string(300, 'x') +
+		    "\0"s, "14.1-RELEASE" },
+		{ "@(#)x @(#)FreeBSD 1\0"s, "(none)" },	/* inside a string */
+	};
+	for (const auto &c : cases)
+		for (size_t cut = 0; cut <= c.data.size(); cut++)
+			ASSERT_EQ(what_word(c.data, cut), c.word) << c.data <<
+			    " cut at " << cut;
+}
+
+TEST(KernelImage, LoaderConfLines)
+{
+	struct {
+		const char *line;
+		const char *name, *value;	/* name NULL: no assignment */
+	} cases[] = {
+		{ "kernel=\"kernel.old\"", "kernel", "kernel.old" },
+		{ "kernel=kernel.old", "kernel", "kernel.old" },
+		{ "  bootfile = \"kernel\"  # the file", "bootfile", "kernel" },
+		{ "\tkernel=\"a/b_c-1\"", "kernel", "a/b_c-1" },
+		{ "kernel=abc;xyz", "kernel", "abc" },
+		{ "kernel_options=\"-v\"", "kernel_options", "-v" },
+		{ "_x1=y", "_x1", "y" },
+		{ "kernel=\"../../etc\"", "kernel", "../../etc" },
+		{ "# kernel=\"x\"", nullptr, nullptr },
+		{ "kernel=\"\"", nullptr, nullptr },
+		{ "kernel=\"a b\"", nullptr, nullptr },
+		{ "kernel=\"abc", nullptr, nullptr },
+		{ "kernel=", nullptr, nullptr },
+		{ "kernel", nullptr, nullptr },
+		{ "=x", nullptr, nullptr },
+		{ "1kernel=x", nullptr, nullptr },
+		{ "ker nel=x", nullptr, nullptr },
+		{ "kernel=$x", nullptr, nullptr },
+		{ "", nullptr, nullptr },
+	};
+	char name[16], value[16];
+	for (const auto &c : cases) {
+		bool ok = loader_conf_assignment(c.line, strlen(c.line), name,
+		    sizeof(name), value, sizeof(value));
+		EXPECT_EQ(ok, c.name != nullptr) << c.line;
+		if (ok && c.name != nullptr) {
+			EXPECT_STREQ(name, c.name) << c.line;
+			EXPECT_STREQ(value, c.value) << c.line;
+		}
+	}
+	// What does not fit is no assignment; only len bytes are read.
+	EXPECT_FALSE(loader_conf_assignment("kernel=0123456789abcdef", 23,
+	    name, sizeof(name), value, sizeof(value)));
+	EXPECT_FALSE(loader_conf_assignment("a_very_long_name_x=1", 20, name,
+	    sizeof(name), value, sizeof(value)));
+	EXPECT_TRUE(loader_conf_assignment("kernel=ab\ncd", 9, name,
+	    sizeof(name), value, sizeof(value)));
+	EXPECT_STREQ(value, "ab");
+}
+
+// Runs a shell script with the given argument as $1; its exit status.
+int run_script(const char *script, const std::string &arg)
+{
+	fflush(stdout);
+	pid_t child = fork();
+	if (child == 0) {
+		execl("/bin/sh", "sh", "-c", script, "sh", arg.c_str(),
+		    (char *)nullptr);
+		_exit(127);
+	}
+	int status;
+	if (child == -1 || waitpid(child, &status, 0) == -1)
+		return -1;
+	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string read_file(const std::string &path)
+{
+	std::string text;
+	FILE *f = fopen(path.c_str(), "rb");
+	if (f == nullptr)
+		return text;
+	char buf[4096];
+	size_t n;
+	while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+		text.append(buf, n);
+	fclose(f);
+	return text;
+}
+
+// A real distribution kernel: the image of Debian's cloud kernel
+// package, fetched with apt into the build tree once and kept there; its
+// path, with the package's version into *version.  Empty, with the
+// reason in *why, where apt cannot fetch it.
+std::string debian_image(std::string *version, std::string *why)
+{
+	static const char script[] =
+	    "mkdir -p \"$1\" && cd \"$1\" || exit 1\n"
+	    "ls boot/vmlinuz-* >/dev/null 2>&1 && exit 0\n"
+	    "rm -f why\n"
+	    "command -v apt-get >/dev/null 2>&1 || "
+	    "{ echo 'no apt-get here' >why; exit 1; }\n"
+	    "pkg=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null |\n"
+	    "    sed -n 's/^ *Depends: \\(linux-image-[0-9][^ ]*\\)$/\\1/p' |\n"
+	    "    head -n 1)\n"
+	    "[ -n \"$pkg\" ] || { echo 'apt knows no linux-image-cloud-amd64"
+	    " (apt-get update first)' >why; exit 1; }\n"
+	    "apt-get download -q \"$pkg\" >log 2>&1 ||\n"
+	    "    { echo \"apt-get download $pkg failed\" >why; exit 1; }\n"
+	    "dpkg-deb -f \"$pkg\"_*.deb Version >version &&\n"
+	    "    dpkg-deb --fsys-tarfile \"$pkg\"_*.deb |\n"
+	    "    tar -x --wildcards './boot/vmlinuz-*' ||\n"
+	    "    { echo \"cannot unpack $pkg\" >why; exit 1; }\n"
+	    "rm -f \"$pkg\"_*.deb\n";
+	std::string dir = KERNEL_CACHE;
+	if (run_script(script, dir) != 0) {
+		*why = read_file(dir + "/why");
+		if (why->empty())
+			*why = "cannot write " + dir;
+		return "";
+	}
+	*version = read_file(dir + "/version");
+	while (!version->empty() && version->back() == '\n')
+		version->pop_back();
+	std::string boot = dir + "/boot";
+	DIR *d = opendir(boot.c_str());
+	std::string image;
+	for (struct dirent *de; d != nullptr && (de = readdir(d)) != nullptr;)
+		if (strncmp(de->d_name, "vmlinuz-", 8) == 0)
+			image = boot + "/" + de->d_name;
+	if (d != nullptr)
+		closedir(d);
+	if (image.empty())
+		*why = "no image in " + boot;
+	return image;
+}
+
+// The files of a system root for the kernel's tests: a value "DIR" makes
+// a folder, "FIFO" a FIFO, "LINK:target" a symbolic link; others are the
+// bytes of a file.
+std::string kernel_root(const std::vector<std::pair<std::string,
+    std::string>> &files)
+{
+	std::string root = make_root({});
+	for (const auto &f : files) {
+		std::string path = root + f.first;
+		for (size_t i = root.size() + 1; i < path.size(); i++)
+			if (path[i] == '/')
+				mkdir(path.substr(0, i).c_str(), 0755);
+		if (f.second == "DIR")
+			mkdir(path.c_str(), 0755);
+		else if (f.second == "FIFO")
+			mkfifo(path.c_str(), 0644);
+		else if (f.second.compare(0, 5, "LINK:") == 0)
+			EXPECT_EQ(symlink(f.second.c_str() + 5, path.c_str()), 0);
+		else {
+			FILE *out = fopen(path.c_str(), "wb");
+			fwrite(f.second.data(), 1, f.second.size(), out);
+			fclose(out);
+		}
+	}
+	return root;
+}
+
+void remove_root(const std::string &root)
+{
+	EXPECT_EQ(system(("rm -rf " + root).c_str()), 0);
+}
+
+void linux_kernel(const std::string &release, const std::string &build,
+    bool modular = true)
+{
+	memset(&fake_kernel, 0, sizeof(fake_kernel));
+	fake_kernel.method = KERNEL_BY_VMLINUZ;
+	snprintf(fake_kernel.release, sizeof(fake_kernel.release), "%s",
+	    release.c_str());
+	snprintf(fake_kernel.build, sizeof(fake_kernel.build), "%s",
+	    build.c_str());
+	fake_kernel.modular = modular;
+}
+
+void freebsd_kernel(const std::string &release,
+    const char *unknowable = nullptr)
+{
+	memset(&fake_kernel, 0, sizeof(fake_kernel));
+	fake_kernel.method = KERNEL_BY_LOADER;
+	snprintf(fake_kernel.release, sizeof(fake_kernel.release), "%s",
+	    release.c_str());
+	fake_kernel.unknowable = unknowable;
+}
+
+// The report of a walk over no process, with -k.
+Result kernel_walk(std::vector<std::string> args = {})
+{
+	struct settings s = plain();
+	s.kernel = true;
+	return run_walk(args, s);
+}
+
+// A Debian image of the given release and build.
+std::string deb_image(const std::string &release, const std::string &build)
+{
+	return boot_image(release + " (debian-kernel@lists.debian.org) " +
+	    build);
+}
+
+TEST_F(FakePlatform, KernelOfADistribution)
+{
+	std::string version, why;
+	std::string image = debian_image(&version, &why);
+	if (image.empty())
+		GTEST_SKIP() << "no Debian kernel image: " << why;
+	std::string data = read_file(image);
+	ASSERT_GT(data.size(), (size_t)BOOT_HEADER_READ);
+	std::string text = header_text(data.substr(0, BOOT_HEADER_READ));
+	std::string release = image.substr(image.rfind("/vmlinuz-") + 9);
+	char own[KERNEL_RELEASE_SIZE];
+	ASSERT_TRUE(kernel_text_release(text.c_str(), own, sizeof(own))) <<
+	    text;
+	EXPECT_EQ(own, release);
+	// As uname -v says of it: "#1 SMP PREEMPT_DYNAMIC Debian VERSION
+	// (DATE)".
+	std::string build = text.substr(text.find(") ") + 2);
+	EXPECT_NE(build.find("Debian " + version + " ("), std::string::npos) <<
+	    text;
+	EXPECT_TRUE(kernel_text_has_build(text.c_str(), release.c_str(),
+	    build.c_str()));
+
+	std::string root = kernel_root({{"/boot/vmlinuz-" + release, data},
+	    {"/lib/modules/" + release, "DIR"}});
+	kernel_root_path = root;
+	linux_kernel(release, build);
+	EXPECT_EQ(kernel_walk().out, "kernel " + release +
+	    " is running and installed\n");
+	linux_kernel(release, "#1 SMP PREEMPT_DYNAMIC Debian 6.1.0-1 "
+	    "(2023-01-01)");
+	EXPECT_EQ(kernel_walk().out, "kernel " + release +
+	    " is running, another build of it is installed: reboot\n");
+	remove_root(root);
+}
+
+TEST_F(FakePlatform, KernelStatusOfLinuxImages)
+{
+	const std::string R = DEB_RELEASE, B = DEB_BUILD;
+	const std::string OWN = "/boot/vmlinuz-" + R;
+	const std::string MODULES = "/lib/modules/" + R;
+	const std::string REBUILD = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.85-1 "
+	    "(2024-04-11)";
+	const std::pair<std::string, std::string> older[] = {
+		{"/boot/vmlinuz-5.10.0-28-amd64",
+		    deb_image("5.10.0-28-amd64", "#1 SMP Debian 5.10.209-2")},
+		/* Before 18 by number, after it by the bytes. */
+		{"/boot/vmlinuz-6.1.0-9-amd64",
+		    deb_image("6.1.0-9-amd64", "#1 SMP Debian 6.1.27-1")},
+	};
+	const std::pair<std::string, std::string> newer = {
+	    "/boot/vmlinuz-6.1.0-21-amd64",
+	    deb_image("6.1.0-21-amd64", "#1 SMP Debian 6.1.90-1")};
+	std::string good = deb_image(R, B);
+	std::string arm(0x10000, '\0');
+	memcpy(&arm[0x38], "ARM\x64", 4);
+	std::string hostile = boot_image("x", 0x400);
+	hostile[0x20e] = hostile[0x20f] = (char)0xff;
+	const std::string running = "kernel " + R + " is running";
+	const std::string none = "kernel: installed version unknown (no "
+	    "readable image in /boot)\n";
+	const std::string none_own = "kernel: installed version unknown (no "
+	    "readable image of " + R + " in /boot)\n";
+
+	struct {
+		const char *what;
+		std::vector<std::pair<std::string, std::string>> files;
+		bool modular;
+		std::string line;
+	} cases[] = {
+		{ "current", {{OWN, good}, {MODULES, "DIR"}, older[0],
+		    older[1], {"/boot/config-" + R, "CONFIG_X=y\n"}}, true,
+		    running + " and installed\n" },
+		{ "rebuilt", {{OWN, deb_image(R, REBUILD)}, {MODULES, "DIR"},
+		    older[0]}, true,
+		    running + ", another build of it is installed: reboot\n" },
+		{ "newer", {{OWN, good}, {MODULES, "DIR"}, older[1], newer},
+		    true, running + ", 6.1.0-21-amd64 is installed: reboot\n" },
+		{ "newer, own image gone", {{MODULES, "DIR"}, newer}, true,
+		    running + ", 6.1.0-21-amd64 is installed: reboot\n" },
+		{ "removed", {{OWN, good}, newer}, true, running +
+		    " without its modules, 6.1.0-21-amd64 is installed: "
+		    "reboot\n" },
+		{ "removed, nothing newer", {{OWN, good}, {"/lib/modules/x",
+		    "DIR"}}, true, running + " without its modules, " + R +
+		    " is installed: reboot\n" },
+		{ "no modules to remove", {{OWN, good}}, false,
+		    running + " and installed\n" },
+		{ "empty /boot", {{"/boot", "DIR"}}, true, none },
+		{ "no /boot", {}, true, none },
+		{ "truncated", {{OWN, good.substr(0, 0x3005)}, {MODULES, "DIR"}},
+		    true, none },
+		{ "hostile offset", {{OWN, hostile}, {MODULES, "DIR"}}, true,
+		    none },
+		{ "not x86", {{OWN, arm}, {MODULES, "DIR"}}, true, none },
+		{ "a FIFO", {{OWN, "FIFO"}, {MODULES, "DIR"}}, true, none },
+		{ "a folder", {{OWN, "DIR"}, {MODULES, "DIR"}}, true, none },
+		{ "a link", {{"/boot/image", good}, {OWN, "LINK:image"},
+		    {MODULES, "DIR"}}, true, none },
+		{ "truncated, an older one", {{OWN, good.substr(0, 0x3005)},
+		    {MODULES, "DIR"}, older[0]}, true, none_own },
+		{ "only older ones", {{MODULES, "DIR"}, older[0], older[1]},
+		    true, none_own },
+		{ "under another name", {{"/boot/vmlinuz-linux", good},
+		    {MODULES, "DIR"}}, true, running + " and installed\n" },
+		{ "a name is not a release", {{"/boot/vmlinuz-9.9.9", good},
+		    {MODULES, "DIR"}}, true, running + " and installed\n" },
+		{ "its own name wins", {{OWN, deb_image(R, REBUILD)},
+		    {OWN + ".bak", good}, {MODULES, "DIR"}}, true,
+		    running + ", another build of it is installed: reboot\n" },
+		{ "any copy of the build", {{"/boot/vmlinuz-linux",
+		    deb_image(R, REBUILD)}, {"/boot/vmlinuz-linux-copy", good},
+		    {MODULES, "DIR"}}, true, running + " and installed\n" },
+		{ "texts made safe", {{OWN, good}, {MODULES, "DIR"},
+		    {"/boot/vmlinuz-7", boot_image("7.0\x1b[31m\\ (x) #1")}},
+		    true, running + ", 7.0\\033[31m\\\\ is installed: reboot\n" },
+	};
+	for (const auto &c : cases) {
+		std::string root = kernel_root(c.files);
+		kernel_root_path = root;
+		linux_kernel(R, B, c.modular);
+		Result r = kernel_walk();
+		EXPECT_EQ(r.out, c.line) << c.what;
+		EXPECT_EQ(r.status, 1) << c.what << ": no process selected";
+		remove_root(root);
+	}
+
+	// A huge image: only its start is read.
+	std::string root = kernel_root({{OWN, good}, {MODULES, "DIR"}});
+	ASSERT_EQ(truncate((root + OWN).c_str(), 8LL << 30), 0);
+	kernel_root_path = root;
+	linux_kernel(R, B);
+	EXPECT_EQ(kernel_walk().out, running + " and installed\n");
+	// The documents: running, installed where known, status, reason.
+	EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": \"2\", "
+	    "\"stalewatch\": {\"kernel\": {\"running\":\"" + R + "\","
+	    "\"installed\":\"" + R + "\",\"status\":\"current\"}, "
+	    "\"process\": []}}\n");
+	remove_root(root);
+	kernel_root_path = "/nonexistent";
+	EXPECT_EQ(kernel_walk({"--libxo=xml"}).out, "<stalewatch version=\"2\">"
+	    "<kernel><running>" + R + "</running><status>unknown</status>"
+	    "<reason>no readable image in /boot</reason></kernel>"
+	    "</stalewatch>");
+	// What the platform could not say.
+	linux_kernel(R, "");
+	EXPECT_EQ(kernel_walk().out, "kernel: installed version unknown (the "
+	    "running kernel's build is unknown)\n");
+	for (const char *bad : {"", "..", "6.1/../../x"}) {
+		linux_kernel(bad, B);
+		EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": "
+		    "\"2\", \"stalewatch\": {\"kernel\": {\"status\":\"unknown\","
+		    "\"reason\":\"the running kernel's release is unknown\"}, "
+		    "\"process\": []}}\n") << bad;
+	}
+}
+
+// The first bytes of a FreeBSD kernel with the given version.
+std::string bsd_kernel(const std::string &word)
+{
+	using namespace std::string_literals;
+	return "\x7f" "ELF"s + std::string(100, '\0') + "@(#)$FreeBSD$\0"s +
+	    "@(#)FreeBSD " + word + " GENERIC amd64\0more"s;
+}
+
+TEST_F(FakePlatform, KernelStatusOfFreeBSDsLoaderConf)
+{
+	const std::string DEFAULTS = "# the defaults\nkernel=\"kernel\"\t"
+	    "# /boot/kernel\nbootfile=\"kernel\"\nverbose_loading=\"NO\"\n";
+	const std::string P5 = bsd_kernel("14.1-RELEASE-p5");
+	const std::string P6 = bsd_kernel("14.1-RELEASE-p6");
+	const std::string running = "kernel 14.1-RELEASE-p5 is running";
+	const std::string current = running + " and installed\n";
+	const std::string to_p6 = running +
+	    ", 14.1-RELEASE-p6 is installed: reboot\n";
+	const std::string unknown = "kernel: installed version unknown (";
+	const std::string big(5 << 20, '#');
+
+	struct {
+		const char *what;
+		std::vector<std::pair<std::string, std::string>> files;
+		std::string line;
+	} cases[] = {
+		{ "current", {{"/boot/defaults/loader.conf", DEFAULTS},
+		    {"/boot/kernel/kernel", P5}}, current },
+		{ "newer", {{"/boot/defaults/loader.conf", DEFAULTS},
+		    {"/boot/kernel/kernel", P6}}, to_p6 },
+		{ "older", {{"/boot/defaults/loader.conf", DEFAULTS},
+		    {"/boot/kernel/kernel", bsd_kernel("14.1-RELEASE-p4")}},
+		    running + ", 14.1-RELEASE-p4 is installed: reboot\n" },
+		{ "another branch", {{"/boot/kernel/kernel",
+		    bsd_kernel("14.1-RC1")}},
+		    running + ", 14.1-RC1 is installed: reboot\n" },
+		{ "no loader.conf at all", {{"/boot/kernel/kernel", P5}},
+		    current },
+		{ "loader.conf names another kernel",
+		    {{"/boot/defaults/loader.conf", DEFAULTS},
+		    {"/boot/loader.conf", "kernel=\"kernel.new\"\n"},
+		    {"/boot/kernel/kernel", P5}, {"/boot/kernel.new/kernel", P6}},
+		    to_p6 },
+		{ "loader.conf.local wins", {{"/boot/defaults/loader.conf",
+		    DEFAULTS}, {"/boot/loader.conf", "kernel=\"kernel.new\"\n"},
+		    {"/boot/loader.conf.local", "  kernel = kernel.old # back\n"},
+		    {"/boot/kernel.new/kernel", P6},
+		    {"/boot/kernel.old/kernel", P5}}, current },
+		{ "the later line wins", {{"/boot/loader.conf",
+		    "kernel=\"kernel.old\"\nkernel=\"kernel.new\""},
+		    {"/boot/kernel.old/kernel", P5},
+		    {"/boot/kernel.new/kernel", P6}}, to_p6 },
+		{ "comments and others", {{"/boot/loader.conf",
+		    "#kernel=\"kernel.new\"\nkernel_options=\"x\"\n"
+		    "kernel=\"kernel new\"\n"}, {"/boot/kernel/kernel", P5},
+		    {"/boot/kernel.new/kernel", P6}}, current },
+		{ "bootfile", {{"/boot/defaults/loader.conf", DEFAULTS},
+		    {"/boot/loader.conf", "bootfile=kernel.bin\n"},
+		    {"/boot/kernel/kernel", P5}, {"/boot/kernel/kernel.bin", P6}},
+		    to_p6 },
+		{ "missing kernel", {{"/boot/loader.conf",
+		    "kernel=\"kernel.new\"\n"}, {"/boot/kernel/kernel", P5}},
+		    unknown + "no readable image in /boot: "
+		    "/boot/kernel.new/kernel)\n" },
+		{ "a link", {{"/boot/kernel/real", P5},
+		    {"/boot/kernel/kernel", "LINK:real"}},
+		    unknown + "no readable image in /boot: /boot/kernel/kernel)\n" },
+		{ "a FIFO", {{"/boot/kernel/kernel", "FIFO"}},
+		    unknown + "no readable image in /boot: /boot/kernel/kernel)\n" },
+		{ "no version", {{"/boot/kernel/kernel",
+		    "\x7f" "ELF @(#)$FreeBSD$ FreeBSD 14.1-RELEASE"}},
+		    unknown + "no version string in /boot/kernel/kernel)\n" },
+		{ "outside /boot", {{"/boot/loader.conf",
+		    "kernel=\"../../etc\"\n"}, {"/boot/kernel/kernel", P5}},
+		    unknown + "loader.conf names a kernel outside /boot)\n" },
+		{ "a loader.conf too large", {{"/boot/loader.conf", big},
+		    {"/boot/kernel/kernel", P5}},
+		    unknown + "loader.conf cannot be read)\n" },
+	};
+	for (const auto &c : cases) {
+		std::string root = kernel_root(c.files);
+		kernel_root_path = root;
+		freebsd_kernel("14.1-RELEASE-p5");
+		Result r = kernel_walk();
+		EXPECT_EQ(r.out, c.line) << c.what;
+		remove_root(root);
+	}
+
+	// The kernel is scanned a chunk at a time, up to a bound.
+	std::string root = kernel_root({{"/boot/kernel/kernel", ""}});
+	kernel_root_path = root;
+	std::string path = root + "/boot/kernel/kernel";
+	std::string at_seam = std::string(65536 - 9, 'x') + P6;
+	FILE *out = fopen(path.c_str(), "wb");
+	fwrite(at_seam.data(), 1, at_seam.size(), out);
+	fclose(out);
+	freebsd_kernel("14.1-RELEASE-p5");
+	EXPECT_EQ(kernel_walk().out, to_p6);
+	out = fopen(path.c_str(), "wb");
+	fseeko(out, (off_t)KERNEL_SCAN_MAX + 16, SEEK_SET);
+	fwrite(P6.data(), 1, P6.size(), out);
+	fclose(out);
+	EXPECT_EQ(kernel_walk().out, unknown + "no version string in "
+	    "/boot/kernel/kernel)\n") << "past the bound";
+	EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": \"2\", "
+	    "\"stalewatch\": {\"kernel\": {\"running\":\"14.1-RELEASE-p5\","
+	    "\"status\":\"unknown\",\"reason\":\"no version string in "
+	    "/boot/kernel/kernel\"}, \"process\": []}}\n");
+	remove_root(root);
+
+	// Inside a jail: the host's kernel, whatever the jail's /boot holds.
+	root = kernel_root({{"/boot/kernel/kernel", P5}});
+	kernel_root_path = root;
+	freebsd_kernel("14.1-RELEASE-p5", "a jail runs the host's kernel");
+	EXPECT_EQ(kernel_walk().out, unknown + "a jail runs the host's "
+	    "kernel)\n");
+	remove_root(root);
+}
+
+TEST_F(FakePlatform, KernelPartComesFirstAndChangesNothingElse)
+{
+	const std::string R = DEB_RELEASE;
+	std::string root = kernel_root({{"/boot/vmlinuz-" + R,
+	    deb_image(R, DEB_BUILD)}, {"/lib/modules/" + R, "DIR"}});
+	kernel_root_path = root;
+	linux_kernel(R, DEB_BUILD);
+	procs = {stale(20, SERVICE_UNIT, "web.service"),
+	    stale(30, SERVICE_NONE, "")};
+	// What -k adds in each style, and where.
+	struct {
+		std::vector<std::string> args;
+		const char *after;	/* the kernel part follows this */
+		std::string part;
+	} styles[] = {
+		{ {}, "", "kernel " + R + " is running and installed\n" },
+		{ {"--libxo=json"}, "\"stalewatch\": {", "\"kernel\": "
+		    "{\"running\":\"" + R + "\",\"installed\":\"" + R + "\","
+		    "\"status\":\"current\"}, " },
+		{ {"--libxo=xml"}, "<stalewatch version=\"2\">", "<kernel>"
+		    "<running>" + R + "</running><installed>" + R +
+		    "</installed><status>current</status></kernel>" },
+		{ {"--libxo=html"}, "", "<div class=\"line\"><div class=\"text\">"
+		    "kernel </div><div class=\"data\" data-tag=\"running\">" + R +
+		    "</div><div class=\"text\"> is running and installed</div>"
+		    "</div>" },
+	};
+	for (int mode = 0; mode < 4; mode++) {
+		struct settings s = mode % 2 == 0 ? plain() : by_service();
+		s.no_header = mode >= 2;
+		for (const auto &st : styles) {
+			std::vector<std::string> args = st.args;
+			if (mode == 3)
+				args.push_back("30");
+			Result without = run_walk(args, s);
+			struct settings k = s;
+			k.kernel = true;
+			Result with = run_walk(args, k);
+			std::string want = without.out;
+			size_t at = want.find(st.after);
+			ASSERT_NE(at, std::string::npos) << want;
+			want.insert(at + strlen(st.after), st.part);
+			EXPECT_EQ(with.out, want) << "mode " << mode;
+			EXPECT_EQ(with.status, without.status);
+			EXPECT_EQ(with.err, without.err);
+		}
+	}
+	Result r = kernel_walk({"--libxo=json", "99"});
+	EXPECT_EQ(r.status, 1) << "the status is the walk's";
+	remove_root(root);
+}
+
 }  // namespace
 
 // The fake platform layer.
@@ -1043,4 +1783,10 @@ int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
 		return -1;
 	}
 	return 0;
+}
+
+void kernel_running(struct kernel_running *kr)
+{
+	*kr = fake_kernel;
+	kr->root = kernel_root_path.c_str();
 }
