@@ -245,10 +245,19 @@ bool
 what_scan_feed(struct what_scan *ws, const unsigned char *buf, size_t len)
 {
 	static const char mark[] = WHAT_MARK;
+	const unsigned char *at;
 	size_t i;
 	unsigned char c;
 
 	for (i = 0; i < len; i++) {
+		/* Most of a kernel is far from any mark. */
+		if (!ws->in_text && ws->matched == 0) {
+			at = (const unsigned char *)memchr(buf + i, mark[0],
+			    len - i);
+			if (at == NULL)
+				return (false);
+			i = (size_t)(at - buf);
+		}
 		c = buf[i];
 		if (ws->in_text) {
 			if (c == '\0' || c == '\n' || c == '"' || c == '>' ||

@@ -883,13 +883,13 @@ TEST(Text, RandomTextsReadBack)
 	}
 }
 
-// The kernel's status (-k).  The parsers first, over buffers a real file
-// could not be made to hold on demand; then each status through the
-// scripted platform, whose running kernel is fake_kernel and whose /boot
-// is in a folder made for the test.
+// The kernel's status (-k): the parsers over buffers that no real file
+// could be made to hold on demand, then each status through the scripted
+// platform, whose running kernel is fake_kernel and whose /boot is in a
+// folder made for the test.
 
-// The first bytes of an x86 Linux image: its boot header, pointing at the
-// version text written at the offset at.
+// The start of an x86 Linux image: its boot header, pointing at the
+// version text written at offset at.
 std::string boot_image(const std::string &text, unsigned int at = 0x3000,
     unsigned int protocol = 0x020f, const char *magic = "HdrS")
 {
@@ -903,102 +903,126 @@ std::string boot_image(const std::string &text, unsigned int at = 0x3000,
 	return b;
 }
 
-std::string header_text(const std::string &image, size_t size = KERNEL_TEXT_SIZE)
+std::string header_text(const std::string &image,
+    size_t size = KERNEL_TEXT_SIZE)
 {
 	char text[KERNEL_TEXT_SIZE];
-	bool ok = boot_header_text((const unsigned char *)image.data(),
-	    image.size(), text, size);
-	EXPECT_TRUE(ok || text[0] == '\0');
-	return ok ? std::string(text) : std::string("(none)");
+	if (!boot_header_text((const unsigned char *)image.data(),
+	    image.size(), text, size))
+		return text[0] == '\0' ? "(none)" : "(none, but text left)";
+	return text;
 }
 
-const char *DEB_TEXT = "6.1.0-18-amd64 (debian-kernel@lists.debian.org) "
-    "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)";
-const char *DEB_RELEASE = "6.1.0-18-amd64";
-const char *DEB_BUILD = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)";
+const std::string DEB_RELEASE = "6.1.0-18-amd64";
+const std::string DEB_BUILD = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 "
+    "(2024-02-01)";
+
+// A Debian image of the given release and build.
+std::string deb_image(const std::string &release, const std::string &build)
+{
+	return boot_image(release + " (debian-kernel@lists.debian.org) " +
+	    build);
+}
 
 TEST(KernelImage, BootHeaderOfSyntheticImages)
 {
-	std::string good = boot_image(DEB_TEXT);
-	EXPECT_EQ(header_text(good), DEB_TEXT);
-	// Truncated: before the header's end, inside the text, just after it.
-	EXPECT_EQ(header_text(good.substr(0, 0x20f)), "(none)");
-	EXPECT_EQ(header_text(good.substr(0, 0x3000 + 10)), "(none)");
-	EXPECT_EQ(header_text(good.substr(0, 0x3000 + strlen(DEB_TEXT) + 1)),
-	    DEB_TEXT);
-	EXPECT_EQ(header_text(""), "(none)");
-	// No magic, a boot protocol older than 2.00, no text.
-	EXPECT_EQ(header_text(boot_image(DEB_TEXT, 0x3000, 0x020f, "HdrX")),
-	    "(none)");
-	EXPECT_EQ(header_text(boot_image(DEB_TEXT, 0x3000, 0x01ff)), "(none)");
-	EXPECT_EQ(header_text(boot_image(DEB_TEXT, 0x3000, 0x0200)), DEB_TEXT);
-	EXPECT_EQ(header_text(boot_image(DEB_TEXT, 0x200)), "(none)");
-	EXPECT_EQ(header_text(boot_image("", 0x3000)), "(none)") << "empty";
-	// Hostile offsets: the farthest one, past the bytes there are, and
-	// one whose text is never terminated.
-	std::string far = boot_image("far", 0x200 + 0xffff);
-	EXPECT_LE(far.size(), (size_t)BOOT_HEADER_READ);
-	EXPECT_EQ(header_text(far), "far");
+	const std::string text = DEB_RELEASE +
+	    " (debian-kernel@lists.debian.org) " + DEB_BUILD;
+	const std::string good = boot_image(text);
 	std::string past = boot_image("x", 0x400);
 	past[0x20e] = past[0x20f] = (char)0xff;
-	EXPECT_EQ(header_text(past), "(none)");
 	std::string endless = boot_image("", 0x3000);
-	endless.replace(0x3000, endless.size() - 0x3000,
-	    endless.size() - 0x3000, 'A');
-	EXPECT_EQ(header_text(endless), "(none)");
-	// A text longer than the room for it.
-	EXPECT_EQ(header_text(good, 10), "(none)");
-	EXPECT_EQ(header_text(boot_image("123456789"), 10), "123456789");
-	// Not x86: an arm64 Image has its own magic at 0x38 and no HdrS.
-	std::string arm(0x10000, '\0');
+	std::fill(endless.begin() + 0x3000, endless.end(), 'A');
+	std::string arm(0x10000, '\0');		// an arm64 Image: no HdrS
 	memcpy(&arm[0x38], "ARM\x64", 4);
-	EXPECT_EQ(header_text(arm), "(none)");
-	// Random headers never read outside the buffer (the sanitizers
-	// watch) and give only terminated texts that were in it.
+	struct {
+		const char *what;
+		std::string image;
+		size_t size;
+		std::string want;
+	} cases[] = {
+		{ "valid", good, KERNEL_TEXT_SIZE, text },
+		{ "cut in the header", good.substr(0, 0x20f), KERNEL_TEXT_SIZE,
+		    "(none)" },
+		{ "cut in the text", good.substr(0, 0x3000 + 10),
+		    KERNEL_TEXT_SIZE, "(none)" },
+		{ "cut after the text", good.substr(0, 0x3000 + text.size() +
+		    1), KERNEL_TEXT_SIZE, text },
+		{ "empty", "", KERNEL_TEXT_SIZE, "(none)" },
+		{ "no magic", boot_image(text, 0x3000, 0x020f, "HdrX"),
+		    KERNEL_TEXT_SIZE, "(none)" },
+		{ "protocol 1.ff", boot_image(text, 0x3000, 0x01ff),
+		    KERNEL_TEXT_SIZE, "(none)" },
+		{ "protocol 2.00", boot_image(text, 0x3000, 0x0200),
+		    KERNEL_TEXT_SIZE, text },
+		{ "no text", boot_image(text, 0x200), KERNEL_TEXT_SIZE,
+		    "(none)" },
+		{ "empty text", boot_image("", 0x3000), KERNEL_TEXT_SIZE,
+		    "(none)" },
+		{ "the farthest offset", boot_image("far", 0x200 + 0xffff),
+		    KERNEL_TEXT_SIZE, "far" },
+		{ "an offset past the end", past, KERNEL_TEXT_SIZE, "(none)" },
+		{ "a text never ended", endless, KERNEL_TEXT_SIZE, "(none)" },
+		{ "a text too long", good, 10, "(none)" },
+		{ "a text that just fits", boot_image("123456789"), 10,
+		    "123456789" },
+		{ "not x86", arm, KERNEL_TEXT_SIZE, "(none)" },
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(header_text(c.image, c.size), c.want) << c.what;
+	EXPECT_LE(boot_image("far", 0x200 + 0xffff).size(),
+	    (size_t)BOOT_HEADER_READ) << "the farthest text is read";
+	// Random offsets and NULs: never a read outside the buffer (the
+	// sanitizers watch), only texts that were in it.
 	std::mt19937 rng(7);
-	for (int round = 0; round < 3000; round++) {
-		std::string img(0x210 + rng() % 0x11000, '\0');
-		for (char &c : img)
-			c = (char)(rng() % 4 == 0 ? 0 : rng());
+	int texts = 0;
+	for (int round = 0; round < 2000; round++) {
+		std::string img(0x210 + rng() % 0x10400, (char)('a' + round % 26));
 		memcpy(&img[0x202], "HdrS", 4);
 		img[0x207] = (char)(2 + rng() % 3);
+		unsigned int off = rng() % 0x10000;
+		img[0x20e] = (char)(off & 0xff);
+		img[0x20f] = (char)(off >> 8);
+		size_t end = 0x200 + off + rng() % 600;
+		if (end < img.size())
+			img[end] = '\0';
 		std::string t = header_text(img, 1 + rng() % KERNEL_TEXT_SIZE);
-		ASSERT_TRUE(t == "(none)" || img.find(t + '\0') !=
-		    std::string::npos);
+		ASSERT_TRUE(t == "(none)" || img.find(t + '\0') ==
+		    0x200 + off) << t;
+		texts += t != "(none)";
 	}
+	EXPECT_GT(texts, 100) << "some had a text";
 }
 
-TEST(KernelImage, VersionTextParts)
+TEST(KernelImage, VersionTextsAndReleases)
 {
+	const std::string text = DEB_RELEASE + " (debian-kernel@lists.debian."
+	    "org) " + DEB_BUILD;
 	char release[KERNEL_RELEASE_SIZE];
-	EXPECT_TRUE(kernel_text_release(DEB_TEXT, release, sizeof(release)));
-	EXPECT_STREQ(release, DEB_RELEASE);
+	EXPECT_TRUE(kernel_text_release(text.c_str(), release,
+	    sizeof(release)));
+	EXPECT_EQ(release, DEB_RELEASE);
 	for (const char *bad : {"6.1.0 #1 SMP", " (x) y", "6.1.0 (builder",
-	    "6.1.0(x) y", "6.1.0", ""})
+	    "6.1.0(x) y", ""})
 		EXPECT_FALSE(kernel_text_release(bad, release, sizeof(release)))
 		    << bad;
-	EXPECT_FALSE(kernel_text_release(DEB_TEXT, release, 14)) << "too long";
-
-	EXPECT_TRUE(kernel_text_has_build(DEB_TEXT, DEB_RELEASE, DEB_BUILD));
-	EXPECT_FALSE(kernel_text_has_build(DEB_TEXT, DEB_RELEASE,
-	    "#1 SMP PREEMPT_DYNAMIC Debian 6.1.85-1 (2024-04-11)"));
-	EXPECT_FALSE(kernel_text_has_build(DEB_TEXT, DEB_RELEASE,
-	    "6.1.76-1 (2024-02-01)")) << "only the whole build";
-	EXPECT_FALSE(kernel_text_has_build(DEB_TEXT, "6.1.0-18", DEB_BUILD));
-	EXPECT_FALSE(kernel_text_has_build(DEB_TEXT, DEB_RELEASE, ""));
+	EXPECT_FALSE(kernel_text_release(text.c_str(), release, 14));
+	EXPECT_TRUE(kernel_text_has_build(text.c_str(), DEB_RELEASE.c_str(),
+	    DEB_BUILD.c_str()));
+	for (const char *other : {"#1 SMP PREEMPT_DYNAMIC Debian 6.1.85-1 "
+	    "(2024-04-11)", "6.1.76-1 (2024-02-01)", ""})
+		EXPECT_FALSE(kernel_text_has_build(text.c_str(),
+		    DEB_RELEASE.c_str(), other)) << other;
 	EXPECT_FALSE(kernel_text_has_build("R (b", "R", "(b")) << "apart";
-}
 
-TEST(KernelImage, ReleasesInTheOrderOfSortV)
-{
-	// Each is later than the one before, as sort -V has them.
+	// Each later than the one before, as sort -V orders them.
 	const char *order[] = {
 		"5.10.0-28-amd64", "6.1.0~rc7", "6.1.0", "6.1.0-9-amd64",
 		"6.1.0-18-amd64", "6.1.0-18-amd64.old", "6.1.0-21-amd64",
 		"6.1.0-rc7", "6.8.4-300.fc40.x86_64", "6.8.5-301.fc40.x86_64",
 		"6.9.12", "6.10.1", "14.1-RELEASE", "14.1-RELEASE-p1",
-		"14.1-RELEASE-p5", "14.1-RELEASE-p6", "14.2-RC1",
-		"14.2-RELEASE", "14.3-STABLE", "15.0-CURRENT",
+		"14.1-RELEASE-p6", "14.2-RC1", "14.2-RELEASE", "14.3-STABLE",
+		"15.0-CURRENT",
 	};
 	for (size_t i = 0; i + 1 < sizeof(order) / sizeof(order[0]); i++) {
 		EXPECT_LT(release_compare(order[i], order[i + 1]), 0) << order[i];
@@ -1007,182 +1031,101 @@ TEST(KernelImage, ReleasesInTheOrderOfSortV)
 	}
 	EXPECT_EQ(release_compare("6.1.0-018-amd64", "6.1.0-18-amd64"), 0);
 	EXPECT_LT(release_compare("", "1"), 0);
-
-	// Against sort -V itself, where it is GNU's, over random names.
-	if (system("sort --version 2>/dev/null | grep -q GNU") != 0)
-		GTEST_SKIP() << "no GNU sort here to compare with";
-	static const char *const parts[] = { "0", "1", "9", "10", "01",
-	    "18", ".", "-", "~", "a", "rc", "amd64", "p", "RELEASE", "_",
-	    "+", "Z", ".old", ".x86_64", "fc40" };
-	std::mt19937 rng(11);
-	std::vector<std::string> names;
-	for (int i = 0; i < 2000; i++) {
-		std::string s;
-		for (int k = 1 + (int)(rng() % 6); k > 0; k--)
-			s += parts[rng() % (sizeof(parts) / sizeof(parts[0]))];
-		names.push_back(s);
-	}
-	char path[] = "/tmp/swsortv.XXXXXX";
-	int fd = mkstemp(path);
-	ASSERT_NE(fd, -1);
-	std::string all;
-	for (const std::string &s : names)
-		all += s + "\n";
-	ASSERT_EQ(write(fd, all.data(), all.size()), (ssize_t)all.size());
-	close(fd);
-	std::string cmd = std::string("LC_ALL=C sort -V ") + path;
-	FILE *p = popen(cmd.c_str(), "r");
-	ASSERT_NE(p, nullptr);
-	std::string sorted;
-	char buf[4096];
-	size_t n;
-	while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-		sorted.append(buf, n);
-	pclose(p);
-	unlink(path);
-	// sort's last resort between equal versions is the bytes.
-	std::stable_sort(names.begin(), names.end(),
-	    [](const std::string &a, const std::string &b) {
-		int c = release_compare(a.c_str(), b.c_str());
-		return c != 0 ? c < 0 : a < b;
-	});
-	std::string mine;
-	for (const std::string &s : names)
-		mine += s + "\n";
-	EXPECT_EQ(mine, sorted);
 }
 
-// The word that a scan of data finds, fed in two pieces cut at cut.
-std::string what_word(const std::string &data, size_t cut)
-{
-	struct what_scan ws;
-	what_scan_start(&ws);
-	const unsigned char *d = (const unsigned char *)data.data();
-	if (what_scan_feed(&ws, d, cut) ||
-	    what_scan_feed(&ws, d + cut, data.size() - cut))
-		return ws.word;
-	return "(none)";
-}
-
-TEST(KernelImage, WhatStrings)
+TEST(KernelImage, WhatStringsAndLoaderConfLines)
 {
 	using namespace std::string_literals;
 	struct {
 		std::string data;
 		const char *word;
-	} cases[] = {
+	} what[] = {
 		{ "\x7f" "ELF\0@(#)FreeBSD 14.1-RELEASE-p6 GENERIC\0x"s,
 		    "14.1-RELEASE-p6" },
-		{ "@(#)Copyright\0@(#)FreeBSD 13.4-RELEASE\n"s, "13.4-RELEASE" },
-		{ "@@(#)FreeBSD 14.0-RELEASE\0"s, "14.0-RELEASE" },
+		{ "@(#)Copyright\0@@(#)FreeBSD 13.4-RELEASE\n"s, "13.4-RELEASE" },
 		{ "@(@(#)FreeBSD 14.0-RELEASE>"s, "14.0-RELEASE" },
-		{ "@(#)FreeBSD 14.0-RELEASE\"x"s, "14.0-RELEASE" },
-		{ "@(#)FreeBSD 14.0-RELEASE\\x"s, "14.0-RELEASE" },
+		{ "@(#)FreeBSD 14.0-RELEASE\"x@(#)FreeBSD 1\\"s, "14.0-RELEASE" },
 		{ "@(#)FreeBSD 15.0-CURRENT #0 main-n1234: Mon\0"s,
 		    "15.0-CURRENT" },
 		{ "@(#)FreeBSD \0@(#)FreeBSDX 14\0@(#) FreeBSD 14\0"s, "(none)" },
-		{ "@(#)FreeBSD 14.0_RELEASE\0"s, "(none)" },
+		{ "@(#)FreeBSD 14.0_RELEASE\0FreeBSD 14.0-RELEASE\0"s, "(none)" },
 		{ "@(#)FreeBSD 14.0-RELEASE"s, "(none)" },	/* never ended */
-		{ "FreeBSD 14.0-RELEASE\0"s, "(none)" },	/* no mark */
 		{ "@(#)FreeBSD " + std::string(200, '1') + "\0"s, "(none)" },
-		{ "@(#)FreeBSD 14.1-RELEASE " + std::string(300, 'x') +
-		    "\0"s, "14.1-RELEASE" },
+		{ "@(#)FreeBSD 14.1-RELEASE " + std::string(300, 'x') + "\0"s,
+		    "14.1-RELEASE" },
 		{ "@(#)x @(#)FreeBSD 1\0"s, "(none)" },	/* inside a string */
 	};
-	for (const auto &c : cases)
-		for (size_t cut = 0; cut <= c.data.size(); cut++)
-			ASSERT_EQ(what_word(c.data, cut), c.word) << c.data <<
-			    " cut at " << cut;
-}
+	for (const auto &c : what)
+		for (size_t cut = 0; cut <= c.data.size(); cut++) {
+			// Fed in two pieces: the scan goes on across them.
+			struct what_scan ws;
+			what_scan_start(&ws);
+			const unsigned char *d = (const unsigned char *)c.data.data();
+			bool found = what_scan_feed(&ws, d, cut) ||
+			    what_scan_feed(&ws, d + cut, c.data.size() - cut);
+			ASSERT_EQ(found ? ws.word : "(none)", std::string(c.word))
+			    << c.data << " cut at " << cut;
+		}
 
-TEST(KernelImage, LoaderConfLines)
-{
 	struct {
 		const char *line;
 		const char *name, *value;	/* name NULL: no assignment */
-	} cases[] = {
+	} conf[] = {
 		{ "kernel=\"kernel.old\"", "kernel", "kernel.old" },
-		{ "kernel=kernel.old", "kernel", "kernel.old" },
-		{ "  bootfile = \"kernel\"  # the file", "bootfile", "kernel" },
+		{ "  bootfile = kernel  # the file", "bootfile", "kernel" },
 		{ "\tkernel=\"a/b_c-1\"", "kernel", "a/b_c-1" },
 		{ "kernel=abc;xyz", "kernel", "abc" },
-		{ "kernel_options=\"-v\"", "kernel_options", "-v" },
-		{ "_x1=y", "_x1", "y" },
-		{ "kernel=\"../../etc\"", "kernel", "../../etc" },
+		{ "_x1=\"../../etc\"", "_x1", "../../etc" },
 		{ "# kernel=\"x\"", nullptr, nullptr },
 		{ "kernel=\"\"", nullptr, nullptr },
 		{ "kernel=\"a b\"", nullptr, nullptr },
 		{ "kernel=\"abc", nullptr, nullptr },
 		{ "kernel=", nullptr, nullptr },
-		{ "kernel", nullptr, nullptr },
 		{ "=x", nullptr, nullptr },
 		{ "1kernel=x", nullptr, nullptr },
 		{ "ker nel=x", nullptr, nullptr },
 		{ "kernel=$x", nullptr, nullptr },
-		{ "", nullptr, nullptr },
+		{ "kernel=0123456789abcdef", nullptr, nullptr },	/* too long */
 	};
 	char name[16], value[16];
-	for (const auto &c : cases) {
+	for (const auto &c : conf) {
 		bool ok = loader_conf_assignment(c.line, strlen(c.line), name,
 		    sizeof(name), value, sizeof(value));
 		EXPECT_EQ(ok, c.name != nullptr) << c.line;
 		if (ok && c.name != nullptr) {
-			EXPECT_STREQ(name, c.name) << c.line;
-			EXPECT_STREQ(value, c.value) << c.line;
+			EXPECT_EQ(std::string(name) + "=" + value,
+			    std::string(c.name) + "=" + c.value) << c.line;
 		}
 	}
-	// What does not fit is no assignment; only len bytes are read.
-	EXPECT_FALSE(loader_conf_assignment("kernel=0123456789abcdef", 23,
-	    name, sizeof(name), value, sizeof(value)));
-	EXPECT_FALSE(loader_conf_assignment("a_very_long_name_x=1", 20, name,
-	    sizeof(name), value, sizeof(value)));
 	EXPECT_TRUE(loader_conf_assignment("kernel=ab\ncd", 9, name,
 	    sizeof(name), value, sizeof(value)));
-	EXPECT_STREQ(value, "ab");
-}
-
-// Runs a shell script with the given argument as $1; its exit status.
-int run_script(const char *script, const std::string &arg)
-{
-	fflush(stdout);
-	pid_t child = fork();
-	if (child == 0) {
-		execl("/bin/sh", "sh", "-c", script, "sh", arg.c_str(),
-		    (char *)nullptr);
-		_exit(127);
-	}
-	int status;
-	if (child == -1 || waitpid(child, &status, 0) == -1)
-		return -1;
-	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+	EXPECT_STREQ(value, "ab") << "only len bytes are read";
 }
 
 std::string read_file(const std::string &path)
 {
 	std::string text;
 	FILE *f = fopen(path.c_str(), "rb");
-	if (f == nullptr)
-		return text;
 	char buf[4096];
 	size_t n;
-	while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+	while (f != nullptr && (n = fread(buf, 1, sizeof(buf), f)) > 0)
 		text.append(buf, n);
-	fclose(f);
+	if (f != nullptr)
+		fclose(f);
 	return text;
 }
 
 // A real distribution kernel: the image of Debian's cloud kernel
 // package, fetched with apt into the build tree once and kept there; its
-// path, with the package's version into *version.  Empty, with the
-// reason in *why, where apt cannot fetch it.
+// path, and the package's version into *version.  Empty, with the reason
+// in *why, where apt cannot fetch it.
 std::string debian_image(std::string *version, std::string *why)
 {
-	static const char script[] =
-	    "mkdir -p \"$1\" && cd \"$1\" || exit 1\n"
+	const std::string dir = KERNEL_CACHE;
+	const std::string script = "cd '" + dir + "' || exit 1\n"
 	    "ls boot/vmlinuz-* >/dev/null 2>&1 && exit 0\n"
-	    "rm -f why\n"
-	    "command -v apt-get >/dev/null 2>&1 || "
-	    "{ echo 'no apt-get here' >why; exit 1; }\n"
+	    "rm -f why; command -v apt-get >/dev/null 2>&1 ||\n"
+	    "    { echo 'no apt-get here' >why; exit 1; }\n"
 	    "pkg=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null |\n"
 	    "    sed -n 's/^ *Depends: \\(linux-image-[0-9][^ ]*\\)$/\\1/p' |\n"
 	    "    head -n 1)\n"
@@ -1195,32 +1138,32 @@ std::string debian_image(std::string *version, std::string *why)
 	    "    tar -x --wildcards './boot/vmlinuz-*' ||\n"
 	    "    { echo \"cannot unpack $pkg\" >why; exit 1; }\n"
 	    "rm -f \"$pkg\"_*.deb\n";
-	std::string dir = KERNEL_CACHE;
-	if (run_script(script, dir) != 0) {
+	mkdir(dir.c_str(), 0755);
+	FILE *out = fopen((dir + "/fetch.sh").c_str(), "w");
+	if (out == nullptr) {
+		*why = "cannot write " + dir;
+		return "";
+	}
+	fputs(script.c_str(), out);
+	fclose(out);
+	if (system(("sh '" + dir + "/fetch.sh'").c_str()) != 0) {
 		*why = read_file(dir + "/why");
-		if (why->empty())
-			*why = "cannot write " + dir;
 		return "";
 	}
 	*version = read_file(dir + "/version");
-	while (!version->empty() && version->back() == '\n')
-		version->pop_back();
-	std::string boot = dir + "/boot";
-	DIR *d = opendir(boot.c_str());
+	version->erase(version->find_last_not_of('\n') + 1);
 	std::string image;
+	DIR *d = opendir((dir + "/boot").c_str());
 	for (struct dirent *de; d != nullptr && (de = readdir(d)) != nullptr;)
 		if (strncmp(de->d_name, "vmlinuz-", 8) == 0)
-			image = boot + "/" + de->d_name;
+			image = dir + "/boot/" + de->d_name;
 	if (d != nullptr)
 		closedir(d);
-	if (image.empty())
-		*why = "no image in " + boot;
 	return image;
 }
 
-// The files of a system root for the kernel's tests: a value "DIR" makes
-// a folder, "FIFO" a FIFO, "LINK:target" a symbolic link; others are the
-// bytes of a file.
+// A system root for the kernel's tests: a value "DIR" makes a folder,
+// "FIFO" a FIFO, "LINK:target" a symbolic link; others are a file's bytes.
 std::string kernel_root(const std::vector<std::pair<std::string,
     std::string>> &files)
 {
@@ -1242,6 +1185,7 @@ std::string kernel_root(const std::vector<std::pair<std::string,
 			fclose(out);
 		}
 	}
+	kernel_root_path = root;
 	return root;
 }
 
@@ -1250,25 +1194,18 @@ void remove_root(const std::string &root)
 	EXPECT_EQ(system(("rm -rf " + root).c_str()), 0);
 }
 
-void linux_kernel(const std::string &release, const std::string &build,
-    bool modular = true)
+// The platform's running kernel.
+void running_kernel(int method, const std::string &release,
+    const std::string &build, bool modular = true,
+    const char *unknowable = nullptr)
 {
 	memset(&fake_kernel, 0, sizeof(fake_kernel));
-	fake_kernel.method = KERNEL_BY_VMLINUZ;
+	fake_kernel.method = method;
 	snprintf(fake_kernel.release, sizeof(fake_kernel.release), "%s",
 	    release.c_str());
 	snprintf(fake_kernel.build, sizeof(fake_kernel.build), "%s",
 	    build.c_str());
 	fake_kernel.modular = modular;
-}
-
-void freebsd_kernel(const std::string &release,
-    const char *unknowable = nullptr)
-{
-	memset(&fake_kernel, 0, sizeof(fake_kernel));
-	fake_kernel.method = KERNEL_BY_LOADER;
-	snprintf(fake_kernel.release, sizeof(fake_kernel.release), "%s",
-	    release.c_str());
 	fake_kernel.unknowable = unknowable;
 }
 
@@ -1280,13 +1217,6 @@ Result kernel_walk(std::vector<std::string> args = {})
 	return run_walk(args, s);
 }
 
-// A Debian image of the given release and build.
-std::string deb_image(const std::string &release, const std::string &build)
-{
-	return boot_image(release + " (debian-kernel@lists.debian.org) " +
-	    build);
-}
-
 TEST_F(FakePlatform, KernelOfADistribution)
 {
 	std::string version, why;
@@ -1294,29 +1224,22 @@ TEST_F(FakePlatform, KernelOfADistribution)
 	if (image.empty())
 		GTEST_SKIP() << "no Debian kernel image: " << why;
 	std::string data = read_file(image);
-	ASSERT_GT(data.size(), (size_t)BOOT_HEADER_READ);
 	std::string text = header_text(data.substr(0, BOOT_HEADER_READ));
 	std::string release = image.substr(image.rfind("/vmlinuz-") + 9);
 	char own[KERNEL_RELEASE_SIZE];
 	ASSERT_TRUE(kernel_text_release(text.c_str(), own, sizeof(own))) <<
 	    text;
 	EXPECT_EQ(own, release);
-	// As uname -v says of it: "#1 SMP PREEMPT_DYNAMIC Debian VERSION
-	// (DATE)".
+	// As uname -v says it: "#1 SMP PREEMPT_DYNAMIC Debian VERSION (DATE)".
 	std::string build = text.substr(text.find(") ") + 2);
 	EXPECT_NE(build.find("Debian " + version + " ("), std::string::npos) <<
 	    text;
-	EXPECT_TRUE(kernel_text_has_build(text.c_str(), release.c_str(),
-	    build.c_str()));
-
 	std::string root = kernel_root({{"/boot/vmlinuz-" + release, data},
 	    {"/lib/modules/" + release, "DIR"}});
-	kernel_root_path = root;
-	linux_kernel(release, build);
+	running_kernel(KERNEL_BY_VMLINUZ, release, build);
 	EXPECT_EQ(kernel_walk().out, "kernel " + release +
 	    " is running and installed\n");
-	linux_kernel(release, "#1 SMP PREEMPT_DYNAMIC Debian 6.1.0-1 "
-	    "(2023-01-01)");
+	running_kernel(KERNEL_BY_VMLINUZ, release, "#1 SMP Debian 6.1.0-1");
 	EXPECT_EQ(kernel_walk().out, "kernel " + release +
 	    " is running, another build of it is installed: reboot\n");
 	remove_root(root);
@@ -1324,11 +1247,11 @@ TEST_F(FakePlatform, KernelOfADistribution)
 
 TEST_F(FakePlatform, KernelStatusOfLinuxImages)
 {
-	const std::string R = DEB_RELEASE, B = DEB_BUILD;
-	const std::string OWN = "/boot/vmlinuz-" + R;
-	const std::string MODULES = "/lib/modules/" + R;
-	const std::string REBUILD = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.85-1 "
-	    "(2024-04-11)";
+	const std::string R = DEB_RELEASE, OWN = "/boot/vmlinuz-" + R;
+	const std::pair<std::string, std::string> modules = {
+	    "/lib/modules/" + R, "DIR"};
+	const std::string rebuilt = deb_image(R, "#1 SMP PREEMPT_DYNAMIC "
+	    "Debian 6.1.85-1 (2024-04-11)");
 	const std::pair<std::string, std::string> older[] = {
 		{"/boot/vmlinuz-5.10.0-28-amd64",
 		    deb_image("5.10.0-28-amd64", "#1 SMP Debian 5.10.209-2")},
@@ -1339,87 +1262,76 @@ TEST_F(FakePlatform, KernelStatusOfLinuxImages)
 	const std::pair<std::string, std::string> newer = {
 	    "/boot/vmlinuz-6.1.0-21-amd64",
 	    deb_image("6.1.0-21-amd64", "#1 SMP Debian 6.1.90-1")};
-	std::string good = deb_image(R, B);
-	std::string arm(0x10000, '\0');
-	memcpy(&arm[0x38], "ARM\x64", 4);
+	const std::string good = deb_image(R, DEB_BUILD);
 	std::string hostile = boot_image("x", 0x400);
 	hostile[0x20e] = hostile[0x20f] = (char)0xff;
+	std::string arm(0x10000, '\0');
+	memcpy(&arm[0x38], "ARM\x64", 4);
 	const std::string running = "kernel " + R + " is running";
+	const std::string current = running + " and installed\n";
+	const std::string another = running + ", another build of it is "
+	    "installed: reboot\n";
 	const std::string none = "kernel: installed version unknown (no "
 	    "readable image in /boot)\n";
 	const std::string none_own = "kernel: installed version unknown (no "
 	    "readable image of " + R + " in /boot)\n";
-
 	struct {
 		const char *what;
 		std::vector<std::pair<std::string, std::string>> files;
 		bool modular;
 		std::string line;
 	} cases[] = {
-		{ "current", {{OWN, good}, {MODULES, "DIR"}, older[0],
-		    older[1], {"/boot/config-" + R, "CONFIG_X=y\n"}}, true,
-		    running + " and installed\n" },
-		{ "rebuilt", {{OWN, deb_image(R, REBUILD)}, {MODULES, "DIR"},
-		    older[0]}, true,
-		    running + ", another build of it is installed: reboot\n" },
-		{ "newer", {{OWN, good}, {MODULES, "DIR"}, older[1], newer},
-		    true, running + ", 6.1.0-21-amd64 is installed: reboot\n" },
-		{ "newer, own image gone", {{MODULES, "DIR"}, newer}, true,
+		{ "current", {{OWN, good}, modules, older[0], older[1],
+		    {"/boot/config-" + R, "CONFIG_X=y\n"}}, true, current },
+		{ "rebuilt", {{OWN, rebuilt}, modules, older[0]}, true,
+		    another },
+		{ "newer", {{OWN, good}, modules, older[1], newer}, true,
 		    running + ", 6.1.0-21-amd64 is installed: reboot\n" },
-		{ "removed", {{OWN, good}, newer}, true, running +
-		    " without its modules, 6.1.0-21-amd64 is installed: "
-		    "reboot\n" },
-		{ "removed, nothing newer", {{OWN, good}, {"/lib/modules/x",
-		    "DIR"}}, true, running + " without its modules, " + R +
-		    " is installed: reboot\n" },
-		{ "no modules to remove", {{OWN, good}}, false,
-		    running + " and installed\n" },
-		{ "empty /boot", {{"/boot", "DIR"}}, true, none },
+		{ "newer, own image gone", {modules, newer}, true,
+		    running + ", 6.1.0-21-amd64 is installed: reboot\n" },
+		{ "removed", {{OWN, good}, newer}, true, running + " without "
+		    "its modules, 6.1.0-21-amd64 is installed: reboot\n" },
+		{ "removed, nothing newer", {{OWN, good}}, true, running +
+		    " without its modules, " + R + " is installed: reboot\n" },
+		{ "no modules to remove", {{OWN, good}}, false, current },
+		{ "no image", {{"/boot", "DIR"}}, true, none },
 		{ "no /boot", {}, true, none },
-		{ "truncated", {{OWN, good.substr(0, 0x3005)}, {MODULES, "DIR"}},
-		    true, none },
-		{ "hostile offset", {{OWN, hostile}, {MODULES, "DIR"}}, true,
+		{ "truncated", {{OWN, good.substr(0, 0x3005)}, modules}, true,
 		    none },
-		{ "not x86", {{OWN, arm}, {MODULES, "DIR"}}, true, none },
-		{ "a FIFO", {{OWN, "FIFO"}, {MODULES, "DIR"}}, true, none },
-		{ "a folder", {{OWN, "DIR"}, {MODULES, "DIR"}}, true, none },
+		{ "hostile offset", {{OWN, hostile}, modules}, true, none },
+		{ "not x86", {{OWN, arm}, modules}, true, none },
+		{ "a FIFO", {{OWN, "FIFO"}, modules}, true, none },
 		{ "a link", {{"/boot/image", good}, {OWN, "LINK:image"},
-		    {MODULES, "DIR"}}, true, none },
+		    modules}, true, none },
 		{ "truncated, an older one", {{OWN, good.substr(0, 0x3005)},
-		    {MODULES, "DIR"}, older[0]}, true, none_own },
-		{ "only older ones", {{MODULES, "DIR"}, older[0], older[1]},
-		    true, none_own },
+		    modules, older[0]}, true, none_own },
 		{ "under another name", {{"/boot/vmlinuz-linux", good},
-		    {MODULES, "DIR"}}, true, running + " and installed\n" },
-		{ "a name is not a release", {{"/boot/vmlinuz-9.9.9", good},
-		    {MODULES, "DIR"}}, true, running + " and installed\n" },
-		{ "its own name wins", {{OWN, deb_image(R, REBUILD)},
-		    {OWN + ".bak", good}, {MODULES, "DIR"}}, true,
-		    running + ", another build of it is installed: reboot\n" },
-		{ "any copy of the build", {{"/boot/vmlinuz-linux",
-		    deb_image(R, REBUILD)}, {"/boot/vmlinuz-linux-copy", good},
-		    {MODULES, "DIR"}}, true, running + " and installed\n" },
-		{ "texts made safe", {{OWN, good}, {MODULES, "DIR"},
-		    {"/boot/vmlinuz-7", boot_image("7.0\x1b[31m\\ (x) #1")}},
-		    true, running + ", 7.0\\033[31m\\\\ is installed: reboot\n" },
+		    modules}, true, current },
+		{ "a name is no release", {{"/boot/vmlinuz-9.9", good},
+		    modules}, true, current },
+		{ "its own name wins", {{OWN, rebuilt}, {OWN + ".bak", good},
+		    modules}, true, another },
+		{ "or any copy of the build", {{"/boot/vmlinuz-linux",
+		    rebuilt}, {"/boot/vmlinuz-linux-copy", good}, modules},
+		    true, current },
+		{ "texts made safe", {{OWN, good}, modules, {"/boot/vmlinuz-7",
+		    boot_image("7.0\x1b[31m\\ (x) #1")}}, true,
+		    running + ", 7.0\\033[31m\\\\ is installed: reboot\n" },
 	};
 	for (const auto &c : cases) {
 		std::string root = kernel_root(c.files);
-		kernel_root_path = root;
-		linux_kernel(R, B, c.modular);
+		running_kernel(KERNEL_BY_VMLINUZ, R, DEB_BUILD, c.modular);
 		Result r = kernel_walk();
 		EXPECT_EQ(r.out, c.line) << c.what;
 		EXPECT_EQ(r.status, 1) << c.what << ": no process selected";
 		remove_root(root);
 	}
 
-	// A huge image: only its start is read.
-	std::string root = kernel_root({{OWN, good}, {MODULES, "DIR"}});
+	// A huge image: only its start is read.  Then the documents.
+	std::string root = kernel_root({{OWN, good}, modules});
 	ASSERT_EQ(truncate((root + OWN).c_str(), 8LL << 30), 0);
-	kernel_root_path = root;
-	linux_kernel(R, B);
-	EXPECT_EQ(kernel_walk().out, running + " and installed\n");
-	// The documents: running, installed where known, status, reason.
+	running_kernel(KERNEL_BY_VMLINUZ, R, DEB_BUILD);
+	EXPECT_EQ(kernel_walk().out, current);
 	EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": \"2\", "
 	    "\"stalewatch\": {\"kernel\": {\"running\":\"" + R + "\","
 	    "\"installed\":\"" + R + "\",\"status\":\"current\"}, "
@@ -1431,11 +1343,11 @@ TEST_F(FakePlatform, KernelStatusOfLinuxImages)
 	    "<reason>no readable image in /boot</reason></kernel>"
 	    "</stalewatch>");
 	// What the platform could not say.
-	linux_kernel(R, "");
+	running_kernel(KERNEL_BY_VMLINUZ, R, "");
 	EXPECT_EQ(kernel_walk().out, "kernel: installed version unknown (the "
 	    "running kernel's build is unknown)\n");
 	for (const char *bad : {"", "..", "6.1/../../x"}) {
-		linux_kernel(bad, B);
+		running_kernel(KERNEL_BY_VMLINUZ, bad, DEB_BUILD);
 		EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": "
 		    "\"2\", \"stalewatch\": {\"kernel\": {\"status\":\"unknown\","
 		    "\"reason\":\"the running kernel's release is unknown\"}, "
@@ -1443,7 +1355,7 @@ TEST_F(FakePlatform, KernelStatusOfLinuxImages)
 	}
 }
 
-// The first bytes of a FreeBSD kernel with the given version.
+// The start of a FreeBSD kernel of the given version.
 std::string bsd_kernel(const std::string &word)
 {
 	using namespace std::string_literals;
@@ -1459,104 +1371,81 @@ TEST_F(FakePlatform, KernelStatusOfFreeBSDsLoaderConf)
 	const std::string P6 = bsd_kernel("14.1-RELEASE-p6");
 	const std::string running = "kernel 14.1-RELEASE-p5 is running";
 	const std::string current = running + " and installed\n";
-	const std::string to_p6 = running +
-	    ", 14.1-RELEASE-p6 is installed: reboot\n";
+	const std::string to_p6 = running + ", 14.1-RELEASE-p6 is installed: "
+	    "reboot\n";
 	const std::string unknown = "kernel: installed version unknown (";
-	const std::string big(5 << 20, '#');
-
+	const std::string unread = unknown + "no readable image in /boot: "
+	    "/boot/kernel/kernel)\n";
+	const std::pair<std::string, std::string> defaults = {
+	    "/boot/defaults/loader.conf", DEFAULTS};
+	std::string at_seam = std::string(65536 - 9, 'x') + P6;
 	struct {
 		const char *what;
 		std::vector<std::pair<std::string, std::string>> files;
 		std::string line;
 	} cases[] = {
-		{ "current", {{"/boot/defaults/loader.conf", DEFAULTS},
-		    {"/boot/kernel/kernel", P5}}, current },
-		{ "newer", {{"/boot/defaults/loader.conf", DEFAULTS},
-		    {"/boot/kernel/kernel", P6}}, to_p6 },
-		{ "older", {{"/boot/defaults/loader.conf", DEFAULTS},
-		    {"/boot/kernel/kernel", bsd_kernel("14.1-RELEASE-p4")}},
-		    running + ", 14.1-RELEASE-p4 is installed: reboot\n" },
-		{ "another branch", {{"/boot/kernel/kernel",
-		    bsd_kernel("14.1-RC1")}},
-		    running + ", 14.1-RC1 is installed: reboot\n" },
-		{ "no loader.conf at all", {{"/boot/kernel/kernel", P5}},
-		    current },
-		{ "loader.conf names another kernel",
-		    {{"/boot/defaults/loader.conf", DEFAULTS},
-		    {"/boot/loader.conf", "kernel=\"kernel.new\"\n"},
-		    {"/boot/kernel/kernel", P5}, {"/boot/kernel.new/kernel", P6}},
-		    to_p6 },
-		{ "loader.conf.local wins", {{"/boot/defaults/loader.conf",
-		    DEFAULTS}, {"/boot/loader.conf", "kernel=\"kernel.new\"\n"},
-		    {"/boot/loader.conf.local", "  kernel = kernel.old # back\n"},
-		    {"/boot/kernel.new/kernel", P6},
-		    {"/boot/kernel.old/kernel", P5}}, current },
+		{ "current", {defaults, {"/boot/kernel/kernel", P5}}, current },
+		{ "newer", {defaults, {"/boot/kernel/kernel", P6}}, to_p6 },
+		{ "older", {defaults, {"/boot/kernel/kernel",
+		    bsd_kernel("14.1-RELEASE-p4")}}, running +
+		    ", 14.1-RELEASE-p4 is installed: reboot\n" },
+		{ "no loader.conf", {{"/boot/kernel/kernel", P5}}, current },
+		{ "loader.conf names another", {defaults, {"/boot/loader.conf",
+		    "kernel=\"kernel.new\"\n"}, {"/boot/kernel/kernel", P5},
+		    {"/boot/kernel.new/kernel", P6}}, to_p6 },
+		{ "loader.conf.local wins", {defaults, {"/boot/loader.conf",
+		    "kernel=\"kernel.new\"\n"}, {"/boot/loader.conf.local",
+		    "  kernel = kernel.old # back\n"}, {"/boot/kernel.new/kernel",
+		    P6}, {"/boot/kernel.old/kernel", P5}}, current },
 		{ "the later line wins", {{"/boot/loader.conf",
 		    "kernel=\"kernel.old\"\nkernel=\"kernel.new\""},
 		    {"/boot/kernel.old/kernel", P5},
 		    {"/boot/kernel.new/kernel", P6}}, to_p6 },
-		{ "comments and others", {{"/boot/loader.conf",
-		    "#kernel=\"kernel.new\"\nkernel_options=\"x\"\n"
-		    "kernel=\"kernel new\"\n"}, {"/boot/kernel/kernel", P5},
-		    {"/boot/kernel.new/kernel", P6}}, current },
-		{ "bootfile", {{"/boot/defaults/loader.conf", DEFAULTS},
-		    {"/boot/loader.conf", "bootfile=kernel.bin\n"},
-		    {"/boot/kernel/kernel", P5}, {"/boot/kernel/kernel.bin", P6}},
-		    to_p6 },
-		{ "missing kernel", {{"/boot/loader.conf",
-		    "kernel=\"kernel.new\"\n"}, {"/boot/kernel/kernel", P5}},
-		    unknown + "no readable image in /boot: "
-		    "/boot/kernel.new/kernel)\n" },
+		{ "not assignments", {{"/boot/loader.conf", "#kernel=\"kernel."
+		    "new\"\nkernel_options=\"x\"\nkernel=\"kernel new\"\n"},
+		    {"/boot/kernel/kernel", P5}, {"/boot/kernel.new/kernel", P6}},
+		    current },
+		{ "bootfile", {defaults, {"/boot/loader.conf",
+		    "bootfile=kernel.bin\n"}, {"/boot/kernel/kernel", P5},
+		    {"/boot/kernel/kernel.bin", P6}}, to_p6 },
+		{ "across a chunk", {{"/boot/kernel/kernel", at_seam}}, to_p6 },
+		{ "missing", {{"/boot/loader.conf", "kernel=\"kernel.new\"\n"},
+		    {"/boot/kernel/kernel", P5}}, unknown + "no readable image "
+		    "in /boot: /boot/kernel.new/kernel)\n" },
 		{ "a link", {{"/boot/kernel/real", P5},
-		    {"/boot/kernel/kernel", "LINK:real"}},
-		    unknown + "no readable image in /boot: /boot/kernel/kernel)\n" },
-		{ "a FIFO", {{"/boot/kernel/kernel", "FIFO"}},
-		    unknown + "no readable image in /boot: /boot/kernel/kernel)\n" },
-		{ "no version", {{"/boot/kernel/kernel",
-		    "\x7f" "ELF @(#)$FreeBSD$ FreeBSD 14.1-RELEASE"}},
-		    unknown + "no version string in /boot/kernel/kernel)\n" },
-		{ "outside /boot", {{"/boot/loader.conf",
-		    "kernel=\"../../etc\"\n"}, {"/boot/kernel/kernel", P5}},
-		    unknown + "loader.conf names a kernel outside /boot)\n" },
-		{ "a loader.conf too large", {{"/boot/loader.conf", big},
-		    {"/boot/kernel/kernel", P5}},
-		    unknown + "loader.conf cannot be read)\n" },
+		    {"/boot/kernel/kernel", "LINK:real"}}, unread },
+		{ "a FIFO", {{"/boot/kernel/kernel", "FIFO"}}, unread },
+		{ "no version", {{"/boot/kernel/kernel", "\x7f" "ELF @(#)"
+		    "$FreeBSD$ FreeBSD 14.1-RELEASE"}}, unknown + "no version "
+		    "string in /boot/kernel/kernel)\n" },
+		{ "outside /boot", {{"/boot/loader.conf", "kernel=\"../../etc\""
+		    "\n"}, {"/boot/kernel/kernel", P5}}, unknown + "loader.conf "
+		    "names a kernel outside /boot)\n" },
+		{ "too large", {{"/boot/loader.conf", std::string(5 << 20, '#')},
+		    {"/boot/kernel/kernel", P5}}, unknown + "loader.conf cannot "
+		    "be read)\n" },
 	};
 	for (const auto &c : cases) {
 		std::string root = kernel_root(c.files);
-		kernel_root_path = root;
-		freebsd_kernel("14.1-RELEASE-p5");
-		Result r = kernel_walk();
-		EXPECT_EQ(r.out, c.line) << c.what;
+		running_kernel(KERNEL_BY_LOADER, "14.1-RELEASE-p5", "");
+		EXPECT_EQ(kernel_walk().out, c.line) << c.what;
 		remove_root(root);
 	}
 
-	// The kernel is scanned a chunk at a time, up to a bound.
+	// The version past the bound is not seen: a kernel is read in part.
 	std::string root = kernel_root({{"/boot/kernel/kernel", ""}});
-	kernel_root_path = root;
-	std::string path = root + "/boot/kernel/kernel";
-	std::string at_seam = std::string(65536 - 9, 'x') + P6;
-	FILE *out = fopen(path.c_str(), "wb");
-	fwrite(at_seam.data(), 1, at_seam.size(), out);
-	fclose(out);
-	freebsd_kernel("14.1-RELEASE-p5");
-	EXPECT_EQ(kernel_walk().out, to_p6);
-	out = fopen(path.c_str(), "wb");
+	FILE *out = fopen((root + "/boot/kernel/kernel").c_str(), "wb");
 	fseeko(out, (off_t)KERNEL_SCAN_MAX + 16, SEEK_SET);
 	fwrite(P6.data(), 1, P6.size(), out);
 	fclose(out);
-	EXPECT_EQ(kernel_walk().out, unknown + "no version string in "
-	    "/boot/kernel/kernel)\n") << "past the bound";
+	running_kernel(KERNEL_BY_LOADER, "14.1-RELEASE-p5", "");
 	EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": \"2\", "
 	    "\"stalewatch\": {\"kernel\": {\"running\":\"14.1-RELEASE-p5\","
 	    "\"status\":\"unknown\",\"reason\":\"no version string in "
 	    "/boot/kernel/kernel\"}, \"process\": []}}\n");
-	remove_root(root);
-
 	// Inside a jail: the host's kernel, whatever the jail's /boot holds.
-	root = kernel_root({{"/boot/kernel/kernel", P5}});
-	kernel_root_path = root;
-	freebsd_kernel("14.1-RELEASE-p5", "a jail runs the host's kernel");
+	running_kernel(KERNEL_BY_LOADER, "14.1-RELEASE-p5", "", false,
+	    "a jail runs the host's kernel");
 	EXPECT_EQ(kernel_walk().out, unknown + "a jail runs the host's "
 	    "kernel)\n");
 	remove_root(root);
@@ -1567,14 +1456,13 @@ TEST_F(FakePlatform, KernelPartComesFirstAndChangesNothingElse)
 	const std::string R = DEB_RELEASE;
 	std::string root = kernel_root({{"/boot/vmlinuz-" + R,
 	    deb_image(R, DEB_BUILD)}, {"/lib/modules/" + R, "DIR"}});
-	kernel_root_path = root;
-	linux_kernel(R, DEB_BUILD);
+	running_kernel(KERNEL_BY_VMLINUZ, R, DEB_BUILD);
 	procs = {stale(20, SERVICE_UNIT, "web.service"),
 	    stale(30, SERVICE_NONE, "")};
 	// What -k adds in each style, and where.
 	struct {
 		std::vector<std::string> args;
-		const char *after;	/* the kernel part follows this */
+		const char *after;
 		std::string part;
 	} styles[] = {
 		{ {}, "", "kernel " + R + " is running and installed\n" },
@@ -1589,6 +1477,7 @@ TEST_F(FakePlatform, KernelPartComesFirstAndChangesNothingElse)
 		    "</div><div class=\"text\"> is running and installed</div>"
 		    "</div>" },
 	};
+	// By process and by service, with and without header, all or one.
 	for (int mode = 0; mode < 4; mode++) {
 		struct settings s = mode % 2 == 0 ? plain() : by_service();
 		s.no_header = mode >= 2;
@@ -1609,8 +1498,7 @@ TEST_F(FakePlatform, KernelPartComesFirstAndChangesNothingElse)
 			EXPECT_EQ(with.err, without.err);
 		}
 	}
-	Result r = kernel_walk({"--libxo=json", "99"});
-	EXPECT_EQ(r.status, 1) << "the status is the walk's";
+	EXPECT_EQ(kernel_walk({"99"}).status, 1) << "the status is the walk's";
 	remove_root(root);
 }
 
