@@ -16,9 +16,9 @@
 
 /* getopt must stop at the first operand, as POSIX says. */
 #ifdef __GLIBC__
-#define OPTIONS "+bHj:su:w"
+#define OPTIONS "+bHj:ksu:w"
 #else
-#define OPTIONS "bHj:su:w"
+#define OPTIONS "bHj:ksu:w"
 #endif
 
 static void
@@ -85,6 +85,9 @@ main(int argc, char **argv)
 			break;
 		case 'j':
 			set_jail(optarg);
+			break;
+		case 'k':
+			settings.kernel = true;
 			break;
 		case 's':
 			settings.services = true;

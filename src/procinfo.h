@@ -29,6 +29,7 @@
  *   proc_limits           limits_freebsd.cpp     limits_linux.cpp
  *   proc_exe_file         procfiles_freebsd.cpp  procfiles_linux.cpp
  *   proc_shares_root      procfiles_freebsd.cpp  procfiles_linux.cpp
+ *   kernel_running        kernel_freebsd.cpp     kernel_linux.cpp
  *
  * (1) with maplines_linux.cpp (the maps text) and procmap_linux.cpp (the
  *     kernel asked for the executable file mappings alone);

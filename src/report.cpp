@@ -51,6 +51,8 @@
 static bool header_written;
 static char uid_text[UID_TEXT_SIZE];
 
+void (*report_before_list)(void);
+
 /*
  * How much of the last column the text style shows, once the other
  * columns took used of the display's width: what is left, but never less
@@ -73,6 +75,8 @@ report_begin(void)
 {
 	xo_set_version("2");
 	xo_open_container("stalewatch");
+	if (report_before_list != NULL)
+		report_before_list();
 	xo_open_list(settings.services ? "service" : "process");
 }
 
@@ -102,7 +106,7 @@ report_end(void)
 void
 report_usage(void)
 {
-	xo_error("usage: %s [--libxo] [-bHsw] [-j jail] [-u [user]] "
+	xo_error("usage: %s [--libxo] [-bHksw] [-j jail] [-u [user]] "
 	    "[proc ...]\n", getprogname());
 }
 

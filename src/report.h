@@ -17,6 +17,12 @@
 void report_begin(void);
 
 /*
+ * When set, called by report_begin() inside the container, before the
+ * list: the kernel's part (-k).
+ */
+extern void (*report_before_list)(void);
+
+/*
  * Closes the document and finishes libxo.  A report that did not reach
  * its reader is no all-clear: -1, after a warning naming stdout, when
  * anything could not be written; else 0.

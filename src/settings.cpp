@@ -10,6 +10,7 @@ struct settings settings = {
 	false,	/* only_binaries */
 	false,	/* no_header */
 	false,	/* services */
+	false,	/* kernel */
 	false,	/* filter_jail */
 	-1,	/* filter_jid */
 	false,	/* filter_user */

@@ -13,6 +13,7 @@ struct settings {
 	bool only_binaries;	/* -b: skip the memory map */
 	bool no_header;		/* -H: never print the column header */
 	bool services;		/* -s: one row per service */
+	bool kernel;		/* -k: the kernel's status too */
 	bool filter_jail;	/* -j given */
 	int32_t filter_jid;	/* jail id to match */
 	bool filter_user;	/* -u given */

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "check.h"
+#include "kernel.h"
 #include "layers.h"
 #include "libdirs.h"
 #include "mounts.h"
@@ -133,6 +134,8 @@ walk_processes(int argc, char **argv, int first)
 		return (1);
 	}
 
+	if (settings.kernel)
+		report_before_list = kernel_report;
 	report_begin();
 	gone = files_wanted();
 	selected = false;

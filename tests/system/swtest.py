@@ -18,7 +18,7 @@ STALEWATCH = os.environ.get("STALEWATCH", "stalewatch")
 SLEEPER = os.environ.get("SLEEPER", "sleeper")
 TESTLIB = os.environ.get("TESTLIB", "libsw_testlib.so")
 
-USAGE = ("usage: stalewatch [--libxo] [-bHsw] [-j jail] [-u [user]] "
+USAGE = ("usage: stalewatch [--libxo] [-bHksw] [-j jail] [-u [user]] "
          "[proc ...]\n")
 
 # The warning after a report that could not examine every process.

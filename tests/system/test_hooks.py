@@ -10,12 +10,23 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from swtest import STALEWATCH, RealProcessTest, rows_for
+from swtest import STALEWATCH, RealProcessTest, rows_for, run
 
 PERIODIC_SCRIPT = os.environ.get("PERIODIC_SCRIPT", "491.status-stalewatch")
 APT_HOOK = os.environ.get("APT_HOOK", "80stalewatch")
 SYSTEM_PATH = "/usr/bin:/bin"
 HEADING = "Checking for processes that run deleted or replaced code:"
+# What stand-ins for the program say of the kernel.
+REBOOT = ("kernel 14.1-RELEASE-p5 is running, 14.1-RELEASE-p6 is "
+          "installed: reboot")
+CURRENT = "kernel 14.1-RELEASE-p6 is running and installed"
+
+
+def kernel_line():
+    """The kernel's line of this machine, as the program writes it."""
+    rc, out, _ = run(["-k", "-H", "nosuchcmd"])
+    assert rc == 1 and out.startswith("kernel") and out.count("\n") == 1, out
+    return out[:-1]
 
 
 class Hook(RealProcessTest):
@@ -87,8 +98,8 @@ class Periodic(Hook):
                                 'daily_stalewatch_flags="-w %d"\n' % s.pid)
         self.assertEqual(rc, 1, out)
         lines = out.splitlines()
-        self.assertEqual(lines[:2], ["", HEADING])
-        self.assertEqual(len(lines), 3, "no column header: %r" % out)
+        self.assertEqual(lines[:3], ["", HEADING, kernel_line()])
+        self.assertEqual(len(lines), 4, "no column header: %r" % out)
         self.assertEqual([r[3:] for r in rows_for(out, s.pid)],
                          [["swpstale", "bin", s.exe]])
 
@@ -102,10 +113,27 @@ class Periodic(Hook):
         self.assertNotIn("\t", out)
 
     def test_clean_processes(self):
+        # The kernel's line comes first, and a reboot is news as well.
         self.real_program()
         s = self.subject(name="swpclean")
+        kernel = kernel_line()
         self.assertEqual(self.enabled(str(s.pid)),
-                         (0, "\n%s\nnone\n" % HEADING))
+                         (1 if kernel.endswith(": reboot") else 0,
+                          "\n%s\n%s\nnone\n" % (HEADING, kernel)))
+
+    def test_kernel_that_needs_a_reboot(self):
+        # The script asks for the kernel's line and tells it from the rows.
+        for line, rows, rc in ((REBOOT, "", 1), (CURRENT, "", 0),
+                               (REBOOT, "   12     0 root         x"
+                                "            bin x\n", 1),
+                               ("kernel: installed version unknown (no "
+                                "readable image in /boot)", "", 0)):
+            with self.subTest(line=line, rows=rows):
+                self.stand_in('[ "$1 $2" = "-H -k" ] || exit 9\n'
+                              "printf '%%s\\n%%s' '%s' '%s'\n"
+                              % (line, rows))
+                self.assertEqual(self.enabled(""), (rc, "\n%s\n%s\n%s\n" % (
+                    HEADING, line, rows.rstrip("\n") or "none")))
 
     def test_failure(self):
         self.real_program()
@@ -164,8 +192,13 @@ class AptHook(Hook):
         s = self.stale_subject("swapt")
         rc, out = self.hook()
         self.assertEqual(rc, 0)
+        self.assertEqual(out.split("\n")[0], kernel_line())
         self.assertEqual([r[3:5] for r in rows_for(out, s.pid)],
                          [["swapt", "bin"]])
+
+    def test_kernel_is_told(self):
+        self.stand_in('[ "$1" = -k ] || exit 9\necho "%s"\n' % REBOOT)
+        self.assertEqual(self.hook(), (0, REBOOT + "\n"))
 
     def test_nothing_to_list(self):
         self.stand_in("exit 0\n")

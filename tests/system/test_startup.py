@@ -3,6 +3,10 @@
 
 import json
 import os
+import re
+import shutil
+import struct
+import subprocess
 import sys
 import unittest
 
@@ -167,6 +171,115 @@ class Selection(RealProcessTest):
         self.assertEqual((rc, out), (1, ""))
 
 
+def boot_image(text, at=0x3000):
+    """The start of an x86 Linux image: its boot header, which points at
+    the version text (bytes) written at offset at."""
+    b = bytearray(at + len(text) + 1)
+    b[0x202:0x206] = b"HdrS"
+    b[0x206:0x208] = struct.pack("<H", 0x020f)
+    b[0x20e:0x210] = struct.pack("<H", at - 0x200)
+    b[at:at + len(text)] = text
+    return bytes(b)
+
+
+KERNEL_LINE = re.compile(
+    r"kernel( \S+ is running( and installed|, .* is installed: reboot"
+    r"| without its modules, \S+ is installed: reboot)"
+    r"|: installed version unknown \(.*\))\n")
+
+
+class Kernel(RealProcessTest):
+    """-k puts the kernel's status before the report and changes nothing
+    else, the exit status included."""
+
+    def setUp(self):
+        super().setUp()
+        self.s = self.subject(name="swkernel")
+        os.unlink(self.s.exe)
+        self.release = os.uname().release
+
+    def test_kernel_part_then_the_same_report(self):
+        for args in (["-w"], ["-s"], ["-H", "-b", "nosuchcmd"],
+                     ["--libxo=json"], ["--libxo=json", "-s"]):
+            args = args + [str(self.s.pid)]
+            with self.subTest(args=args):
+                rc, out, err = run(args)
+                krc, kout, kerr = run(["-k"] + args)
+                self.assertEqual((krc, quiet(kerr)), (rc, quiet(err)))
+                if "--libxo=json" not in args:
+                    line, rest = kout.split("\n", 1)
+                    self.assertRegex(line + "\n", KERNEL_LINE)
+                    self.assertEqual(rest, out)
+                    continue
+                doc = json.loads(kout)["stalewatch"]
+                self.assertEqual(list(doc)[0], "kernel")
+                kernel = doc.pop("kernel")
+                self.assertEqual(kernel["running"], self.release)
+                self.assertIn(kernel["status"], ("current", "rebuilt",
+                              "newer", "removed", "unknown"))
+                self.assertEqual(doc, json.loads(out)["stalewatch"])
+
+    @unittest.skipIf(os.path.isdir("/boot") and any(
+        n.startswith("vmlinuz-") for n in os.listdir("/boot")),
+        "this machine has kernel images in /boot")
+    def test_no_image_here_is_unknown(self):
+        rc, out, err = run(["-k", str(self.s.pid)])
+        self.assertEqual(rc, 0)
+        self.assertEqual(out.split("\n")[0], "kernel: installed version "
+                         "unknown (no readable image in /boot)")
+        rc, out, err = run(["-k", "--libxo=json", "nosuchcmd"])
+        self.assertEqual(rc, 1, "no process selected, as without -k")
+        self.assertEqual(json.loads(out), {"__version": "2", "stalewatch": {
+            "kernel": {"running": self.release, "status": "unknown",
+                       "reason": "no readable image in /boot"},
+            "process": []}})
+
+    @unittest.skipUnless(IS_ROOT and shutil.which("unshare"),
+                         "needs root and unshare(1)")
+    def test_images_read_by_the_program(self):
+        # The real program in a mount namespace of its own, where a folder
+        # of images made here is /boot.
+        u = os.uname()
+        own = "vmlinuz-" + u.release
+        text = ("%s (builder@host) %s" % (u.release, u.version)).encode()
+        gone = (os.path.exists("/proc/modules") and
+                not os.path.isdir("/lib/modules/" + u.release))
+        running = "kernel %s is running" % u.release
+        cases = [
+            ("current", {own: boot_image(text)},
+             running + " and installed"),
+            ("rebuilt", {own: boot_image(text + b" again")},
+             running + ", another build of it is installed: reboot"),
+            ("newer", {own: boot_image(text), "vmlinuz-9999.1-test":
+                       boot_image(b"9999.1-test (b@h) #1 SMP")},
+             running + ", 9999.1-test is installed: reboot"),
+            ("truncated", {own: boot_image(text)[:0x3004]},
+             "kernel: installed version unknown (no readable image in "
+             "/boot)"),
+        ]
+        for what, files, line in cases:
+            with self.subTest(what):
+                boot = os.path.join(self.work, "boot-" + what)
+                os.mkdir(boot)
+                for name, data in files.items():
+                    with open(os.path.join(boot, name), "wb") as f:
+                        f.write(data)
+                p = subprocess.run(
+                    ["unshare", "-m", "--propagation", "private", "sh", "-c",
+                     'mount --bind "$1" /boot || exit 99; shift; exec "$@"',
+                     "sh", boot, STALEWATCH, "-k", "-H", "nosuchcmd"],
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                if p.returncode == 99:
+                    self.skipTest("no mount namespace here: %s" %
+                                  p.stderr.decode().strip())
+                self.assertEqual(p.returncode, 1)
+                if gone and what != "truncated":
+                    newest = "9999.1-test" if what == "newer" else u.release
+                    line = (running + " without its modules, %s is "
+                            "installed: reboot" % newest)
+                self.assertEqual(p.stdout.decode(), line + "\n")
+
+
 @unittest.skipUnless(IS_ROOT and NOBODY, "needs root and a nobody user")
 class Unprivileged(RealProcessTest):
     def test_runs_and_sees_own_processes_only(self):
@@ -192,7 +305,8 @@ class Unprivileged(RealProcessTest):
     def test_same_behaviour_for_root_and_nobody(self):
         for args in ([], ["1"], ["--", "-1"], ["nosuchcmd"],
                      ["-u", "nosuchuser"], ["-j", "nosuchjail"], ["-j", "-1"],
-                     ["-x"], ["--libxo=json"]):
+                     ["-x"], ["--libxo=json"], ["-k"],
+                     ["-k", "-s", "--libxo=xml"]):
             with self.subTest(args=args):
                 root = run(args)
                 nobody = run(args, user=NOBODY)

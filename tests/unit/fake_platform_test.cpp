@@ -4,6 +4,7 @@
 // kill failing for lack of permission, oversized paths and argument
 // blocks, failing queries).
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -23,6 +24,8 @@
 #include "check.h"
 #include "hints.h"
 #include "inroot.h"
+#include "kernel.h"
+#include "kernel_image.h"
 #include "layers.h"
 #include "libdirs.h"
 #include "mounts.h"
@@ -77,6 +80,8 @@ struct FakeMount {
 };
 std::vector<FakeMount> mounts;	// what proc_mounts lists
 int mounts_errno;		// proc_mounts fails with this when set
+struct kernel_running fake_kernel;	// what kernel_running says
+std::string kernel_root_path;	// its root
 
 // What the walk asked of the platform.  The walk runs in a child, so the
 // counts live in memory shared with it.
@@ -228,6 +233,8 @@ protected:
 		limits = {true, -1, true, true, false};
 		mounts.clear();
 		mounts_errno = 0;
+		memset(&fake_kernel, 0, sizeof(fake_kernel));
+		kernel_root_path = "/nonexistent";
 		memset(counts, 0, sizeof(*counts));
 	}
 };
@@ -518,6 +525,8 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		fclose(fopen(f.c_str(), "w"));
 	const file_id_t x = id_of(exe), l = id_of(lib);
 	const uint64_t xdev = x.dev, xino = x.ino, ldev = l.dev, lino = l.ino;
+	// An inode that neither file has (the two may come in any order).
+	const uint64_t gone = std::max(xino, lino) + 1;
 	// A jail: its executable, a library in a folder the runtime linker
 	// searches, one in a folder its hints name, a plugin in a tree, one
 	// reached by an absolute link that stays in the jail, and links that
@@ -555,10 +564,10 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino)}, 0, 0, nullptr, "", good,
 		    false},
 		{"a library found nowhere", 0, {vm(KVME_TYPE_VNODE, RX, "", ldev, lino),
-		    vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, 0, 0, ".so", "", good,
+		    vm(KVME_TYPE_VNODE, RX, "", ldev, gone)}, 0, 0, ".so", "", good,
 		    false},
 		{"attributes not valid", 0,
-		    {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1, 0)}, 0, 0, nullptr, "",
+		    {vm(KVME_TYPE_VNODE, RX, "", ldev, gone, 0)}, 0, 0, nullptr, "",
 		    good, false},
 		{"map refused", 0, {}, 0, EPERM, nullptr,
 		    "stalewatch: 1 process not examined: permission denied\n", good,
@@ -566,7 +575,7 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		{"map busy in exec", 0, {}, 0, EBUSY, nullptr,
 		    "stalewatch: 1 process not examined: starting a program\n", good,
 		    false},
-		{"path cut", 0, {vm(KVME_TYPE_VNODE, RX, "", ldev, lino + 1)}, ENOMEM,
+		{"path cut", 0, {vm(KVME_TYPE_VNODE, RX, "", ldev, gone)}, ENOMEM,
 		    0, ".so", "", good, false},
 		{"forced unmount", 0, {vm(KVME_TYPE_VNODE, RX, "")}, EBADF, 0, nullptr,
 		    "", good, false},
@@ -1486,6 +1495,625 @@ TEST(Mounts, LookupsThatMayHang)
 	mounts.clear();
 }
 
+// The kernel's status (-k): the parsers over buffers that no real file
+// could be made to hold on demand, then each status through the scripted
+// platform, whose running kernel is fake_kernel and whose /boot is in a
+// folder made for the test.
+
+// The start of an x86 Linux image: its boot header, pointing at the
+// version text written at offset at.
+std::string boot_image(const std::string &text, unsigned int at = 0x3000,
+    unsigned int protocol = 0x020f, const char *magic = "HdrS")
+{
+	std::string b(std::max<size_t>(at + text.size() + 1, 0x400), '\0');
+	memcpy(&b[0x202], magic, 4);
+	b[0x206] = (char)(protocol & 0xff);
+	b[0x207] = (char)(protocol >> 8);
+	b[0x20e] = (char)((at - 0x200) & 0xff);
+	b[0x20f] = (char)((at - 0x200) >> 8);
+	b.replace(at, text.size(), text);
+	return b;
+}
+
+std::string header_text(const std::string &image,
+    size_t size = KERNEL_TEXT_SIZE)
+{
+	char text[KERNEL_TEXT_SIZE];
+	if (!boot_header_text((const unsigned char *)image.data(),
+	    image.size(), text, size))
+		return text[0] == '\0' ? "(none)" : "(none, but text left)";
+	return text;
+}
+
+const std::string DEB_RELEASE = "6.1.0-18-amd64";
+const std::string DEB_BUILD = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 "
+    "(2024-02-01)";
+
+// A Debian image of the given release and build.
+std::string deb_image(const std::string &release, const std::string &build)
+{
+	return boot_image(release + " (debian-kernel@lists.debian.org) " +
+	    build);
+}
+
+TEST(KernelImage, BootHeaderOfSyntheticImages)
+{
+	const std::string text = DEB_RELEASE +
+	    " (debian-kernel@lists.debian.org) " + DEB_BUILD;
+	const std::string good = boot_image(text);
+	std::string past = boot_image("x", 0x400);
+	past[0x20e] = past[0x20f] = (char)0xff;
+	std::string endless = boot_image("", 0x3000);
+	std::fill(endless.begin() + 0x3000, endless.end(), 'A');
+	std::string arm(0x10000, '\0');		// an arm64 Image: no HdrS
+	memcpy(&arm[0x38], "ARM\x64", 4);
+	struct {
+		const char *what;
+		std::string image;
+		size_t size;
+		std::string want;
+	} cases[] = {
+		{ "valid", good, KERNEL_TEXT_SIZE, text },
+		{ "cut in the header", good.substr(0, 0x20f), KERNEL_TEXT_SIZE,
+		    "(none)" },
+		{ "cut in the text", good.substr(0, 0x3000 + 10),
+		    KERNEL_TEXT_SIZE, "(none)" },
+		{ "cut after the text", good.substr(0, 0x3000 + text.size() +
+		    1), KERNEL_TEXT_SIZE, text },
+		{ "empty", "", KERNEL_TEXT_SIZE, "(none)" },
+		{ "no magic", boot_image(text, 0x3000, 0x020f, "HdrX"),
+		    KERNEL_TEXT_SIZE, "(none)" },
+		{ "protocol 1.ff", boot_image(text, 0x3000, 0x01ff),
+		    KERNEL_TEXT_SIZE, "(none)" },
+		{ "protocol 2.00", boot_image(text, 0x3000, 0x0200),
+		    KERNEL_TEXT_SIZE, text },
+		{ "no text", boot_image(text, 0x200), KERNEL_TEXT_SIZE,
+		    "(none)" },
+		{ "empty text", boot_image("", 0x3000), KERNEL_TEXT_SIZE,
+		    "(none)" },
+		{ "the farthest offset", boot_image("far", 0x200 + 0xffff),
+		    KERNEL_TEXT_SIZE, "far" },
+		{ "an offset past the end", past, KERNEL_TEXT_SIZE, "(none)" },
+		{ "a text never ended", endless, KERNEL_TEXT_SIZE, "(none)" },
+		{ "a text too long", good, 10, "(none)" },
+		{ "a text that just fits", boot_image("123456789"), 10,
+		    "123456789" },
+		{ "not x86", arm, KERNEL_TEXT_SIZE, "(none)" },
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(header_text(c.image, c.size), c.want) << c.what;
+	EXPECT_LE(boot_image("far", 0x200 + 0xffff).size(),
+	    (size_t)BOOT_HEADER_READ) << "the farthest text is read";
+	// Random offsets and NULs: never a read outside the buffer (the
+	// sanitizers watch), only texts that were in it.
+	std::mt19937 rng(7);
+	int texts = 0;
+	for (int round = 0; round < 2000; round++) {
+		std::string img(0x210 + rng() % 0x10400, (char)('a' + round % 26));
+		memcpy(&img[0x202], "HdrS", 4);
+		img[0x207] = (char)(2 + rng() % 3);
+		unsigned int off = rng() % 0x10000;
+		img[0x20e] = (char)(off & 0xff);
+		img[0x20f] = (char)(off >> 8);
+		size_t end = 0x200 + off + rng() % 600;
+		if (end < img.size())
+			img[end] = '\0';
+		std::string t = header_text(img, 1 + rng() % KERNEL_TEXT_SIZE);
+		ASSERT_TRUE(t == "(none)" || img.find(t + '\0') ==
+		    0x200 + off) << t;
+		texts += t != "(none)";
+	}
+	EXPECT_GT(texts, 100) << "some had a text";
+}
+
+TEST(KernelImage, VersionTextsAndReleases)
+{
+	const std::string text = DEB_RELEASE + " (debian-kernel@lists.debian."
+	    "org) " + DEB_BUILD;
+	char release[KERNEL_RELEASE_SIZE];
+	EXPECT_TRUE(kernel_text_release(text.c_str(), release,
+	    sizeof(release)));
+	EXPECT_EQ(release, DEB_RELEASE);
+	for (const char *bad : {"6.1.0 #1 SMP", " (x) y", "6.1.0 (builder",
+	    "6.1.0(x) y", ""})
+		EXPECT_FALSE(kernel_text_release(bad, release, sizeof(release)))
+		    << bad;
+	EXPECT_FALSE(kernel_text_release(text.c_str(), release, 14));
+	EXPECT_TRUE(kernel_text_has_build(text.c_str(), DEB_RELEASE.c_str(),
+	    DEB_BUILD.c_str()));
+	for (const char *other : {"#1 SMP PREEMPT_DYNAMIC Debian 6.1.85-1 "
+	    "(2024-04-11)", "6.1.76-1 (2024-02-01)", ""})
+		EXPECT_FALSE(kernel_text_has_build(text.c_str(),
+		    DEB_RELEASE.c_str(), other)) << other;
+	EXPECT_FALSE(kernel_text_has_build("R (b", "R", "(b")) << "apart";
+
+	// Each later than the one before, as sort -V orders them.
+	const char *order[] = {
+		"5.10.0-28-amd64", "6.1.0~rc7", "6.1.0", "6.1.0-9-amd64",
+		"6.1.0-18-amd64", "6.1.0-18-amd64.old", "6.1.0-21-amd64",
+		"6.1.0-rc7", "6.8.4-300.fc40.x86_64", "6.8.5-301.fc40.x86_64",
+		"6.9.12", "6.10.1", "14.1-RELEASE", "14.1-RELEASE-p1",
+		"14.1-RELEASE-p6", "14.2-RC1", "14.2-RELEASE", "14.3-STABLE",
+		"15.0-CURRENT",
+	};
+	for (size_t i = 0; i + 1 < sizeof(order) / sizeof(order[0]); i++) {
+		EXPECT_LT(release_compare(order[i], order[i + 1]), 0) << order[i];
+		EXPECT_GT(release_compare(order[i + 1], order[i]), 0) << order[i];
+		EXPECT_EQ(release_compare(order[i], order[i]), 0) << order[i];
+	}
+	EXPECT_EQ(release_compare("6.1.0-018-amd64", "6.1.0-18-amd64"), 0);
+	EXPECT_LT(release_compare("", "1"), 0);
+}
+
+TEST(KernelImage, WhatStringsAndLoaderConfLines)
+{
+	using namespace std::string_literals;
+	struct {
+		std::string data;
+		const char *word;
+	} what[] = {
+		{ "\x7f" "ELF\0@(#)FreeBSD 14.1-RELEASE-p6 GENERIC\0x"s,
+		    "14.1-RELEASE-p6" },
+		{ "@(#)Copyright\0@@(#)FreeBSD 13.4-RELEASE\n"s, "13.4-RELEASE" },
+		{ "@(@(#)FreeBSD 14.0-RELEASE>"s, "14.0-RELEASE" },
+		{ "@(#)FreeBSD 14.0-RELEASE\"x@(#)FreeBSD 1\\"s, "14.0-RELEASE" },
+		{ "@(#)FreeBSD 15.0-CURRENT #0 main-n1234: Mon\0"s,
+		    "15.0-CURRENT" },
+		{ "@(#)FreeBSD \0@(#)FreeBSDX 14\0@(#) FreeBSD 14\0"s, "(none)" },
+		{ "@(#)FreeBSD 14.0_RELEASE\0FreeBSD 14.0-RELEASE\0"s, "(none)" },
+		{ "@(#)FreeBSD 14.0-RELEASE"s, "(none)" },	/* never ended */
+		{ "@(#)FreeBSD " + std::string(200, '1') + "\0"s, "(none)" },
+		{ "@(#)FreeBSD 14.1-RELEASE " + std::string(300, 'x') + "\0"s,
+		    "14.1-RELEASE" },
+		{ "@(#)x @(#)FreeBSD 1\0"s, "(none)" },	/* inside a string */
+	};
+	for (const auto &c : what)
+		for (size_t cut = 0; cut <= c.data.size(); cut++) {
+			// Fed in two pieces: the scan goes on across them.
+			struct what_scan ws;
+			what_scan_start(&ws);
+			const unsigned char *d = (const unsigned char *)c.data.data();
+			bool found = what_scan_feed(&ws, d, cut) ||
+			    what_scan_feed(&ws, d + cut, c.data.size() - cut);
+			ASSERT_EQ(found ? ws.word : "(none)", std::string(c.word))
+			    << c.data << " cut at " << cut;
+		}
+
+	struct {
+		const char *line;
+		const char *name, *value;	/* name NULL: no assignment */
+	} conf[] = {
+		{ "kernel=\"kernel.old\"", "kernel", "kernel.old" },
+		{ "  bootfile = kernel  # the file", "bootfile", "kernel" },
+		{ "\tkernel=\"a/b_c-1\"", "kernel", "a/b_c-1" },
+		{ "kernel=abc;xyz", "kernel", "abc" },
+		{ "_x1=\"../../etc\"", "_x1", "../../etc" },
+		{ "# kernel=\"x\"", nullptr, nullptr },
+		{ "kernel=\"\"", nullptr, nullptr },
+		{ "kernel=\"a b\"", nullptr, nullptr },
+		{ "kernel=\"abc", nullptr, nullptr },
+		{ "kernel=", nullptr, nullptr },
+		{ "=x", nullptr, nullptr },
+		{ "1kernel=x", nullptr, nullptr },
+		{ "ker nel=x", nullptr, nullptr },
+		{ "kernel=$x", nullptr, nullptr },
+		{ "kernel=0123456789abcdef", nullptr, nullptr },	/* too long */
+	};
+	char name[16], value[16];
+	for (const auto &c : conf) {
+		bool ok = loader_conf_assignment(c.line, strlen(c.line), name,
+		    sizeof(name), value, sizeof(value));
+		EXPECT_EQ(ok, c.name != nullptr) << c.line;
+		if (ok && c.name != nullptr) {
+			EXPECT_EQ(std::string(name) + "=" + value,
+			    std::string(c.name) + "=" + c.value) << c.line;
+		}
+	}
+	EXPECT_TRUE(loader_conf_assignment("kernel=ab\ncd", 9, name,
+	    sizeof(name), value, sizeof(value)));
+	EXPECT_STREQ(value, "ab") << "only len bytes are read";
+}
+
+std::string read_file(const std::string &path)
+{
+	std::string text;
+	FILE *f = fopen(path.c_str(), "rb");
+	char buf[4096];
+	size_t n;
+	while (f != nullptr && (n = fread(buf, 1, sizeof(buf), f)) > 0)
+		text.append(buf, n);
+	if (f != nullptr)
+		fclose(f);
+	return text;
+}
+
+// A real distribution kernel: the image of Debian's cloud kernel
+// package, fetched with apt into the build tree once and kept there; its
+// path, and the package's version into *version.  Empty, with the reason
+// in *why, where apt cannot fetch it.
+std::string debian_image(std::string *version, std::string *why)
+{
+	const std::string dir = KERNEL_CACHE;
+	const std::string script = "cd '" + dir + "' || exit 1\n"
+	    "ls boot/vmlinuz-* >/dev/null 2>&1 && exit 0\n"
+	    "rm -f why; command -v apt-get >/dev/null 2>&1 ||\n"
+	    "    { echo 'no apt-get here' >why; exit 1; }\n"
+	    "pkg=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null |\n"
+	    "    sed -n 's/^ *Depends: \\(linux-image-[0-9][^ ]*\\)$/\\1/p' |\n"
+	    "    head -n 1)\n"
+	    "[ -n \"$pkg\" ] || { echo 'apt knows no linux-image-cloud-amd64"
+	    " (apt-get update first)' >why; exit 1; }\n"
+	    "apt-get download -q \"$pkg\" >log 2>&1 ||\n"
+	    "    { echo \"apt-get download $pkg failed\" >why; exit 1; }\n"
+	    "dpkg-deb -f \"$pkg\"_*.deb Version >version &&\n"
+	    "    dpkg-deb --fsys-tarfile \"$pkg\"_*.deb |\n"
+	    "    tar -x --wildcards './boot/vmlinuz-*' ||\n"
+	    "    { echo \"cannot unpack $pkg\" >why; exit 1; }\n"
+	    "rm -f \"$pkg\"_*.deb\n";
+	mkdir(dir.c_str(), 0755);
+	FILE *out = fopen((dir + "/fetch.sh").c_str(), "w");
+	if (out == nullptr) {
+		*why = "cannot write " + dir;
+		return "";
+	}
+	fputs(script.c_str(), out);
+	fclose(out);
+	if (system(("sh '" + dir + "/fetch.sh'").c_str()) != 0) {
+		*why = read_file(dir + "/why");
+		return "";
+	}
+	*version = read_file(dir + "/version");
+	version->erase(version->find_last_not_of('\n') + 1);
+	std::string image;
+	DIR *d = opendir((dir + "/boot").c_str());
+	for (struct dirent *de; d != nullptr && (de = readdir(d)) != nullptr;)
+		if (strncmp(de->d_name, "vmlinuz-", 8) == 0)
+			image = dir + "/boot/" + de->d_name;
+	if (d != nullptr)
+		closedir(d);
+	return image;
+}
+
+// A system root for the kernel's tests: a value "DIR" makes a folder,
+// "FIFO" a FIFO, "LINK:target" a symbolic link; others are a file's bytes.
+std::string kernel_root(const std::vector<std::pair<std::string,
+    std::string>> &files)
+{
+	std::string root = make_root({});
+	for (const auto &f : files) {
+		std::string path = root + f.first;
+		for (size_t i = root.size() + 1; i < path.size(); i++)
+			if (path[i] == '/')
+				mkdir(path.substr(0, i).c_str(), 0755);
+		if (f.second == "DIR")
+			mkdir(path.c_str(), 0755);
+		else if (f.second == "FIFO")
+			mkfifo(path.c_str(), 0644);
+		else if (f.second.compare(0, 5, "LINK:") == 0)
+			EXPECT_EQ(symlink(f.second.c_str() + 5, path.c_str()), 0);
+		else {
+			FILE *out = fopen(path.c_str(), "wb");
+			fwrite(f.second.data(), 1, f.second.size(), out);
+			fclose(out);
+		}
+	}
+	kernel_root_path = root;
+	return root;
+}
+
+void remove_root(const std::string &root)
+{
+	EXPECT_EQ(system(("rm -rf " + root).c_str()), 0);
+}
+
+// The platform's running kernel.
+void running_kernel(int method, const std::string &release,
+    const std::string &build, bool modular = true,
+    const char *unknowable = nullptr)
+{
+	memset(&fake_kernel, 0, sizeof(fake_kernel));
+	fake_kernel.method = method;
+	snprintf(fake_kernel.release, sizeof(fake_kernel.release), "%s",
+	    release.c_str());
+	snprintf(fake_kernel.build, sizeof(fake_kernel.build), "%s",
+	    build.c_str());
+	fake_kernel.modular = modular;
+	fake_kernel.unknowable = unknowable;
+}
+
+// The report of a walk over no process, with -k.
+Result kernel_walk(std::vector<std::string> args = {})
+{
+	struct settings s = plain();
+	s.kernel = true;
+	return run_walk(args, s);
+}
+
+TEST_F(FakePlatform, KernelOfADistribution)
+{
+	std::string version, why;
+	std::string image = debian_image(&version, &why);
+	if (image.empty())
+		GTEST_SKIP() << "no Debian kernel image: " << why;
+	std::string data = read_file(image);
+	std::string text = header_text(data.substr(0, BOOT_HEADER_READ));
+	std::string release = image.substr(image.rfind("/vmlinuz-") + 9);
+	char own[KERNEL_RELEASE_SIZE];
+	ASSERT_TRUE(kernel_text_release(text.c_str(), own, sizeof(own))) <<
+	    text;
+	EXPECT_EQ(own, release);
+	// As uname -v says it: "#1 SMP PREEMPT_DYNAMIC Debian VERSION (DATE)".
+	std::string build = text.substr(text.find(") ") + 2);
+	EXPECT_NE(build.find("Debian " + version + " ("), std::string::npos) <<
+	    text;
+	std::string root = kernel_root({{"/boot/vmlinuz-" + release, data},
+	    {"/lib/modules/" + release, "DIR"}});
+	running_kernel(KERNEL_BY_VMLINUZ, release, build);
+	EXPECT_EQ(kernel_walk().out, "kernel " + release +
+	    " is running and installed\n");
+	running_kernel(KERNEL_BY_VMLINUZ, release, "#1 SMP Debian 6.1.0-1");
+	EXPECT_EQ(kernel_walk().out, "kernel " + release +
+	    " is running, another build of it is installed: reboot\n");
+	remove_root(root);
+}
+
+TEST_F(FakePlatform, KernelStatusOfLinuxImages)
+{
+	const std::string R = DEB_RELEASE, OWN = "/boot/vmlinuz-" + R;
+	const std::pair<std::string, std::string> modules = {
+	    "/lib/modules/" + R, "DIR"};
+	const std::string rebuilt = deb_image(R, "#1 SMP PREEMPT_DYNAMIC "
+	    "Debian 6.1.85-1 (2024-04-11)");
+	const std::pair<std::string, std::string> older[] = {
+		{"/boot/vmlinuz-5.10.0-28-amd64",
+		    deb_image("5.10.0-28-amd64", "#1 SMP Debian 5.10.209-2")},
+		/* Before 18 by number, after it by the bytes. */
+		{"/boot/vmlinuz-6.1.0-9-amd64",
+		    deb_image("6.1.0-9-amd64", "#1 SMP Debian 6.1.27-1")},
+	};
+	const std::pair<std::string, std::string> newer = {
+	    "/boot/vmlinuz-6.1.0-21-amd64",
+	    deb_image("6.1.0-21-amd64", "#1 SMP Debian 6.1.90-1")};
+	const std::string good = deb_image(R, DEB_BUILD);
+	std::string hostile = boot_image("x", 0x400);
+	hostile[0x20e] = hostile[0x20f] = (char)0xff;
+	std::string arm(0x10000, '\0');
+	memcpy(&arm[0x38], "ARM\x64", 4);
+	const std::string running = "kernel " + R + " is running";
+	const std::string current = running + " and installed\n";
+	const std::string another = running + ", another build of it is "
+	    "installed: reboot\n";
+	const std::string none = "kernel: installed version unknown (no "
+	    "readable image in /boot)\n";
+	const std::string none_own = "kernel: installed version unknown (no "
+	    "readable image of " + R + " in /boot)\n";
+	struct {
+		const char *what;
+		std::vector<std::pair<std::string, std::string>> files;
+		bool modular;
+		std::string line;
+	} cases[] = {
+		{ "current", {{OWN, good}, modules, older[0], older[1],
+		    {"/boot/config-" + R, "CONFIG_X=y\n"}}, true, current },
+		{ "rebuilt", {{OWN, rebuilt}, modules, older[0]}, true,
+		    another },
+		{ "newer", {{OWN, good}, modules, older[1], newer}, true,
+		    running + ", 6.1.0-21-amd64 is installed: reboot\n" },
+		{ "newer, own image gone", {modules, newer}, true,
+		    running + ", 6.1.0-21-amd64 is installed: reboot\n" },
+		{ "removed", {{OWN, good}, newer}, true, running + " without "
+		    "its modules, 6.1.0-21-amd64 is installed: reboot\n" },
+		{ "removed, nothing newer", {{OWN, good}}, true, running +
+		    " without its modules, " + R + " is installed: reboot\n" },
+		{ "no modules to remove", {{OWN, good}}, false, current },
+		{ "no image", {{"/boot", "DIR"}}, true, none },
+		{ "no /boot", {}, true, none },
+		{ "truncated", {{OWN, good.substr(0, 0x3005)}, modules}, true,
+		    none },
+		{ "hostile offset", {{OWN, hostile}, modules}, true, none },
+		{ "not x86", {{OWN, arm}, modules}, true, none },
+		{ "a FIFO", {{OWN, "FIFO"}, modules}, true, none },
+		{ "a link", {{"/boot/image", good}, {OWN, "LINK:image"},
+		    modules}, true, none },
+		{ "truncated, an older one", {{OWN, good.substr(0, 0x3005)},
+		    modules, older[0]}, true, none_own },
+		{ "under another name", {{"/boot/vmlinuz-linux", good},
+		    modules}, true, current },
+		{ "a name is no release", {{"/boot/vmlinuz-9.9", good},
+		    modules}, true, current },
+		{ "its own name wins", {{OWN, rebuilt}, {OWN + ".bak", good},
+		    modules}, true, another },
+		{ "or any copy of the build", {{"/boot/vmlinuz-linux",
+		    rebuilt}, {"/boot/vmlinuz-linux-copy", good}, modules},
+		    true, current },
+		{ "texts made safe", {{OWN, good}, modules, {"/boot/vmlinuz-7",
+		    boot_image("7.0\x1b[31m\\ (x) #1")}}, true,
+		    running + ", 7.0\\033[31m\\\\ is installed: reboot\n" },
+	};
+	for (const auto &c : cases) {
+		std::string root = kernel_root(c.files);
+		running_kernel(KERNEL_BY_VMLINUZ, R, DEB_BUILD, c.modular);
+		Result r = kernel_walk();
+		EXPECT_EQ(r.out, c.line) << c.what;
+		EXPECT_EQ(r.status, 1) << c.what << ": no process selected";
+		remove_root(root);
+	}
+
+	// A huge image: only its start is read.  Then the documents.
+	std::string root = kernel_root({{OWN, good}, modules});
+	ASSERT_EQ(truncate((root + OWN).c_str(), 8LL << 30), 0);
+	running_kernel(KERNEL_BY_VMLINUZ, R, DEB_BUILD);
+	EXPECT_EQ(kernel_walk().out, current);
+	EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": \"2\", "
+	    "\"stalewatch\": {\"kernel\": {\"running\":\"" + R + "\","
+	    "\"installed\":\"" + R + "\",\"status\":\"current\"}, "
+	    "\"process\": []}}\n");
+	remove_root(root);
+	kernel_root_path = "/nonexistent";
+	EXPECT_EQ(kernel_walk({"--libxo=xml"}).out, "<stalewatch version=\"2\">"
+	    "<kernel><running>" + R + "</running><status>unknown</status>"
+	    "<reason>no readable image in /boot</reason></kernel>"
+	    "</stalewatch>");
+	// What the platform could not say.
+	running_kernel(KERNEL_BY_VMLINUZ, R, "");
+	EXPECT_EQ(kernel_walk().out, "kernel: installed version unknown (the "
+	    "running kernel's build is unknown)\n");
+	for (const char *bad : {"", "..", "6.1/../../x"}) {
+		running_kernel(KERNEL_BY_VMLINUZ, bad, DEB_BUILD);
+		EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": "
+		    "\"2\", \"stalewatch\": {\"kernel\": {\"status\":\"unknown\","
+		    "\"reason\":\"the running kernel's release is unknown\"}, "
+		    "\"process\": []}}\n") << bad;
+	}
+}
+
+// The start of a FreeBSD kernel of the given version.
+std::string bsd_kernel(const std::string &word)
+{
+	using namespace std::string_literals;
+	return "\x7f" "ELF"s + std::string(100, '\0') + "@(#)$FreeBSD$\0"s +
+	    "@(#)FreeBSD " + word + " GENERIC amd64\0more"s;
+}
+
+TEST_F(FakePlatform, KernelStatusOfFreeBSDsLoaderConf)
+{
+	const std::string DEFAULTS = "# the defaults\nkernel=\"kernel\"\t"
+	    "# /boot/kernel\nbootfile=\"kernel\"\nverbose_loading=\"NO\"\n";
+	const std::string P5 = bsd_kernel("14.1-RELEASE-p5");
+	const std::string P6 = bsd_kernel("14.1-RELEASE-p6");
+	const std::string running = "kernel 14.1-RELEASE-p5 is running";
+	const std::string current = running + " and installed\n";
+	const std::string to_p6 = running + ", 14.1-RELEASE-p6 is installed: "
+	    "reboot\n";
+	const std::string unknown = "kernel: installed version unknown (";
+	const std::string unread = unknown + "no readable image in /boot: "
+	    "/boot/kernel/kernel)\n";
+	const std::pair<std::string, std::string> defaults = {
+	    "/boot/defaults/loader.conf", DEFAULTS};
+	std::string at_seam = std::string(65536 - 9, 'x') + P6;
+	struct {
+		const char *what;
+		std::vector<std::pair<std::string, std::string>> files;
+		std::string line;
+	} cases[] = {
+		{ "current", {defaults, {"/boot/kernel/kernel", P5}}, current },
+		{ "newer", {defaults, {"/boot/kernel/kernel", P6}}, to_p6 },
+		{ "older", {defaults, {"/boot/kernel/kernel",
+		    bsd_kernel("14.1-RELEASE-p4")}}, running +
+		    ", 14.1-RELEASE-p4 is installed: reboot\n" },
+		{ "no loader.conf", {{"/boot/kernel/kernel", P5}}, current },
+		{ "loader.conf names another", {defaults, {"/boot/loader.conf",
+		    "kernel=\"kernel.new\"\n"}, {"/boot/kernel/kernel", P5},
+		    {"/boot/kernel.new/kernel", P6}}, to_p6 },
+		{ "loader.conf.local wins", {defaults, {"/boot/loader.conf",
+		    "kernel=\"kernel.new\"\n"}, {"/boot/loader.conf.local",
+		    "  kernel = kernel.old # back\n"}, {"/boot/kernel.new/kernel",
+		    P6}, {"/boot/kernel.old/kernel", P5}}, current },
+		{ "the later line wins", {{"/boot/loader.conf",
+		    "kernel=\"kernel.old\"\nkernel=\"kernel.new\""},
+		    {"/boot/kernel.old/kernel", P5},
+		    {"/boot/kernel.new/kernel", P6}}, to_p6 },
+		{ "not assignments", {{"/boot/loader.conf", "#kernel=\"kernel."
+		    "new\"\nkernel_options=\"x\"\nkernel=\"kernel new\"\n"},
+		    {"/boot/kernel/kernel", P5}, {"/boot/kernel.new/kernel", P6}},
+		    current },
+		{ "bootfile", {defaults, {"/boot/loader.conf",
+		    "bootfile=kernel.bin\n"}, {"/boot/kernel/kernel", P5},
+		    {"/boot/kernel/kernel.bin", P6}}, to_p6 },
+		{ "across a chunk", {{"/boot/kernel/kernel", at_seam}}, to_p6 },
+		{ "missing", {{"/boot/loader.conf", "kernel=\"kernel.new\"\n"},
+		    {"/boot/kernel/kernel", P5}}, unknown + "no readable image "
+		    "in /boot: /boot/kernel.new/kernel)\n" },
+		{ "a link", {{"/boot/kernel/real", P5},
+		    {"/boot/kernel/kernel", "LINK:real"}}, unread },
+		{ "a FIFO", {{"/boot/kernel/kernel", "FIFO"}}, unread },
+		{ "no version", {{"/boot/kernel/kernel", "\x7f" "ELF @(#)"
+		    "$FreeBSD$ FreeBSD 14.1-RELEASE"}}, unknown + "no version "
+		    "string in /boot/kernel/kernel)\n" },
+		{ "outside /boot", {{"/boot/loader.conf", "kernel=\"../../etc\""
+		    "\n"}, {"/boot/kernel/kernel", P5}}, unknown + "loader.conf "
+		    "names a kernel outside /boot)\n" },
+		{ "too large", {{"/boot/loader.conf", std::string(5 << 20, '#')},
+		    {"/boot/kernel/kernel", P5}}, unknown + "loader.conf cannot "
+		    "be read)\n" },
+	};
+	for (const auto &c : cases) {
+		std::string root = kernel_root(c.files);
+		running_kernel(KERNEL_BY_LOADER, "14.1-RELEASE-p5", "");
+		EXPECT_EQ(kernel_walk().out, c.line) << c.what;
+		remove_root(root);
+	}
+
+	// The version past the bound is not seen: a kernel is read in part.
+	std::string root = kernel_root({{"/boot/kernel/kernel", ""}});
+	FILE *out = fopen((root + "/boot/kernel/kernel").c_str(), "wb");
+	fseeko(out, (off_t)KERNEL_SCAN_MAX + 16, SEEK_SET);
+	fwrite(P6.data(), 1, P6.size(), out);
+	fclose(out);
+	running_kernel(KERNEL_BY_LOADER, "14.1-RELEASE-p5", "");
+	EXPECT_EQ(kernel_walk({"--libxo=json"}).out, "{\"__version\": \"2\", "
+	    "\"stalewatch\": {\"kernel\": {\"running\":\"14.1-RELEASE-p5\","
+	    "\"status\":\"unknown\",\"reason\":\"no version string in "
+	    "/boot/kernel/kernel\"}, \"process\": []}}\n");
+	// Inside a jail: the host's kernel, whatever the jail's /boot holds.
+	running_kernel(KERNEL_BY_LOADER, "14.1-RELEASE-p5", "", false,
+	    "a jail runs the host's kernel");
+	EXPECT_EQ(kernel_walk().out, unknown + "a jail runs the host's "
+	    "kernel)\n");
+	remove_root(root);
+}
+
+TEST_F(FakePlatform, KernelPartComesFirstAndChangesNothingElse)
+{
+	const std::string R = DEB_RELEASE;
+	std::string root = kernel_root({{"/boot/vmlinuz-" + R,
+	    deb_image(R, DEB_BUILD)}, {"/lib/modules/" + R, "DIR"}});
+	running_kernel(KERNEL_BY_VMLINUZ, R, DEB_BUILD);
+	procs = {stale(20, SERVICE_UNIT, "web.service"),
+	    stale(30, SERVICE_NONE, "")};
+	// What -k adds in each style, and where.
+	struct {
+		std::vector<std::string> args;
+		const char *after;
+		std::string part;
+	} styles[] = {
+		{ {}, "", "kernel " + R + " is running and installed\n" },
+		{ {"--libxo=json"}, "\"stalewatch\": {", "\"kernel\": "
+		    "{\"running\":\"" + R + "\",\"installed\":\"" + R + "\","
+		    "\"status\":\"current\"}, " },
+		{ {"--libxo=xml"}, "<stalewatch version=\"2\">", "<kernel>"
+		    "<running>" + R + "</running><installed>" + R +
+		    "</installed><status>current</status></kernel>" },
+		{ {"--libxo=html"}, "", "<div class=\"line\"><div class=\"text\">"
+		    "kernel </div><div class=\"data\" data-tag=\"running\">" + R +
+		    "</div><div class=\"text\"> is running and installed</div>"
+		    "</div>" },
+	};
+	// By process and by service, with and without header, all or one.
+	for (int mode = 0; mode < 4; mode++) {
+		struct settings s = mode % 2 == 0 ? plain() : by_service();
+		s.no_header = mode >= 2;
+		for (const auto &st : styles) {
+			std::vector<std::string> args = st.args;
+			if (mode == 3)
+				args.push_back("30");
+			Result without = run_walk(args, s);
+			struct settings k = s;
+			k.kernel = true;
+			Result with = run_walk(args, k);
+			std::string want = without.out;
+			size_t at = want.find(st.after);
+			ASSERT_NE(at, std::string::npos) << want;
+			want.insert(at + strlen(st.after), st.part);
+			EXPECT_EQ(with.out, want) << "mode " << mode;
+			EXPECT_EQ(with.status, without.status);
+			EXPECT_EQ(with.err, without.err);
+		}
+	}
+	EXPECT_EQ(kernel_walk({"99"}).status, 1) << "the status is the walk's";
+	remove_root(root);
+}
+
 }  // namespace
 
 // The fake platform layer.
@@ -1707,4 +2335,10 @@ int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
 		return -1;
 	}
 	return 0;
+}
+
+void kernel_running(struct kernel_running *kr)
+{
+	*kr = fake_kernel;
+	kr->root = kernel_root_path.c_str();
 }
