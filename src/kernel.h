@@ -46,7 +46,7 @@ struct kernel_running {
 };
 
 /*
- * The platform query (kernel_os.cpp of each platform): fills kr.  On
+ * The platform query (kernel_linux.cpp, kernel_freebsd.cpp): fills kr.  On
  * failure the release is left empty.
  */
 void kernel_running(struct kernel_running *kr);
