@@ -10,11 +10,21 @@
 
 #include "check.h"
 #include "libdirs.h"
+#include "lookup.h"
 #include "settings.h"
 #include "text.h"
 
 unsigned int check_denied;
 unsigned int check_busy;
+
+/*
+ * A process that started another program while it was examined is
+ * examined again, as the program it runs now, this many times at most.
+ */
+#define CHECK_ROUNDS	3
+
+/* The verdict on such a process: examine it again. */
+#define WHY_AGAIN	(-2)
 
 /*
  * Counts a process whose query failed for lack of permission, or because
@@ -82,24 +92,48 @@ left_out(const struct kinfo_proc *kp)
 }
 
 /*
+ * The verdict why, made from what was read of kp's process, if it is
+ * still the process listed and runs the program named: the probe comes
+ * after every read that the verdict rests on.
+ */
+static int
+confirmed(struct procstat *ps, struct kinfo_proc *kp, int why)
+{
+	size_t none;
+	int rc;
+
+	rc = proc_probe(ps, kp, NULL, &none);
+	if (rc == PROBE_NEW_PROGRAM)
+		return (WHY_AGAIN);
+	if (rc == -1 && errno == ESRCH)
+		return (WHY_NONE);
+	return (why);
+}
+
+/*
  * The executable is gone: WHY_BIN, with the first argument in argsbuf,
  * unless the process is gone too, or another has its id now.
  */
 static int
-binary_gone(struct procstat *ps, const struct kinfo_proc *kp, char *argsbuf,
+binary_gone(struct procstat *ps, struct kinfo_proc *kp, char *argsbuf,
     size_t size)
 {
 	size_t len;
+	int rc;
 
 	len = size;
-	if (proc_probe(ps, kp, argsbuf, &len) == -1 && errno == ESRCH)
+	rc = proc_probe(ps, kp, argsbuf, &len);
+	if (rc == -1 && errno == ESRCH)
 		return (WHY_NONE);
+	if (rc == PROBE_NEW_PROGRAM)
+		return (WHY_AGAIN);
 	/* A full buffer may have had more to hold. */
-	if (len > 0)
+	if (len > 0) {
 		terminate(argsbuf, size, len, len == size);
-	else
-		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf, size);
-	return (WHY_BIN);
+		return (WHY_BIN);
+	}
+	(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf, size);
+	return (confirmed(ps, kp, WHY_BIN));
 }
 
 /* Whether the kernel gives no name for an executable file mapping. */
@@ -147,22 +181,19 @@ map_has_gone(struct procstat *ps, struct kinfo_proc *kp, const char *path)
 		if (!nameless(&vmmap[i]))
 			continue;
 		if (have_exe == -1)
-			have_exe = stat(path, &exe) == 0;
+			have_exe = lookup_stat(ps, path, 0, &exe) == LOOKUP_DONE;
 		found = confirmed_gone(ps, &vmmap[i], have_exe ? &exe : NULL);
 	}
 	procstat_freevmmap(ps, vmmap);
 	return (found);
 }
 
-int
-check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
-    size_t size)
+/* The verdict on the program that kp's process runs, or WHY_AGAIN. */
+static int
+examine(struct procstat *ps, struct kinfo_proc *kp, char *text, size_t size)
 {
-	size_t none;
 	int found;
 
-	if (left_out(kp))
-		return (WHY_NONE);
 	/* The executable's path, kept for a row of a library that is gone. */
 	if (query_text(ps, KERN_PROC_PATHNAME, kp, text, size) == -1) {
 		if (errno == ENOENT)
@@ -176,8 +207,26 @@ check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
 	if (found == -1)
 		note_denied();
 	/* A verdict on the process listed, not on one that took its id. */
-	if (found == 1 && (proc_probe(ps, kp, NULL, &none) == 0 ||
-	    errno != ESRCH))
-		return (WHY_SO);
+	if (found == 1)
+		return (confirmed(ps, kp, WHY_SO));
+	return (WHY_NONE);
+}
+
+int
+check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
+    size_t size)
+{
+	int round, why;
+
+	if (left_out(kp))
+		return (WHY_NONE);
+	/*
+	 * An exec between the listing and the last read makes a verdict
+	 * that mixes two programs: the probe tells, and gives the name of
+	 * the new one, which is then examined afresh.
+	 */
+	for (round = 0; round < CHECK_ROUNDS; round++)
+		if ((why = examine(ps, kp, text, size)) != WHY_AGAIN)
+			return (why);
 	return (WHY_NONE);
 }

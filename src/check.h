@@ -28,7 +28,10 @@ extern unsigned int check_busy;
  * Whether kp runs code from a file that can no longer be named: WHY_BIN,
  * with its first argument in text, or WHY_SO, with its executable's path
  * in text (size bytes, NUL-terminated); else WHY_NONE.  Kernel processes,
- * and those that -j or -u leave out, are not examined.
+ * and those that -j or -u leave out, are not examined.  A process that
+ * has started another program since it was listed is judged as that
+ * program, whose name then replaces ki_comm in kp; one that keeps
+ * starting programs while it is examined gets WHY_NONE.
  */
 int check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
     size_t size);

@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include "libdirs.h"
+#include "lookup.h"
+#include "mounts.h"
 
 /* How many files are remembered; past that, a library is not confirmed. */
 #define LIBFILES_MAX	16384
@@ -27,14 +29,21 @@ static struct file_id libfiles[LIBFILES_MAX];
 static size_t nlibfiles;
 static bool libdirs_read;
 
-/* Remembers the identity of every file in one directory. */
+/*
+ * Remembers the identity of every file in one directory, unless it lies
+ * on a file system that may never answer.
+ */
 static void
-read_libdir(const char *path)
+read_libdir(struct procstat *ps, const char *path)
 {
 	struct dirent *de;
 	struct stat st;
 	DIR *dir;
 
+	if (lookup_may_hang(ps, path, 0)) {
+		lookup_note(path);
+		return;
+	}
 	dir = opendir(path);
 	if (dir == NULL)
 		return;
@@ -62,7 +71,7 @@ library_present(struct procstat *ps, uint64_t fsid, uint64_t fileid)
 		libdirs_read = true;
 		dirs = proc_library_dirs(ps);
 		for (i = 0; dirs != NULL && dirs[i] != NULL; i++)
-			read_libdir(dirs[i]);
+			read_libdir(ps, dirs[i]);
 	}
 	for (i = 0; i < nlibfiles; i++)
 		if (libfiles[i].dev == fsid && libfiles[i].ino == fileid)

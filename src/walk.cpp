@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "check.h"
+#include "lookup.h"
 #include "mounts.h"
 #include "procinfo.h"
 #include "report.h"
@@ -76,6 +77,7 @@ warn_unexamined(struct procstat *ps)
 	warn_count(check_denied, "permission denied");
 	service_warn();
 	warn_count(check_busy, "starting a program");
+	lookup_warn();
 	mounts_warn();
 	hidden = proc_hidden(ps);
 	if (hidden != NULL)
@@ -115,6 +117,9 @@ walk_processes(int argc, char **argv, int first)
 		selected = true;
 		why = check_process(ps, &procs[i], text, sizeof(text));
 		if (why == WHY_NONE)
+			continue;
+		/* It may have started a program the operands do not name. */
+		if (noperands != 0 && !matches_operands(&procs[i]))
 			continue;
 		/* A row of its own, or one more process of its service's. */
 		if (settings.services)

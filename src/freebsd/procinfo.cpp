@@ -25,11 +25,13 @@ proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
 
 /*
  * kill(pid, 0) says whether some process has the id; its start time says
- * whether it is still the one listed.  A process the caller may signal
- * but not see (it left the caller's view) counts as still there.
+ * whether it is still the one listed, and its command name whether it
+ * still runs the program it ran then (exec gives it the new one's).  A
+ * process the caller may signal but not see (it left the caller's view)
+ * counts as still there.
  */
 int
-proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
+proc_probe(struct procstat *ps, struct kinfo_proc *kp, char *args,
     size_t *argslen)
 {
 	int mib[4] = { CTL_KERN, KERN_PROC, KERN_PROC_PID, (int)kp->ki_pid };
@@ -48,6 +50,10 @@ proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
 	    now.ki_start.tv_usec != kp->ki_start.tv_usec) {
 		errno = ESRCH;
 		return (-1);
+	}
+	if (strncmp(now.ki_comm, kp->ki_comm, sizeof(kp->ki_comm)) != 0) {
+		memcpy(kp->ki_comm, now.ki_comm, sizeof(kp->ki_comm));
+		return (PROBE_NEW_PROGRAM);
 	}
 	return (0);
 }
