@@ -12,8 +12,8 @@ import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
 from swtest import (IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
-                    RealProcessTest, euc_jp_locale, quiet,
-                    rows, rows_for, run, strunvis, unvis)
+                    RealProcessTest, Subject, euc_jp_locale, quiet,
+                    rows, rows_for, run, silent_fuse_run, strunvis, unvis)
 
 ME = pwd.getpwuid(os.geteuid()).pw_name
 
@@ -157,6 +157,63 @@ class Libraries(RealProcessTest):
                 rc, out, _ = run(["-w", str(s.pid)])
                 self.assertEqual([r[4] for r in rows(out)], [".so"])
                 s.stop()
+
+    def test_file_system_that_never_answers(self):
+        # A FUSE file system whose server never answers covers the folder
+        # of a deleted library, of a deleted executable and of an intact
+        # library.  Nothing there is looked up: the run returns, with the
+        # rows that the kernel's marks give, and names the files it could
+        # not examine.
+        import shutil
+        cover = os.path.join(self.work, "cover")
+        os.mkdir(cover)
+        gone, kept = [os.path.join(cover, n) for n in ("libgone.so",
+                                                        "libkept.so")]
+        for lib in (gone, kept):
+            shutil.copy(TESTLIB, lib)
+        s = self.subject(name="swfuselib", args=["-l", gone])
+        t = Subject(cover, name="swfusebin")
+        self.subjects.append(t)
+        k = self.subject(name="swfusekept", args=["-l", kept])
+        os.unlink(gone)
+        os.unlink(t.exe)
+        r = silent_fuse_run(cover, [STALEWATCH, "-w", str(s.pid), str(t.pid),
+                                    str(k.pid)])
+        if isinstance(r, str):
+            self.skipTest(r)
+        rc, out, err = r
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(sorted(rows(out)), sorted([
+            [str(s.pid), "0", ME, "swfuselib", ".so", s.exe],
+            [str(t.pid), "0", ME, "swfusebin", "bin", t.exe]]))
+        self.assertRegex(err, r"^stalewatch: 2 files not examined: on a "
+                         r"file system that may never answer \([^\n]*\)\n$")
+        for f in (gone, t.exe):
+            self.assertIn(f + " (deleted)", err)
+
+    def test_link_to_a_file_system_that_never_answers(self):
+        # The folder of a deleted library is, where the program runs, a
+        # symbolic link to a FUSE file system whose server never answers
+        # (a private folder covers its parent, with the link in it).  As
+        # the kernel names a file by its own folders, no link is
+        # followed, and the row is the kernel's.
+        import shutil
+        parent = os.path.join(self.work, "parent")
+        lib = os.path.join(parent, "dir", "libsw.so")
+        os.makedirs(os.path.dirname(lib))
+        shutil.copy(TESTLIB, lib)
+        s = self.subject(name="swfuselink", args=["-l", lib])
+        os.unlink(lib)
+        cover = os.path.join(self.work, "cover")
+        os.mkdir(cover)
+        r = silent_fuse_run(cover, [STALEWATCH, "-w", str(s.pid)],
+                            setup="mount -t tmpfs none %s && ln -s %s %s" % (
+                                parent, cover, os.path.dirname(lib)))
+        if isinstance(r, str):
+            self.skipTest(r)
+        self.assertEqual(r[::2], (0, ""), r)
+        self.assertEqual(rows(r[1]), [[str(s.pid), "0", ME, "swfuselink",
+                                       ".so", s.exe]])
 
     def test_memory_that_is_not_a_deleted_file(self):
         data = os.path.join(self.work, "data")
