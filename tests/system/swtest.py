@@ -18,6 +18,7 @@ import unittest
 STALEWATCH = os.environ.get("STALEWATCH", "stalewatch")
 SLEEPER = os.environ.get("SLEEPER", "sleeper")
 TESTLIB = os.environ.get("TESTLIB", "libsw_testlib.so")
+EXECSHIM = os.environ.get("EXECSHIM", "libsw_execshim.so")
 
 USAGE = ("usage: stalewatch [--libxo] [-bHsw] [-j jail] [-u [user]] "
          "[proc ...]\n")

@@ -11,7 +11,7 @@ import unittest
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
-from swtest import (IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
+from swtest import (EXECSHIM, IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
                     RealProcessTest, Subject, euc_jp_locale, quiet,
                     rows, rows_for, run, silent_fuse_run, strunvis, unvis)
 
@@ -60,6 +60,32 @@ class Executable(RealProcessTest):
         os.unlink(s.exe)
         rc, out, _ = run(["-w", str(s.pid)])
         self.assertEqual([r[4] for r in rows(out)], ["bin"])
+
+    def test_program_started_between_listing_and_check(self):
+        # A preloaded shim makes the process start another program, whose
+        # file it then deletes, after the list was read and before the
+        # process is examined: the row is the new program's, name and
+        # all, and none when the operand named the old one.
+        import shutil
+        for operand in ("pid", "swbefore"):
+            with self.subTest(operand=operand):
+                after = os.path.join(self.work, "swafter")
+                shutil.copy(SLEEPER, after)
+                s = self.subject(name="swbefore", args=["-E", after])
+                asan = os.environ.get("ASAN_OPTIONS", "")
+                env = dict(os.environ, LD_PRELOAD=os.path.abspath(EXECSHIM),
+                           SW_EXEC_PID=str(s.pid), SW_EXEC_UNLINK=after,
+                           ASAN_OPTIONS=asan + ":verify_asan_link_order=0")
+                rc, out, err = run(["-w", str(s.pid) if operand == "pid"
+                                    else operand], env=env)
+                with open("/proc/%d/comm" % s.pid) as f:
+                    if f.read() != "swafter\n":
+                        self.skipTest("the shim was not called: %s" % err)
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(rows(out), [[str(s.pid), "0", ME, "swafter",
+                                              "bin", after]]
+                                 if operand == "pid" else [])
+                s.stop()
 
     def test_long_first_argument_is_cut(self):
         long_arg = "A" * 1500
