@@ -134,7 +134,7 @@ lookup_warn(void)
 		return;
 	/* Standard error has the text style, whatever the report's. */
 	for (i = 0, len = 0; i < nnoted && i < LOOKUP_NAMED; i++) {
-		safe_text(noted[i], sizeof(noted[i]), !locale_is_utf8(), named,
+		safe_text(noted[i], NOTED_SIZE - 1, !locale_is_utf8(), named,
 		    sizeof(named));
 		len += (size_t)snprintf(list + len, sizeof(list) - len, "%s%s",
 		    i > 0 ? ", " : "", named);

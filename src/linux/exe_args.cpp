@@ -214,7 +214,8 @@ proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
  * argument block and an executable, deleted or not.  A zombie has none,
  * nor has a process on its way out: both have exited.  The argument block
  * read to tell is handed to the caller, so that a process that exits
- * right after still gives the arguments it had.
+ * right after still gives the arguments it had.  The start time and the
+ * name come last, from one read of the stat file.
  */
 int
 proc_probe(struct procstat *ps, struct kinfo_proc *kp, char *args,
