@@ -11,10 +11,20 @@
 
 #include "check.h"
 #include "libdirs.h"
+#include "lookup.h"
 #include "mounts.h"
 #include "settings.h"
 #include "text.h"
 #include "unexamined.h"
+
+/*
+ * A process that started another program while it was examined is
+ * examined again, as the program it runs now, this many times at most.
+ */
+#define CHECK_ROUNDS	3
+
+/* The verdict on such a process: examine it again. */
+#define WHY_AGAIN	(-2)
 
 /*
  * Ends the text of a query result: at the number of bytes stored, and
@@ -72,6 +82,25 @@ static void list_binary(struct procstat *ps, struct kinfo_proc *kp,
     struct gone_files *gone);
 
 /*
+ * The verdict why, made from what was read of kp's process, if it is
+ * still the process listed and runs the program named: the probe comes
+ * after every read that the verdict rests on.
+ */
+static int
+confirmed(struct procstat *ps, struct kinfo_proc *kp, int why)
+{
+	size_t none;
+	int rc;
+
+	rc = proc_probe(ps, kp, NULL, &none);
+	if (rc == PROBE_NEW_PROGRAM)
+		return (WHY_AGAIN);
+	if (rc == -1 && errno == ESRCH)
+		return (WHY_NONE);
+	return (why);
+}
+
+/*
  * The executable is gone: WHY_BIN, with the first argument in argsbuf,
  * unless the process is gone too, or another has its id now.  With gone,
  * its files that are gone are listed there.
@@ -81,18 +110,24 @@ binary_gone(struct procstat *ps, struct kinfo_proc *kp, char *argsbuf,
     size_t size, struct gone_files *gone)
 {
 	size_t len;
+	int rc;
 
 	len = size;
-	if (proc_probe(ps, kp, argsbuf, &len) == -1 && errno == ESRCH)
+	rc = proc_probe(ps, kp, argsbuf, &len);
+	if (rc == -1 && errno == ESRCH)
 		return (WHY_NONE);
+	if (rc == PROBE_NEW_PROGRAM)
+		return (WHY_AGAIN);
 	/* A full buffer may have had more to hold. */
-	if (len > 0)
+	if (len > 0) {
 		terminate(argsbuf, size, len, len == size);
-	else
+		if (gone == NULL)
+			return (WHY_BIN);
+	} else
 		(void)query_text(ps, KERN_PROC_ARGS, kp, argsbuf, size);
 	if (gone != NULL)
 		list_binary(ps, kp, gone);
-	return (WHY_BIN);
+	return (confirmed(ps, kp, WHY_BIN));
 }
 
 /* Whether the kernel gives no name for an executable file mapping. */
@@ -150,17 +185,19 @@ path_state(struct procstat *ps, struct kinfo_proc *kp,
 
 	if (path == NULL || path[0] != '/')
 		return (GONE_UNKNOWN);
-	if (lookup_may_hang(ps, path, dev))
-		return (GONE_UNKNOWN);
 	if (gone->same_root == -1)
 		gone->same_root = proc_shares_root(ps, kp);
 	if (!gone->same_root)
 		return (GONE_UNKNOWN);
-	if (lstat(path, &st) == 0)
+	switch (lookup_stat(ps, path, dev, &st)) {
+	case LOOKUP_DONE:
 		return ((uint64_t)st.st_dev == dev && (uint64_t)st.st_ino == ino ?
 		    GONE_UNKNOWN : GONE_REPLACED);
-	return (errno == ENOENT || errno == ENOTDIR ? GONE_DELETED :
-	    GONE_UNKNOWN);
+	case LOOKUP_FAILED:
+		return (errno == ENOENT || errno == ENOTDIR ? GONE_DELETED :
+		    GONE_UNKNOWN);
+	}
+	return (GONE_UNKNOWN);
 }
 
 /*
@@ -263,16 +300,14 @@ clear_gone(struct gone_files *gone)
 	gone->same_root = -1;
 }
 
-int
-check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
-    size_t size, struct gone_files *gone)
+/* The verdict on the program that kp's process runs, or WHY_AGAIN. */
+static int
+examine(struct procstat *ps, struct kinfo_proc *kp, char *text, size_t size,
+    struct gone_files *gone)
 {
-	size_t none;
 	int found;
 
 	clear_gone(gone);
-	if (left_out(kp))
-		return (WHY_NONE);
 	/* The executable's path, kept for a row of a library that is gone. */
 	if (query_text(ps, KERN_PROC_PATHNAME, kp, text, size) == -1) {
 		if (errno == ENOENT)
@@ -286,9 +321,32 @@ check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
 	if (found == -1)
 		unexamined_note(ps, kp, QUERY_MAP, errno);
 	/* A verdict on the process listed, not on one that took its id. */
-	if (found == 1 && (proc_probe(ps, kp, NULL, &none) == 0 ||
-	    errno != ESRCH))
-		return (WHY_SO);
+	if (found == 1)
+		return (confirmed(ps, kp, WHY_SO));
+	return (WHY_NONE);
+}
+
+int
+check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
+    size_t size, struct gone_files *gone)
+{
+	int round, why;
+
+	clear_gone(gone);
+	if (left_out(kp))
+		return (WHY_NONE);
+	/*
+	 * An exec between the listing and the last read makes a verdict
+	 * that mixes two programs: the probe tells, and gives the name of
+	 * the new one, which is then examined afresh.
+	 */
+	for (round = 0; round < CHECK_ROUNDS; round++) {
+		why = examine(ps, kp, text, size, gone);
+		if (why == WHY_NONE)
+			clear_gone(gone);
+		if (why != WHY_AGAIN)
+			return (why);
+	}
 	clear_gone(gone);
 	return (WHY_NONE);
 }

@@ -54,7 +54,10 @@ struct gone_files {
  * and those that -j or -u leave out, are not examined; those whose
  * queries fail are counted (unexamined.h).  With gone (else NULL), a
  * verdict also lists there the files that are gone, and the map is read
- * to its end for them; without, its reading stops at the first.
+ * to its end for them; without, its reading stops at the first.  A
+ * process that has started another program since it was listed is
+ * judged as that program, whose name then replaces ki_comm in kp; one
+ * that keeps starting programs while it is examined gets WHY_NONE.
  */
 int check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
     size_t size, struct gone_files *gone);

@@ -30,6 +30,8 @@
 #include "layers.h"
 #include "libdirs.h"
 #include "xo_c.h"
+#include "lookup.h"
+#include "mounts.h"
 
 #define ROOT_SIZE	1024
 /* The folders of one root read as listed, so a tree skips their files. */
@@ -47,6 +49,7 @@ struct libroot {
 /* What reading one root needs. */
 struct reader {
 	struct procstat *ps;
+	const char *root;	/* its path as the tool sees it, "" for / */
 	int rootfd;
 	char path[PATH_MAX];	/* the folder being read, from the root */
 	struct file_id listed[LISTED_MAX];
@@ -134,6 +137,25 @@ files_full(void)
 }
 
 /*
+ * Whether a lookup of path below the root, or of name below it (NULL:
+ * none), could wait on a file system that may never answer: then it is
+ * noted, for a warning, and not made.
+ */
+static bool
+may_hang_below(struct reader *rd, const char *path, const char *name)
+{
+	char full[ROOT_SIZE + PATH_MAX + NAME_MAX + 2];
+
+	if ((size_t)snprintf(full, sizeof(full), "%s%s%s%s", rd->root, path,
+	    name != NULL ? "/" : "", name != NULL ? name : "") >= sizeof(full))
+		return (false);
+	if (!lookup_may_hang(rd->ps, full, 0))
+		return (false);
+	lookup_note(full);
+	return (true);
+}
+
+/*
  * Reads the folder fd, which it closes, at rd->path: its files unless
  * files is false, and in a tree (depth levels left) the folders below
  * it.  A folder below is entered by its own name, never through a link.
@@ -162,7 +184,9 @@ read_folder(struct reader *rd, int fd, bool tree, unsigned int depth,
 		if (de->d_name[0] == '.')
 			continue;
 		sub = -1;
-		if (tree && (de->d_type == DT_DIR || de->d_type == DT_UNKNOWN))
+		if (tree && (de->d_type == DT_DIR ||
+		    de->d_type == DT_UNKNOWN) &&
+		    !may_hang_below(rd, rd->path, de->d_name))
 			sub = openat(dirfd(dir), de->d_name, O_RDONLY |
 			    O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 		if (sub == -1) {
@@ -192,7 +216,8 @@ read_listed(void *ctx, const char *folder)
 	struct reader *rd = (struct reader *)ctx;
 	int fd;
 
-	if (strlen(folder) >= sizeof(rd->path))
+	if (strlen(folder) >= sizeof(rd->path) ||
+	    may_hang_below(rd, folder, NULL))
 		return;
 	fd = inroot_open(rd->rootfd, folder, O_RDONLY | O_DIRECTORY);
 	if (fd == -1)
@@ -211,7 +236,7 @@ read_tree(struct reader *rd, const char *top)
 {
 	int fd;
 
-	if (strlen(top) >= sizeof(rd->path))
+	if (strlen(top) >= sizeof(rd->path) || may_hang_below(rd, top, NULL))
 		return;
 	fd = inroot_open(rd->rootfd, top, O_RDONLY | O_DIRECTORY);
 	if (fd == -1)
@@ -235,6 +260,8 @@ read_hints(struct reader *rd, const char *file)
 	ssize_t n;
 	int fd;
 
+	if (may_hang_below(rd, file, NULL))
+		return;
 	fd = inroot_open(rd->rootfd, file, O_RDONLY | O_NONBLOCK | O_NOCTTY);
 	if (fd == -1)
 		return;
@@ -277,11 +304,13 @@ read_root(struct procstat *ps, struct libroot *r)
 	dirs = proc_library_dirs(ps);
 	if (dirs == NULL)
 		return;
-	if ((rd.rootfd = root_open(r->path)) == -1) {
+	rd.ps = ps;
+	rd.root = r->path;
+	if ((r->path[0] != '\0' && may_hang_below(&rd, "", NULL)) ||
+	    (rd.rootfd = root_open(r->path)) == -1) {
 		roots_unread++;
 		return;
 	}
-	rd.ps = ps;
 	rd.nlisted = 0;
 	for (i = 0; dirs->dirs != NULL && dirs->dirs[i] != NULL; i++)
 		read_listed(&rd, dirs->dirs[i]);
@@ -368,17 +397,21 @@ executable_identity(struct procstat *ps, const struct kinfo_proc *kp,
 	int fd, rc;
 
 	if (kp->ki_jid == 0)
-		rc = stat(path, &st);
+		rc = lookup_stat(ps, path, 0, &st) == LOOKUP_DONE ? 0 : -1;
 	else if ((r = find_root(ps, kp)) == NULL)
 		return (-1);
 	else if ((len = strlen(r->path)) > 0 &&
 	    strncmp(path, r->path, len) == 0 && path[len] == '/') {
+		if (lookup_may_hang(ps, path, 0)) {
+			lookup_note(path);
+			return (-1);
+		}
 		if ((fd = root_open(r->path)) == -1)
 			return (-1);
 		rc = inroot_stat(fd, path + len, &st);
 		close(fd);
 	} else
-		rc = stat(path, &st);
+		rc = lookup_stat(ps, path, 0, &st) == LOOKUP_DONE ? 0 : -1;
 	if (rc == -1)
 		return (-1);
 	id->dev = lower_device(ps, (uint64_t)st.st_dev);

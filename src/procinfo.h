@@ -57,17 +57,26 @@ int proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
     char *buf, size_t *len);
 
 /*
- * Whether the process of kp still exists and is the one listed (its id
- * may have been reused since): 0, or -1 with errno (ESRCH: the process
- * is gone).  kill(pid, 0) and the process's start time tell, counted
- * from the boot, so that a step of the clock changes nothing.  A backend
- * that has to read the argument block to tell stores it in args, which
- * holds *argslen bytes, as the KERN_PROC_ARGS query would, and sets
- * *argslen to the bytes stored; otherwise, or when args is NULL, *argslen
- * becomes 0 and nothing is stored.
+ * Whether the process of kp still exists, is the one listed (its id may
+ * have been reused since) and runs the program it ran then: 0, or
+ * PROBE_NEW_PROGRAM, or -1 with errno (ESRCH: the process is gone).
+ * kill(pid, 0) and the process's start time, counted from the boot so
+ * that a step of the clock changes nothing, tell whether it is the one
+ * listed; its command name, read again, whether it has started another
+ * program since (a process that renames itself counts as one that did):
+ * then kp's ki_comm becomes the name it has now.  The name is read after
+ * everything else the probe reads, so that what the caller read of the
+ * process before the probe is of the program named.  A backend that has
+ * to read the argument block to tell stores it in args, which holds
+ * *argslen bytes, as the KERN_PROC_ARGS query would, and sets *argslen
+ * to the bytes stored; otherwise, or when args is NULL, *argslen becomes
+ * 0 and nothing is stored.
  */
-int proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
+int proc_probe(struct procstat *ps, struct kinfo_proc *kp, char *args,
     size_t *argslen);
+
+/* What proc_probe() answers for a process that started another program. */
+#define PROBE_NEW_PROGRAM	1
 
 /*
  * The executable file of kp's process, which is gone: its device and

@@ -9,6 +9,7 @@
 #include "kernel.h"
 #include "layers.h"
 #include "libdirs.h"
+#include "lookup.h"
 #include "mounts.h"
 #include "procinfo.h"
 #include "report.h"
@@ -105,6 +106,7 @@ warn_unexamined(struct procstat *ps)
 	unexamined_warn(ps);
 	libdirs_warn();
 	layers_warn();
+	lookup_warn();
 	mounts_warn();
 }
 
@@ -145,6 +147,9 @@ walk_processes(int argc, char **argv, int first)
 		selected = true;
 		why = check_process(ps, &procs[i], text, sizeof(text), gone);
 		if (why == WHY_NONE)
+			continue;
+		/* It may have started a program the operands do not name. */
+		if (noperands != 0 && !matches_operands(&procs[i]))
 			continue;
 		/* A row of its own, or one more process of its service's. */
 		if (settings.services)

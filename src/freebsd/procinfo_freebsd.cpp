@@ -57,11 +57,12 @@ proc_list(struct procstat *ps, unsigned int *count)
 /*
  * The start date in the kernel's record of the process now, with the
  * boot time it was counted from, read before and after the record until
- * they agree: 0, or -1 with errno (ESRCH: no such process is there).
+ * they agree, and its command name into comm (COMMLEN + 1 bytes): 0, or
+ * -1 with errno (ESRCH: no such process is there).
  */
 static int
 record_now(pid_t pid, struct timeval *start, struct timeval *boot,
-    bool *have_boot)
+    bool *have_boot, char *comm)
 {
 	int mib[4] = { CTL_KERN, KERN_PROC, KERN_PROC_PID, (int)pid };
 	struct kinfo_proc now;
@@ -80,6 +81,7 @@ record_now(pid_t pid, struct timeval *start, struct timeval *boot,
 			return (-1);
 		}
 		*start = now.ki_start;
+		memcpy(comm, now.ki_comm, COMMLEN + 1);
 		if (!*have_boot || (boot_time(&after) == 0 &&
 		    after.tv_sec == boot->tv_sec &&
 		    after.tv_usec == boot->tv_usec))
@@ -91,12 +93,15 @@ record_now(pid_t pid, struct timeval *start, struct timeval *boot,
 
 /*
  * kill(pid, 0) says whether some process has the id; its start time says
- * whether it is still the one listed (starttime.cpp).
+ * whether it is still the one listed (starttime.cpp), and its command
+ * name whether it still runs the program it ran then (exec gives it the
+ * new one's).
  */
 int
-proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
+proc_probe(struct procstat *ps, struct kinfo_proc *kp, char *args,
     size_t *argslen)
 {
+	char comm[COMMLEN + 1];
 	struct sighting now;
 	struct timeval boot;
 	bool have_boot;
@@ -104,16 +109,26 @@ proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
 	(void)ps;
 	(void)args;
 	*argslen = 0;
+	comm[0] = '\0';
 	memset(&now, 0, sizeof(now));
 	now.kill_errno = kill(kp->ki_pid, 0) == -1 ? errno : 0;
 	if (now.kill_errno != ESRCH) {
-		if (record_now(kp->ki_pid, &now.start, &boot, &have_boot) == -1)
+		if (record_now(kp->ki_pid, &now.start, &boot, &have_boot,
+		    comm) == -1) {
 			now.record_errno = errno;
-		else if (have_boot)
+			comm[0] = '\0';
+		} else if (have_boot)
 			now.boot = &boot;
 	}
-	return (still_listed(&kp->ki_start, have_listed_boot ? listed_boot :
-	    NULL, &now));
+	if (still_listed(&kp->ki_start, have_listed_boot ? listed_boot :
+	    NULL, &now) == -1)
+		return (-1);
+	if (comm[0] != '\0' &&
+	    strncmp(comm, kp->ki_comm, sizeof(kp->ki_comm)) != 0) {
+		memcpy(kp->ki_comm, comm, sizeof(kp->ki_comm));
+		return (PROBE_NEW_PROGRAM);
+	}
+	return (0);
 }
 
 /*

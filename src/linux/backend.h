@@ -101,6 +101,13 @@ ssize_t use_live_thread(struct procstat *ps, char *link, size_t size);
 int same_process(struct procstat *ps);
 
 /*
+ * As same_process(), and whether it still runs the program of kp (NULL:
+ * not asked): PROBE_NEW_PROGRAM when its command name, read with the
+ * start time, is no longer kp's, which then gets the name it has now.
+ */
+int same_program(struct procstat *ps, struct kinfo_proc *kp);
+
+/*
  * The maps file of the process examined, opened unless the handle has it
  * open already (unread: at its start); or -1 with errno (ESRCH: gone).
  */

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include "backend.h"
+#include "lookup.h"
+#include "mounts.h"
 
 /*
  * Stores text (with its NUL) into buf as a sysctl would: as much as fits,
@@ -34,16 +36,19 @@ store(const char *text, size_t textlen, char *buf, size_t *len)
  * kernel appends " (deleted)" to the name of an unlinked file, but a file
  * may really be called that, so decide from the file itself: gone when it
  * has no links left, or when its name no longer leads to it (another
- * link may keep it alive under a name the kernel does not know).
+ * link may keep it alive under a name the kernel does not know).  A name
+ * that is not looked up, as it may never answer, is taken at the
+ * kernel's word.
  */
 static bool
-exe_named(const char *link, const struct stat *exe)
+exe_named(struct procstat *ps, const char *link, const struct stat *exe)
 {
 	struct stat st;
 
 	if (exe->st_nlink == 0)
 		return (false);
-	return (stat(link, &st) == 0 && st.st_dev == exe->st_dev &&
+	return (lookup_stat(ps, link, (uint64_t)exe->st_dev, &st) ==
+	    LOOKUP_DONE && st.st_dev == exe->st_dev &&
 	    st.st_ino == exe->st_ino);
 }
 
@@ -93,9 +98,15 @@ query_pathname(struct procstat *ps, char *buf, size_t *len)
 	 */
 	if (link[0] == '/' && strncmp(link, "/memfd:", 7) != 0 &&
 	    has_deleted_suffix(link, (size_t)n)) {
+		/* Its file is not even asked where that may never answer. */
+		if (lookup_may_hang(ps, link, 0)) {
+			lookup_note(link);
+			errno = ENOENT;
+			return (-1);
+		}
 		if (fstatat(ps->filedir, "exe", &exe, 0) == -1)
 			return (gone_if_missing());
-		if (!exe_named(link, &exe)) {
+		if (!exe_named(ps, link, &exe)) {
 			errno = ENOENT;
 			return (-1);
 		}
@@ -177,25 +188,35 @@ proc_query(struct procstat *ps, int what, const struct kinfo_proc *kp,
  * argument block and an executable, deleted or not.  A zombie has none,
  * nor has a process on its way out: both have exited.  The argument block
  * read to tell is handed to the caller, so that a process that exits
- * right after still gives the arguments it had.
+ * right after still gives the arguments it had.  The start time and the
+ * name come last, from one read of the stat file.
  */
 int
-proc_probe(struct procstat *ps, const struct kinfo_proc *kp, char *args,
+proc_probe(struct procstat *ps, struct kinfo_proc *kp, char *args,
     size_t *argslen)
 {
 	char link[LINK_MAX_LEN];
 	size_t size;
 	ssize_t n;
+	int rc, saved;
 
 	size = args != NULL ? *argslen : 0;
 	*argslen = 0;
-	if (select_process(ps, kp) == -1 || same_process(ps) == -1)
+	if (select_process(ps, kp) == -1)
 		return (-1);
 	n = args != NULL ? fetch_args(ps, args, size) : 0;
-	if (n == -1)
+	if (n == 0 && readlinkat(ps->filedir, "exe", link, sizeof(link)) == -1) {
+		(void)gone_if_missing();
+		n = -1;
+	}
+	saved = errno;
+	/* Last: what was read above is of the process and program listed. */
+	if ((rc = same_program(ps, kp)) == -1)
 		return (-1);
-	if (n == 0 && readlinkat(ps->filedir, "exe", link, sizeof(link)) == -1)
-		return (gone_if_missing());
+	if (n == -1) {
+		errno = saved;
+		return (-1);
+	}
 	*argslen = (size_t)n < size ? (size_t)n : size;
-	return (0);
+	return (rc);
 }

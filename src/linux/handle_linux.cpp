@@ -246,9 +246,16 @@ select_process(struct procstat *ps, const struct kinfo_proc *kp)
 int
 same_process(struct procstat *ps)
 {
+	return (same_program(ps, NULL));
+}
+
+int
+same_program(struct procstat *ps, struct kinfo_proc *kp)
+{
 	struct stat_line sl;
 	char buf[1024];
 	ssize_t n;
+	size_t len;
 
 	n = read_proc_file(ps, ps->piddir, "stat", buf, sizeof(buf), READ_ONCE);
 	if (n == -1 && errno != ENOENT && errno != ESRCH)
@@ -258,7 +265,15 @@ same_process(struct procstat *ps)
 		errno = ESRCH;
 		return (-1);
 	}
-	return (0);
+	if (kp == NULL)
+		return (0);
+	/* Cut as the list cuts it. */
+	len = sl.commlen < COMMLEN ? sl.commlen : COMMLEN;
+	if (memcmp(kp->ki_comm, sl.comm, len) == 0 && kp->ki_comm[len] == '\0')
+		return (0);
+	memcpy(kp->ki_comm, sl.comm, len);
+	kp->ki_comm[len] = '\0';
+	return (PROBE_NEW_PROGRAM);
 }
 
 bool

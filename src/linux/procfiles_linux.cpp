@@ -24,11 +24,8 @@ link_identity(struct procstat *ps, const char *name, uint64_t *dev,
 	struct statx stx;
 
 	if (statx(ps->filedir, name, AT_STATX_DONT_SYNC, STATX_INO,
-	    &stx) == -1) {
-		if (errno == ENOENT)
-			errno = ESRCH;
-		return (-1);
-	}
+	    &stx) == -1)
+		return (gone_if_missing());
 	*dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
 	*ino = stx.stx_ino;
 	return (0);

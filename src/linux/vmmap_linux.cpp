@@ -27,6 +27,7 @@
 #include <string.h>
 
 #include "backend.h"
+#include "lookup.h"
 
 struct map_build {
 	struct kinfo_vmentry *map;
@@ -126,27 +127,40 @@ keep_gone_name(struct procstat *ps, struct map_build *mb,
 	return (true);
 }
 
-/* Whether path names the file of the given device and inode. */
-static bool
-names_file(const char *path, dev_t dev, unsigned long long ino)
+/*
+ * Whether path names the file of the given device and inode: 1 or 0, or
+ * -1 when it was not looked up, as that may never answer.
+ */
+static int
+names_file(struct procstat *ps, const char *path, dev_t dev,
+    unsigned long long ino)
 {
 	struct stat st;
 
-	return (stat(path, &st) == 0 && st.st_dev == dev &&
-	    (unsigned long long)st.st_ino == ino);
+	switch (lookup_stat(ps, path, (uint64_t)dev, &st)) {
+	case LOOKUP_DONE:
+		return (st.st_dev == dev && (unsigned long long)st.st_ino == ino);
+	case LOOKUP_SKIPPED:
+		return (-1);
+	default:
+		return (0);
+	}
 }
 
 /*
  * A mapped file whose name the kernel marks deleted has no name, unless
  * the file really carries that name.  The maps text (l) writes a newline
  * in a name as \012, so the name is tried as written and with that
- * undone; a name from the query (no l) is the file's as it is.
+ * undone; a name from the query (no l) is the file's as it is.  A name
+ * that is not looked up is taken at the kernel's word: deleted.
  */
 static bool
-mapped_file_named(const struct maps_line *ml, const struct line *l)
+mapped_file_named(struct procstat *ps, const struct maps_line *ml,
+    const struct line *l)
 {
 	char path[LINK_MAX_LEN];
 	dev_t dev;
+	int named;
 
 	if (l != NULL && l->cut)
 		return (memcmp(l->tail, DELETED_SUFFIX, TAIL_KEPT) != 0);
@@ -157,11 +171,11 @@ mapped_file_named(const struct maps_line *ml, const struct line *l)
 	dev = makedev(ml->major, ml->minor);
 	memcpy(path, ml->path, ml->pathlen);
 	path[ml->pathlen] = '\0';
-	if (names_file(path, dev, ml->inode))
-		return (true);
+	if ((named = names_file(ps, path, dev, ml->inode)) != 0)
+		return (named == 1);
 	return (l != NULL && memchr(ml->path, '\\', ml->pathlen) != NULL &&
 	    unescape_maps_path(ml->path, ml->pathlen, path, sizeof(path)) &&
-	    names_file(path, dev, ml->inode));
+	    names_file(ps, path, dev, ml->inode) == 1);
 }
 
 /* Makes room for one more entry; false when out of memory. */
@@ -220,7 +234,7 @@ add_mapping(struct procstat *ps, struct map_build *mb,
 		}
 		mb->lastdev = dev;
 		mb->lastino = ml->inode;
-		mb->lastnamed = mapped_file_named(ml, l);
+		mb->lastnamed = mapped_file_named(ps, ml, l);
 		if (!mb->lastnamed && !keep_gone_name(ps, mb, ml, l)) {
 			errno = ENOMEM;
 			return (false);

@@ -7,6 +7,8 @@
  * executable N more times, for a long memory map; -x N does the same with
  * the mappings executable.  With -t the main thread exits (pthread_exit)
  * and another thread says "ready" once it is gone and goes on waiting.
+ * -E PATH starts the program PATH (with the argument "after") when the
+ * process gets SIGUSR1.
  */
 #define _GNU_SOURCE
 #include <sys/mman.h>
@@ -14,6 +16,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,6 +34,18 @@ map_exec(int fd)
 		return (-1);
 	}
 	return (0);
+}
+
+static const char *other_program;
+
+static void
+start_other_program(int sig)
+{
+	char *const argv[] = { (char *)other_program, (char *)"after", NULL };
+
+	(void)sig;
+	execv(other_program, argv);
+	_exit(3);
 }
 
 /* Whether the main thread has exited: the process's state reads Z. */
@@ -76,8 +91,12 @@ main(int argc, char **argv)
 	void *p;
 	int ch, fd, tflag = 0;
 
-	while ((ch = getopt(argc, argv, "+el:m:n:tx:z")) != -1) {
+	while ((ch = getopt(argc, argv, "+eE:l:m:n:tx:z")) != -1) {
 		switch (ch) {
+		case 'E':
+			other_program = optarg;
+			signal(SIGUSR1, start_other_program);
+			break;
 		case 'l':
 			if (dlopen(optarg, RTLD_NOW) == NULL) {
 				fprintf(stderr, "sleeper: %s\n", dlerror());

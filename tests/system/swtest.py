@@ -11,12 +11,14 @@ import pwd
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
 STALEWATCH = os.environ.get("STALEWATCH", "stalewatch")
 SLEEPER = os.environ.get("SLEEPER", "sleeper")
 TESTLIB = os.environ.get("TESTLIB", "libsw_testlib.so")
+EXECSHIM = os.environ.get("EXECSHIM", "libsw_execshim.so")
 
 USAGE = ("usage: stalewatch [--libxo] [-bHksw] [-j jail] [-u [user]] "
          "[proc ...]\n")
@@ -244,6 +246,67 @@ class RealProcessTest(unittest.TestCase):
         os.rename(path + ".new", path)
 
 
+def silent_fuse_run(folder, argv, timeout=20, setup=None):
+    """Runs argv (with a time limit) in a mount namespace of its own in
+    which a FUSE file system whose server never answers covers folder:
+    any lookup there waits until the run is killed.  The shell command
+    setup, if any, runs there first.  Nothing of this process touches
+    the mount, and it goes with the namespace.  Returns
+    (status, stdout, stderr), the status 124 when the time ran out; or a
+    string, the reason it cannot be had (not root, no /dev/fuse, no
+    namespaces)."""
+    if not IS_ROOT:
+        return "needs root to mount a FUSE file system"
+    if not os.path.exists("/dev/fuse"):
+        return "no /dev/fuse"
+    p = subprocess.run([sys.executable, os.path.abspath(__file__),
+                        "--silent-fuse", folder, str(timeout), setup or "",
+                        "--"] + argv,
+                       stdin=subprocess.DEVNULL, capture_output=True,
+                       timeout=timeout + 30)
+    dec = lambda b: b.decode("utf-8", "surrogateescape")
+    if p.returncode == 77:
+        return dec(p.stderr).strip()
+    return p.returncode, dec(p.stdout), dec(p.stderr)
+
+
+def _silent_fuse_main(folder, timeout, setup, argv):
+    """The part of silent_fuse_run() inside the namespace."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    CLONE_NEWNS, MS_NOSUID, MS_NODEV = 0x20000, 2, 4
+    MS_REC, MS_PRIVATE = 0x4000, 1 << 18
+
+    def fail(what):
+        sys.stderr.write("%s: %s\n" % (what, os.strerror(ctypes.get_errno())))
+        sys.exit(77)
+    if libc.unshare(CLONE_NEWNS) != 0:
+        fail("unshare")
+    if libc.mount(None, b"/", None, MS_REC | MS_PRIVATE, None) != 0:
+        fail("mount --make-rprivate /")
+    # Opened, never read: the server's INIT is never answered, and every
+    # request waits for it.  Closed when this process ends, which ends
+    # the connection.
+    fd = os.open("/dev/fuse", os.O_RDWR)
+    opts = "fd=%d,rootmode=40000,user_id=0,group_id=0" % fd
+    if libc.mount(b"swsilent", folder.encode(), b"fuse",
+                  MS_NOSUID | MS_NODEV, opts.encode()) != 0:
+        fail("mount -t fuse")
+    if setup and subprocess.run(["sh", "-c", setup], timeout=timeout,
+                                stdin=subprocess.DEVNULL).returncode != 0:
+        sys.stderr.write("setup failed: %s\n" % setup)
+        sys.exit(77)
+    try:
+        p = subprocess.run(argv, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired as e:
+        sys.stdout.buffer.write(e.stdout or b"")
+        sys.stderr.buffer.write((e.stderr or b"") + b"timed out\n")
+        sys.exit(124)
+    sys.stdout.buffer.write(p.stdout)
+    sys.stderr.buffer.write(p.stderr)
+    sys.exit(p.returncode if p.returncode >= 0 else 128 - p.returncode)
+
+
 @contextlib.contextmanager
 def pty_of_size(cols, rows_=24):
     import fcntl
@@ -273,3 +336,8 @@ def read_all(fd):
             break
         chunks.append(b)
     return b"".join(chunks).decode("utf-8", "surrogateescape")
+
+
+if __name__ == "__main__" and sys.argv[1:2] == ["--silent-fuse"]:
+    _silent_fuse_main(sys.argv[2], float(sys.argv[3]), sys.argv[4],
+                      sys.argv[6:])

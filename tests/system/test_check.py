@@ -12,9 +12,9 @@ import unittest
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
-from swtest import (IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
-                    RealProcessTest, euc_jp_locale, quiet,
-                    rows, rows_for, run, strunvis, unvis)
+from swtest import (EXECSHIM, IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
+                    RealProcessTest, Subject, euc_jp_locale, quiet,
+                    rows, rows_for, run, silent_fuse_run, strunvis, unvis)
 
 ME = pwd.getpwuid(os.geteuid()).pw_name
 
@@ -61,6 +61,32 @@ class Executable(RealProcessTest):
         os.unlink(s.exe)
         rc, out, _ = run(["-w", str(s.pid)])
         self.assertEqual([r[4] for r in rows(out)], ["bin"])
+
+    def test_program_started_between_listing_and_check(self):
+        # A preloaded shim makes the process start another program, whose
+        # file it then deletes, after the list was read and before the
+        # process is examined: the row is the new program's, name and
+        # all, and none when the operand named the old one.
+        import shutil
+        for operand in ("pid", "swbefore"):
+            with self.subTest(operand=operand):
+                after = os.path.join(self.work, "swafter")
+                shutil.copy(SLEEPER, after)
+                s = self.subject(name="swbefore", args=["-E", after])
+                asan = os.environ.get("ASAN_OPTIONS", "")
+                env = dict(os.environ, LD_PRELOAD=os.path.abspath(EXECSHIM),
+                           SW_EXEC_PID=str(s.pid), SW_EXEC_UNLINK=after,
+                           ASAN_OPTIONS=asan + ":verify_asan_link_order=0")
+                rc, out, err = run(["-w", str(s.pid) if operand == "pid"
+                                    else operand], env=env)
+                with open("/proc/%d/comm" % s.pid) as f:
+                    if f.read() != "swafter\n":
+                        self.skipTest("the shim was not called: %s" % err)
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(rows(out), [[str(s.pid), "0", ME, "swafter",
+                                              "bin", after]]
+                                 if operand == "pid" else [])
+                s.stop()
 
     def test_long_first_argument_is_cut(self):
         long_arg = "A" * 1500
@@ -158,6 +184,63 @@ class Libraries(RealProcessTest):
                 rc, out, _ = run(["-w", str(s.pid)])
                 self.assertEqual([r[4] for r in rows(out)], [".so"])
                 s.stop()
+
+    def test_file_system_that_never_answers(self):
+        # A FUSE file system whose server never answers covers the folder
+        # of a deleted library, of a deleted executable and of an intact
+        # library.  Nothing there is looked up: the run returns, with the
+        # rows that the kernel's marks give, and names the files it could
+        # not examine.
+        import shutil
+        cover = os.path.join(self.work, "cover")
+        os.mkdir(cover)
+        gone, kept = [os.path.join(cover, n) for n in ("libgone.so",
+                                                        "libkept.so")]
+        for lib in (gone, kept):
+            shutil.copy(TESTLIB, lib)
+        s = self.subject(name="swfuselib", args=["-l", gone])
+        t = Subject(cover, name="swfusebin")
+        self.subjects.append(t)
+        k = self.subject(name="swfusekept", args=["-l", kept])
+        os.unlink(gone)
+        os.unlink(t.exe)
+        r = silent_fuse_run(cover, [STALEWATCH, "-w", str(s.pid), str(t.pid),
+                                    str(k.pid)])
+        if isinstance(r, str):
+            self.skipTest(r)
+        rc, out, err = r
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(sorted(rows(out)), sorted([
+            [str(s.pid), "0", ME, "swfuselib", ".so", s.exe],
+            [str(t.pid), "0", ME, "swfusebin", "bin", t.exe]]))
+        self.assertRegex(err, r"^stalewatch: 2 files not examined: on a "
+                         r"file system that may never answer \([^\n]*\)\n$")
+        for f in (gone, t.exe):
+            self.assertIn(f + " (deleted)", err)
+
+    def test_link_to_a_file_system_that_never_answers(self):
+        # The folder of a deleted library is, where the program runs, a
+        # symbolic link to a FUSE file system whose server never answers
+        # (a private folder covers its parent, with the link in it).  As
+        # the kernel names a file by its own folders, no link is
+        # followed, and the row is the kernel's.
+        import shutil
+        parent = os.path.join(self.work, "parent")
+        lib = os.path.join(parent, "dir", "libsw.so")
+        os.makedirs(os.path.dirname(lib))
+        shutil.copy(TESTLIB, lib)
+        s = self.subject(name="swfuselink", args=["-l", lib])
+        os.unlink(lib)
+        cover = os.path.join(self.work, "cover")
+        os.mkdir(cover)
+        r = silent_fuse_run(cover, [STALEWATCH, "-w", str(s.pid)],
+                            setup="mount -t tmpfs none %s && ln -s %s %s" % (
+                                parent, cover, os.path.dirname(lib)))
+        if isinstance(r, str):
+            self.skipTest(r)
+        self.assertEqual(r[::2], (0, ""), r)
+        self.assertEqual(rows(r[1]), [[str(s.pid), "0", ME, "swfuselink",
+                                       ".so", s.exe]])
 
     def test_memory_that_is_not_a_deleted_file(self):
         data = os.path.join(self.work, "data")

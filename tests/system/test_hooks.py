@@ -142,6 +142,17 @@ class Periodic(Hook):
         self.assertEqual(out, '\n%s\nstalewatch: jail "nosuchjail" not found\n'
                          "stalewatch failed (exit status 1)\n" % HEADING)
 
+    def test_program_that_never_returns(self):
+        # Stopped after the time limit, also when it ignores SIGTERM.
+        for script in ("exec sleep 1000\n", "trap '' TERM\nexec sleep 1000\n"):
+            with self.subTest(script=script):
+                self.stand_in("echo partial\n" + script)
+                rc, out = self.periodic('daily_stalewatch_enable="YES"\n'
+                                        'daily_stalewatch_timeout="2"\n')
+                self.assertEqual(rc, 3, out)
+                self.assertEqual(out, "\n%s\npartial\nstalewatch gave up "
+                                 "after 2 seconds\n" % HEADING)
+
     def test_program_missing(self):
         # The script also looks where the program would be installed.
         with open(PERIODIC_SCRIPT) as f:
@@ -210,6 +221,32 @@ class AptHook(Hook):
         rc, out = self.hook()
         self.assertEqual(rc, 0)
         self.assertRegex(out, r"^stalewatch: could not list[^\n]*\n$")
+
+    def test_program_that_never_returns(self):
+        # The limit is an apt setting, 60 seconds in the file itself; a
+        # program that does not finish in time is stopped, then killed
+        # when it ignores that.  The upgrade goes on.
+        if not shutil.which("apt-config"):
+            self.skipTest("apt-config is not installed")
+        dump = subprocess.run(["apt-config", "-c", APT_HOOK, "shell", "t",
+                               "Stalewatch::Timeout"], stdout=subprocess.PIPE,
+                              check=True).stdout
+        self.assertEqual(dump, b"t='60'\n")
+        # The test's setting alone: no other file of the system is read.
+        conf, parts = [os.path.join(self.work, n) for n in ("apt.conf",
+                                                             "apt.conf.d")]
+        os.mkdir(parts)
+        with open(conf, "w") as f:
+            f.write('Dir::Etc::Parts "%s";\nDir::Etc::Main "/dev/null";\n'
+                    'Stalewatch::Timeout "2";\n' % parts)
+        env = {"PATH": self.bin + ":" + SYSTEM_PATH, "APT_CONFIG": conf}
+        for script in ("exec sleep 1000\n", "trap '' TERM\nexec sleep 1000\n"):
+            with self.subTest(script=script):
+                self.stand_in("echo partial\n" + script)
+                rc, out = self.run_sh(["/bin/sh", "-c", self.command], env)
+                self.assertEqual(rc, 0)
+                self.assertEqual(out, "partial\nstalewatch: gave up after 2 "
+                                 "seconds, no list of processes to restart\n")
 
     def test_crash_is_one_line(self):
         self.stand_in("kill -SEGV $$\n")

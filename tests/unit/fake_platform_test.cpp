@@ -28,6 +28,7 @@
 #include "kernel_image.h"
 #include "layers.h"
 #include "libdirs.h"
+#include "lookup.h"
 #include "mounts.h"
 #include "procinfo.h"
 #include "service.h"
@@ -61,6 +62,11 @@ struct FakeProc {
 	uint64_t exe_dev = 0xdead, exe_ino = 7;	// and its answer
 	std::string exe_name;		// empty: the kernel has none
 	bool shares_root = true;	// what proc_shares_root says
+	// The names that the probes find, one each, the last one staying:
+	// a process that started other programs after it was listed (the
+	// queries above answer for the program it runs now).  None: the
+	// name listed.
+	std::vector<std::string> probe_comms;
 };
 
 std::vector<FakeProc> procs;
@@ -833,6 +839,117 @@ TEST_F(FakePlatform, RowOnlyForTheProcessListed)
 	r = run_walk({"--libxo=json"});
 	EXPECT_NE(r.out.find("\"pid\":100"), std::string::npos) << r.out;
 	EXPECT_NE(r.out.find("\"pid\":101"), std::string::npos) << r.out;
+}
+
+TEST_F(FakePlatform, RowDescribesTheProgramRunningNow)
+{
+	// Listed as "python3", the process has started xsleep since, whose
+	// executable is gone (or, for a library row, whose library is): the
+	// probe finds the new name, and the process is examined again as the
+	// program it runs now.  A program started after the argument query
+	// is found by the probe that confirms it.  One that keeps starting
+	// programs gives no row.
+	struct Case {
+		const char *what;
+		int path_errno;
+		std::vector<std::string> probe_comms;
+		const char *row;	// nullptr: none
+		int path_queries, probes;
+	} cases[] = {
+		{"exec before the check", ENOENT, {"xsleep"},
+		    "xsleep       bin xsleep", 2, 3},
+		{"exec after the argument query", ENOENT, {"python3", "xsleep"},
+		    "xsleep       bin xsleep", 2, 4},
+		{"exec before the library check", 0, {"xsleep"},
+		    "xsleep       .so /usr/local/bin/xsleep", 2, 2},
+		{"exec after exec", ENOENT, {"a", "b", "c", "d", "e", "f"},
+		    nullptr, 3, 3},
+		{"no exec", ENOENT, {}, "python3      bin xsleep", 1, 2},
+	};
+	for (const Case &c : cases) {
+		SetUp();
+		FakeProc p;
+		p.comm = "python3";
+		p.path_errno = c.path_errno;
+		p.path = "/usr/local/bin/xsleep";
+		p.args = std::string("xsleep\0", 7);
+		if (c.path_errno == 0)
+			p.map.push_back(vm(KVME_TYPE_VNODE, RX, ""));
+		p.probe_comms = c.probe_comms;
+		procs = {p};
+		struct settings s = plain();
+		s.no_header = true;
+		Result r = run_walk({}, s);
+		EXPECT_EQ(r.out, c.row == nullptr ? "" :
+		    std::string("  100     0 root         ") + c.row + "\n")
+		    << c.what;
+		EXPECT_EQ(counts->path_queries, c.path_queries) << c.what;
+		EXPECT_EQ(counts->probes, c.probes) << c.what;
+		// Selected by the name it had: not the program it runs now.
+		r = run_walk({"python3"}, s);
+		EXPECT_EQ(r.status, 0) << c.what;
+		EXPECT_EQ(r.out, c.row == nullptr || c.probe_comms.empty() ?
+		    r.out : "") << c.what;
+		r = run_walk({"100"}, s);
+		EXPECT_EQ(r.out, c.row == nullptr ? "" :
+		    std::string("  100     0 root         ") + c.row + "\n")
+		    << c.what;
+	}
+}
+
+TEST_F(FakePlatform, FilesThatMayNeverAnswerAreTakenAtTheKernelsWord)
+{
+	// The executable's path and the library directories lie on a file
+	// system that may never answer: neither is looked up, so a mapping
+	// without a name (here of the executable itself) cannot be confirmed
+	// and counts as gone, as the kernel says; the warning names both.
+	char dir[] = "/tmp/swhangXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	std::string exe = std::string(dir) + "/daemon";
+	fclose(fopen(exe.c_str(), "w"));
+	struct stat xs;
+	ASSERT_EQ(stat(exe.c_str(), &xs), 0);
+	const std::string files = "(" + exe + ", " + dir + ")\n";
+	struct Case {
+		const char *what;
+		std::vector<FakeMount> table;
+		int err;
+		bool row;
+		std::string warnings;
+	} cases[] = {
+		{"nothing that may hang", {{"/", "ext4", 1}}, 0, false, ""},
+		{"a FUSE mount", {{"/", "ext4", 1}, {dir, "fuse", 77}}, 0, true,
+		    "stalewatch: 2 files not examined: on a file system that "
+		    "may never answer " + files},
+		{"NFS below", {{"/", "ext4", 1}, {"/tmp", "nfs4", 78}}, 0, true,
+		    "stalewatch: 2 files not examined: on a file system that "
+		    "may never answer " + files},
+		{"no mount table", {}, EACCES, true,
+		    "stalewatch: 2 files not examined: on a file system that "
+		    "may never answer " + files + "stalewatch: files named by "
+		    "processes were not looked up: the mount table cannot be "
+		    "read: Permission denied\n"},
+	};
+	for (const Case &c : cases) {
+		SetUp();
+		libdirs[0] = dir;
+		mounts = c.table;
+		mounts_errno = c.err;
+		FakeProc p;
+		p.path = exe;
+		p.map = {vm(KVME_TYPE_VNODE, RX, "", xs.st_dev, xs.st_ino)};
+		procs = {p, p};		// noted once, for both
+		procs[1].pid = 101;
+		struct settings s = plain();
+		s.no_header = true;
+		Result r = run_walk({}, s);
+		EXPECT_EQ(r.out, c.row ? "  100     0 root         daemon       "
+		    ".so " + exe + "\n  101     0 root         daemon       "
+		    ".so " + exe + "\n" : "") << c.what;
+		EXPECT_EQ(r.err, c.warnings) << c.what;
+	}
+	unlink(exe.c_str());
+	rmdir(dir);
 }
 
 TEST_F(FakePlatform, HiddenProcessesAreNamedAfterTheReport)
@@ -2114,6 +2231,86 @@ TEST_F(FakePlatform, KernelPartComesFirstAndChangesNothingElse)
 	remove_root(root);
 }
 
+// A file that a process names is looked up one folder at a time, none of
+// them a symbolic link, which could lead anywhere whatever the path says.
+TEST(Lookups, FollowNoLink)
+{
+	char dir[] = "/tmp/swlinksXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	std::string d = dir;
+	ASSERT_EQ(mkdir((d + "/real").c_str(), 0755), 0);
+	fclose(fopen((d + "/real/lib.so").c_str(), "w"));
+	ASSERT_EQ(symlink("real", (d + "/link").c_str()), 0);
+	ASSERT_EQ(symlink("lib.so", (d + "/real/last").c_str()), 0);
+	struct stat want, st;
+	ASSERT_EQ(stat((d + "/real/lib.so").c_str(), &want), 0);
+	mounts.clear();
+	mounts_errno = 0;
+	EXPECT_EQ(lookup_stat(nullptr, (d + "/real/lib.so").c_str(), 0, &st),
+	    LOOKUP_DONE);
+	EXPECT_EQ(st.st_ino, want.st_ino);
+	EXPECT_EQ(lookup_stat(nullptr, (d + "//real///lib.so").c_str(), 0,
+	    &st), LOOKUP_DONE);
+	EXPECT_EQ(st.st_ino, want.st_ino);
+	EXPECT_EQ(lookup_stat(nullptr, (d + "/link/lib.so").c_str(), 0, &st),
+	    LOOKUP_FAILED);
+	EXPECT_EQ(lookup_stat(nullptr, (d + "/real/../real/lib.so").c_str(),
+	    0, &st), LOOKUP_FAILED);
+	EXPECT_EQ(lookup_stat(nullptr, "real/lib.so", 0, &st), LOOKUP_FAILED);
+	// The last one is not followed either: the link's own attributes.
+	ASSERT_EQ(lookup_stat(nullptr, (d + "/real/last").c_str(), 0, &st),
+	    LOOKUP_DONE);
+	EXPECT_TRUE(S_ISLNK(st.st_mode));
+	EXPECT_EQ(lookup_stat(nullptr, "/", 0, &st), LOOKUP_DONE);
+	EXPECT_TRUE(S_ISDIR(st.st_mode));
+	std::string rm = "rm -rf " + d;
+	EXPECT_EQ(system(rm.c_str()), 0);
+}
+
+// The warning names the first few files not examined, each once, made
+// safe to show.  Each case notes its files in a child of its own.
+TEST(Lookups, WarningNamesTheFirstFiles)
+{
+	std::vector<std::string> many;
+	for (int i = 0; i <= LOOKUP_NOTED_MAX; i++)
+		many.push_back("/m/" + std::to_string(i));
+	const std::string what = "not examined: on a file system that may "
+	    "never answer (";
+	struct {
+		std::vector<std::string> noted;
+		std::string warning;
+	} cases[] = {
+		{{}, ""},
+		{{"/f/a.so"}, "stalewatch: 1 file " + what + "/f/a.so)\n"},
+		{{"/f/a.so", "/f/b\033.so", "/f/a.so"}, "stalewatch: 2 files " +
+		    what + "/f/a.so, /f/b\\033.so)\n"},
+		{{"/a", "/b", "/c", "/d", "/a"}, "stalewatch: 4 files " + what +
+		    "/a, /b, /c, ...)\n"},
+		{many, "stalewatch: more than " +
+		    std::to_string(LOOKUP_NOTED_MAX) + " files " + what +
+		    "/m/0, /m/1, /m/2, ...)\n"},
+	};
+	for (const auto &c : cases) {
+		FILE *errf = tmpfile();
+		ASSERT_NE(errf, nullptr);
+		pid_t child = fork();
+		if (child == 0) {
+			dup2(fileno(errf), 2);
+			xo_set_program("stalewatch");
+			for (const std::string &n : c.noted)
+				lookup_note(n.c_str());
+			lookup_warn();
+			_exit(0);
+		}
+		waitpid(child, nullptr, 0);
+		std::string err(4096, '\0');
+		rewind(errf);
+		err.resize(fread(&err[0], 1, err.size(), errf));
+		fclose(errf);
+		EXPECT_EQ(err, c.warning);
+	}
+}
+
 }  // namespace
 
 // The fake platform layer.
@@ -2324,9 +2521,11 @@ bool proc_shares_root(struct procstat *, struct kinfo_proc *kp)
 	return p != nullptr && p->shares_root;
 }
 
-int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
+int proc_probe(struct procstat *, struct kinfo_proc *kp, char *,
     size_t *argslen)
 {
+	// The probes of each process so far, in the child that walks.
+	static std::vector<std::pair<pid_t, size_t>> probed;
 	const FakeProc *p = find(kp->ki_pid);
 	counts->probes++;
 	*argslen = 0;
@@ -2334,7 +2533,21 @@ int proc_probe(struct procstat *, const struct kinfo_proc *kp, char *,
 		errno = p == nullptr ? ESRCH : p->probe_errno;
 		return -1;
 	}
-	return 0;
+	if (p->probe_comms.empty())
+		return 0;
+	auto it = std::find_if(probed.begin(), probed.end(),
+	    [kp](const std::pair<pid_t, size_t> &pr) {
+		return pr.first == kp->ki_pid;
+	    });
+	if (it == probed.end())
+		it = probed.insert(probed.end(), {kp->ki_pid, 0});
+	size_t n = it->second++;
+	const std::string &now = p->probe_comms[std::min(n,
+	    p->probe_comms.size() - 1)];
+	if (now == kp->ki_comm)
+		return 0;
+	snprintf(kp->ki_comm, sizeof(kp->ki_comm), "%s", now.c_str());
+	return PROBE_NEW_PROGRAM;
 }
 
 void kernel_running(struct kernel_running *kr)

@@ -427,6 +427,50 @@ TEST_F(LinuxBackend, GoneAndThreadlessProcesses)
 	EXPECT_EQ(jail_getid("anything"), -1);
 }
 
+TEST_F(LinuxBackend, ProbeFindsTheProgramStartedSince)
+{
+	// Listed while it runs this program, the child then starts another:
+	// the probe says so, once, and the record gets the new name, with
+	// the arguments of the program it names.
+	if (access("/bin/sleep", X_OK) != 0)
+		GTEST_SKIP() << "no /bin/sleep to start";
+	pipe_pair sync;
+	pid_t child = fork();
+	if (child == 0) {
+		sync.wait_for_parent();
+		execl("/bin/sleep", "sleep", "60", (char *)nullptr);
+		_exit(127);
+	}
+	ASSERT_GT(child, 0);
+	kinfo_proc kid = listed(ps, child);
+	const std::string before = kid.ki_comm;
+	ASSERT_NE(before, "sleep");
+	char buf[1024];
+	size_t len = sizeof(buf);
+	EXPECT_EQ(proc_probe(ps, &kid, buf, &len), 0) << "still " << before;
+	EXPECT_EQ(kid.ki_comm, before);
+	sync.release();
+	char comm[64] = "";
+	for (int i = 0; i < 500 && strcmp(comm, "sleep\n") != 0; i++) {
+		usleep(10000);
+		std::string path = "/proc/" + std::to_string(child) + "/comm";
+		std::ifstream f(path);
+		f.getline(comm, sizeof(comm) - 1);
+		strcat(comm, "\n");
+	}
+	ASSERT_STREQ(comm, "sleep\n");
+	len = sizeof(buf);
+	EXPECT_EQ(proc_probe(ps, &kid, buf, &len), PROBE_NEW_PROGRAM);
+	EXPECT_STREQ(kid.ki_comm, "sleep");
+	EXPECT_EQ(std::string(buf, len), std::string("sleep\0" "60\0", 9));
+	len = sizeof(buf);
+	EXPECT_EQ(proc_probe(ps, &kid, nullptr, &len), 0) << "told once";
+	kill(child, SIGKILL);
+	waitpid(child, nullptr, 0);
+	EXPECT_EQ(proc_probe(ps, &kid, nullptr, &len), -1);
+	EXPECT_EQ(errno, ESRCH);
+}
+
 // In a PID namespace of its own, process 1 lists process 2, which exits;
 // another process is then made to take id 2.  The record of the first
 // must not describe the second.  Returns 0 when it does not, 77 when the
