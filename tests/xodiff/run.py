@@ -842,6 +842,16 @@ class Tally:
                 print(describe(case, diffs).replace('+ real)', '+ %s)' % self.other))
 
 
+    def print_errors_and_rest(self):
+        """The errors, and the differing cases not described."""
+        for e in self.errors:
+            print('ERROR: ' + e)
+        if len(self.failed) > self.shown:
+            print('... and %d more differing cases:' % (len(self.failed) - self.shown))
+            for name in self.failed[self.shown:]:
+                print('    ' + name)
+
+
 def run_all(a, compare, cases):
     """compare(index, case, folder) for each case, a few at a time: the
     cases with their results, in order."""
@@ -907,17 +917,12 @@ def main():
     tally = Tally(a, known, 'real')
     for case, (error, diffs) in run_all(a, compare, cases):
         tally.add(case, error, diffs)
-    same, deliberate, failed, errors, shown = (tally.same, tally.deliberate, tally.failed,
-                                               tally.errors, tally.shown)
+    same, deliberate, failed, errors = (tally.same, tally.deliberate, tally.failed,
+                                        tally.errors)
     if not a.only:
         for unused in sorted(known - {c.deliberate for c in cases}):
             print('note: deliberate difference "%s" has no case here; its test is elsewhere' % unused)
-    for e in errors:
-        print('ERROR: ' + e)
-    if len(failed) > shown:
-        print('... and %d more differing cases:' % (len(failed) - shown))
-        for name in failed[shown:]:
-            print('    ' + name)
+    tally.print_errors_and_rest()
     print('xodiff: %d cases compared (%d random, seed %d): %d same, %d deliberate, %d differ, %d errors'
           % (len(cases), sum(c.name.startswith('random/') for c in cases), seed, same, deliberate,
              len(failed), len(errors)))
@@ -978,18 +983,13 @@ def replay(a, cases, known, ignore, seed):
             tally.add(case, error, diffs)
         else:
             unrecorded.append(case.name)
-    same, deliberate, failed, errors, shown = (tally.same, tally.deliberate, tally.failed,
-                                               tally.errors, tally.shown)
+    same, deliberate, failed, errors = (tally.same, tally.deliberate, tally.failed,
+                                        tally.errors)
     print('xodiff: recordings %s, %d cases generated (%d random, seed %d)'
           % (a.recorded, len(cases), sum(c.name.startswith('random/') for c in cases), seed))
     for case, reason in stale_cases:
         print('stale recording, not compared: %s: %s' % (case.name, reason))
-    for e in errors:
-        print('ERROR: ' + e)
-    if len(failed) > shown:
-        print('... and %d more differing cases:' % (len(failed) - shown))
-        for name in failed[shown:]:
-            print('    ' + name)
+    tally.print_errors_and_rest()
     if unrecorded:
         print('no recording for %d cases (to be recorded; not passed): %s%s'
               % (len(unrecorded), ', '.join(unrecorded[:5]), ', ...' if len(unrecorded) > 5 else ''))
