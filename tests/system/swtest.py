@@ -157,6 +157,29 @@ def run(args, env=None, user=None, stdin=subprocess.DEVNULL,
 ROW = re.compile(r"^ *(\d+) +(\d+) (.{12}) (.{12}) (.{3}) (.*)$")
 
 
+@contextlib.contextmanager
+def memfd_sleeper(name, args):
+    """A sleeper run from a memfd (never a file on disk) under name, with
+    args; yields its Popen once it is ready, and stops it after."""
+    with open(SLEEPER, "rb") as f:
+        code = f.read()
+    fd = os.memfd_create(name)
+    try:
+        os.write(fd, code)
+        p = subprocess.Popen([name] + args, executable="/proc/self/fd/%d" % fd,
+                             pass_fds=[fd], stdout=subprocess.PIPE)
+        try:
+            if p.stdout.readline() != b"ready\n":
+                raise RuntimeError("the memfd sleeper did not start")
+            yield p
+        finally:
+            p.kill()
+            p.wait()
+            p.stdout.close()
+    finally:
+        os.close(fd)
+
+
 def rows(text):
     """Splits text output into rows of six columns, header removed; the
     user and command columns are 12 wide and may hold blanks."""

@@ -13,8 +13,8 @@ import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
 from swtest import (EXECSHIM, IS_ROOT, NOBODY, SLEEPER, STALEWATCH, TESTLIB,
-                    RealProcessTest, Subject, euc_jp_locale, quiet,
-                    rows, rows_for, run, silent_fuse_run, strunvis, unvis)
+                    RealProcessTest, Subject, euc_jp_locale, memfd_sleeper,
+                    quiet, rows, rows_for, run, silent_fuse_run, strunvis, unvis)
 
 ME = pwd.getpwuid(os.geteuid()).pw_name
 
@@ -116,17 +116,8 @@ class Executable(RealProcessTest):
     def test_memfd_executable_is_not_stale(self):
         # Not stale itself, but its libraries are checked, and a row names
         # it as the kernel does.
-        with open(SLEEPER, "rb") as f:
-            code = f.read()
-        fd = os.memfd_create("swmemfd")
-        os.write(fd, code)
         lib = self.library()
-        import subprocess
-        p = subprocess.Popen(["swmemfd", "-l", lib],
-                             executable="/proc/self/fd/%d" % fd,
-                             pass_fds=[fd], stdout=subprocess.PIPE)
-        try:
-            self.assertEqual(p.stdout.readline(), b"ready\n")
+        with memfd_sleeper("swmemfd", ["-l", lib]) as p:
             name = os.readlink("/proc/%d/exe" % p.pid)
             self.assertTrue(name.startswith("/memfd:"))
             rc, out, _ = run(["-w", str(p.pid)])
@@ -134,11 +125,6 @@ class Executable(RealProcessTest):
             os.unlink(lib)
             rc, out, _ = run(["-w", str(p.pid)])
             self.assertEqual([r[4:] for r in rows(out)], [[".so", name]])
-        finally:
-            p.kill()
-            p.wait()
-            p.stdout.close()
-            os.close(fd)
 
 
 class Libraries(RealProcessTest):
@@ -530,26 +516,12 @@ class GoneFiles(RealProcessTest):
             self.want(lib, "deleted", ident)])
 
     def test_memfd_program_with_a_deleted_library(self):
-        import subprocess
-        with open(SLEEPER, "rb") as f:
-            code = f.read()
-        fd = os.memfd_create("swgmemfd")
-        os.write(fd, code)
         lib = self.library()
         ident = self.identity(lib)
-        p = subprocess.Popen(["swgmemfd", "-l", lib],
-                             executable="/proc/self/fd/%d" % fd,
-                             pass_fds=[fd], stdout=subprocess.PIPE)
-        try:
-            self.assertEqual(p.stdout.readline(), b"ready\n")
+        with memfd_sleeper("swgmemfd", ["-l", lib]) as p:
             os.unlink(lib)
             self.assertEqual(self.files(p.pid), [self.want(lib, "deleted",
                                                            ident)])
-        finally:
-            p.kill()
-            p.wait()
-            p.stdout.close()
-            os.close(fd)
 
     def test_names_with_a_newline_or_a_backslash(self):
         # The maps text writes a newline as \012 and a backslash as it is:
