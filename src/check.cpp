@@ -13,20 +13,28 @@
 #include "settings.h"
 #include "text.h"
 
-unsigned int check_denied;
-unsigned int check_busy;
+struct pid_tally check_denied;
+struct pid_tally check_busy;
+
+void
+tally_pid(struct pid_tally *t, pid_t pid)
+{
+	if (t->count < TALLY_PIDS_KEPT)
+		t->pids[t->count] = pid;
+	t->count++;
+}
 
 /*
  * Counts a process whose query failed for lack of permission, or because
  * it was starting a program.
  */
 static void
-note_denied(void)
+note_denied(const struct kinfo_proc *kp)
 {
 	if (errno == EACCES || errno == EPERM)
-		check_denied++;
+		tally_pid(&check_denied, kp->ki_pid);
 	else if (errno == EBUSY)
-		check_busy++;
+		tally_pid(&check_busy, kp->ki_pid);
 }
 
 /*
@@ -167,14 +175,14 @@ check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
 	if (query_text(ps, KERN_PROC_PATHNAME, kp, text, size) == -1) {
 		if (errno == ENOENT)
 			return (binary_gone(ps, kp, text, size));
-		note_denied();
+		note_denied(kp);
 		return (WHY_NONE);
 	}
 	if (settings.only_binaries)
 		return (WHY_NONE);
 	found = map_has_gone(ps, kp, text);
 	if (found == -1)
-		note_denied();
+		note_denied(kp);
 	/* A verdict on the process listed, not on one that took its id. */
 	if (found == 1 && (proc_probe(ps, kp, NULL, &none) == 0 ||
 	    errno != ESRCH))

@@ -4,17 +4,28 @@
 
 #include "procinfo.h"
 
-/*
- * The number of processes that could not be examined for lack of
- * permission (their executable's path or their memory map was refused).
- */
-extern unsigned int check_denied;
+/* A number of processes, and the ids of the first few of them. */
+#define TALLY_PIDS_KEPT	3
+
+struct pid_tally {
+	unsigned int count;
+	pid_t pids[TALLY_PIDS_KEPT];
+};
+
+/* Counts the process pid in t, keeping its id if it is one of the first. */
+void tally_pid(struct pid_tally *t, pid_t pid);
 
 /*
- * The number of processes whose memory map could not be read because they
- * were starting a program.
+ * The processes that could not be examined for lack of permission (their
+ * executable's path or their memory map was refused).
  */
-extern unsigned int check_busy;
+extern struct pid_tally check_denied;
+
+/*
+ * The processes whose memory map could not be read because they were
+ * starting a program.
+ */
+extern struct pid_tally check_busy;
 
 /* The verdict on a process. */
 #define WHY_NONE	(-1)	/* nothing stale found, or not examined */

@@ -6,6 +6,7 @@
 #ifndef STALEWATCH_SERVICE_H
 #define STALEWATCH_SERVICE_H
 
+#include "check.h"
 #include "procinfo.h"
 
 /* The most services, and stale processes, that one report holds. */
@@ -14,10 +15,11 @@
 
 /*
  * Adds the stale process of kp, found stale for why (WHY_*), to the row
- * of its service, found now through ps, which examined it: its unit,
- * session, container or machine, else the pidfile of it or of one of its
- * ancestors in procs, the process list (count entries), else none.  When
- * the table is full the process is left out and counted.
+ * of its service, found now through ps, which examined it: its unit (of
+ * the system's manager or of a user's), container or machine, else the
+ * pidfile of it or of one of its ancestors in procs, the process list
+ * (count entries), else its login session, else none.  When the table is
+ * full the process is left out and counted in service_left_out.
  */
 void service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
     const struct kinfo_proc *procs, unsigned int count);
@@ -25,7 +27,7 @@ void service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
 /* Has the rows, sorted by name, written into the open list of the report. */
 void service_report(void);
 
-/* Warns, after the document, of processes that the table could not hold. */
-void service_warn(void);
+/* The processes that the table could not hold. */
+extern struct pid_tally service_left_out;
 
 #endif

@@ -3,16 +3,21 @@
  * The walk over the process list and the selection by operands.
  */
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "check.h"
 #include "mounts.h"
+#include "pidfile.h"
 #include "procinfo.h"
 #include "report.h"
 #include "service.h"
 #include "settings.h"
 #include "walk.h"
 #include "xo_c.h"
+
+#define STR(n)		#n
+#define XSTR(n)		STR(n)
 
 static char **operands;
 static int noperands;
@@ -58,13 +63,31 @@ matches_operands(const struct kinfo_proc *kp)
 	return (false);
 }
 
-/* Says how many processes were not examined, and why, if any were. */
+/*
+ * Says how many processes were left out of the report (what: "not
+ * examined"), and why, naming the first few, if any were.
+ */
 static void
-warn_count(unsigned int n, const char *why)
+warn_count(const struct pid_tally *t, const char *what, const char *why)
 {
-	if (n > 0)
-		xo_warnx("%u process%s not examined: %s", n,
-		    n == 1 ? "" : "es", why);
+	char ids[TALLY_PIDS_KEPT * 16 + 32];
+	unsigned int kept, i;
+	size_t n;
+
+	if (t->count == 0)
+		return;
+	kept = t->count < TALLY_PIDS_KEPT ? t->count : TALLY_PIDS_KEPT;
+	n = 0;
+	for (i = 0; i < kept; i++)
+		n += (size_t)snprintf(ids + n, sizeof(ids) - n, "%s%d",
+		    i == 0 ? "" : i + 1 == kept && kept == t->count ? " and " :
+		    ", ", (int)t->pids[i]);
+	if (t->count > kept)
+		snprintf(ids + n, sizeof(ids) - n, " and %u more",
+		    t->count - kept);
+	xo_warnx("%u process%s %s: %s (pid%s %s)", t->count,
+	    t->count == 1 ? "" : "es", what, why, t->count == 1 ? "" : "s",
+	    ids);
 }
 
 /* Says, after the report, which processes could not be examined. */
@@ -73,9 +96,17 @@ warn_unexamined(struct procstat *ps)
 {
 	const char *hidden;
 
-	warn_count(check_denied, "permission denied");
-	service_warn();
-	warn_count(check_busy, "starting a program");
+	warn_count(&check_denied, "not examined", "permission denied");
+	if (settings.services) {
+		warn_count(&service_left_out, "not reported", "the report "
+		    "holds at most " XSTR(SERVICE_TABLE_MAX) " services and "
+		    XSTR(SERVICE_PIDS_MAX) " processes");
+		warn_count(&pidfile_roots_left_out, "not looked up in "
+		    "pidfiles", "at most " XSTR(PIDFILE_ROOT_MAX) " roots are "
+		    "read");
+		pidfile_warn();
+	}
+	warn_count(&check_busy, "not examined", "starting a program");
 	mounts_warn();
 	hidden = proc_hidden(ps);
 	if (hidden != NULL)
@@ -97,8 +128,11 @@ walk_processes(int argc, char **argv, int first)
 	check_operands();
 
 	ps = procstat_open_sysctl();
-	if (ps == NULL)
+	if (ps == NULL) {
+		if (proc_open_error(errno) != NULL)
+			xo_errx(1, "%s", proc_open_error(errno));
 		xo_err(1, "procstat_open()");
+	}
 	procs = procstat_getprocs(ps, KERN_PROC_PROC, 0, &count);
 	if (procs == NULL) {
 		xo_warn("procstat_getprocs()");

@@ -15,5 +15,7 @@
 
 /* Where the rc scripts are, whose names pidfiles may give. */
 #define RC_SCRIPT_DIRS		"/etc/rc.d", "/usr/local/etc/rc.d"
+/* Where daemons leave their pidfiles. */
+#define PIDFILE_DIRS		"/var/run"
 
 #endif
