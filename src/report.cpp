@@ -271,17 +271,14 @@ emit_service(const struct service_row *r, size_t width, int32_t precision,
 	unsigned int i;
 
 	xo_open_instance("service");
-	shown_name(r->name, precision, buf);
 	if (r->unit != r->name) {
 		/* The text shows a user's unit with its manager. */
-		snprintf(fmt, sizeof(fmt), "{dw:name/%%-%zus}", width);
-		xo_emit(fmt, buf);
 		xo_emit("{ke:name/%s}", display_text(r->unit,
 		    SERVICE_NAME_MAX, buf, sizeof(buf)));
-	} else {
+		snprintf(fmt, sizeof(fmt), "{dw:name/%%-%zus}", width);
+	} else
 		snprintf(fmt, sizeof(fmt), "{kw:name/%%-%zus/%%s}", width);
-		xo_emit(fmt, buf);
-	}
+	xo_emit(fmt, shown_name(r->name, precision, buf));
 	xo_emit("{e:kind/%s}", r->kind);
 	if (r->has_uid)
 		xo_emit("{e:uid/%u}", (unsigned int)r->uid);
