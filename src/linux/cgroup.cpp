@@ -166,6 +166,8 @@ store_user_unit(struct part manager, struct part unit, char *buf,
 {
 	size_t n;
 
+	if (size == 0)
+		return (SERVICE_USER_UNIT);
 	store(SERVICE_USER_UNIT, manager.s, manager.len, false, buf, size);
 	n = strlen(buf);
 	if (n + 1 < size) {

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/sysmacros.h>
 #ifdef __linux__
 #include <sys/inotify.h>
 #endif
@@ -898,10 +899,22 @@ struct OpenWatch {
 		(void)paths;
 #endif
 	}
+	// The number of opens since the last call.
+	int opens()
+	{
+		alignas(struct inotify_event) char buf[4096];
+		int n = 0;
+		ssize_t len;
+		while (fd != -1 && (len = read(fd, buf, sizeof(buf))) > 0)
+			for (ssize_t i = 0; i < len; i += (ssize_t)(sizeof(
+			    struct inotify_event) + ((struct inotify_event *)
+			    (buf + i))->len))
+				n++;
+		return n;
+	}
 	bool opened()
 	{
-		char buf[4096];
-		return fd != -1 && read(fd, buf, sizeof(buf)) > 0;
+		return opens() > 0;
 	}
 	~OpenWatch()
 	{
@@ -953,7 +966,12 @@ TEST_F(FakePlatform, ScriptsNameTheServiceOfAPidfile)
 	    stale(630, SERVICE_NONE, ""), stale(700, SERVICE_NONE, "")};
 	struct settings s = by_service();
 	s.no_header = true;
+	OpenWatch watch({jail_root + "/etc/init.d/ssh",
+	    jail_root + "/run/sshd.pid"});
 	Result r = run_walk({}, s);
+#ifdef __linux__
+	EXPECT_EQ(watch.opens(), 2) << "each file is read once a run";
+#endif
 	std::string root = jail_root;
 	EXPECT_EQ(r.out,
 	    "a-dup        0     1 bin     " + root + "\n"
@@ -995,6 +1013,10 @@ TEST_F(FakePlatform, PidfilesOnlyWhereNoOtherUserCouldWrite)
 	    stale(802, SERVICE_NONE, ""), stale(803, SERVICE_NONE, ""),
 	    stale(806, SERVICE_NONE, ""), stale(807, SERVICE_NONE, "")};
 	if (geteuid() == 0) {
+		// A device: looked at, never opened.
+		if (mknod((jail_root + "/run/null.pid").c_str(), S_IFCHR | 0644,
+		    makedev(1, 3)) != 0)
+			FAIL() << "mknod";
 		// Files and folders of another user than the root's owner.
 		std::string other = make_root({{"/run/nobody.pid", "804\n"},
 		    {"/run/pg/pg.pid", "805\n"}});
@@ -1007,11 +1029,14 @@ TEST_F(FakePlatform, PidfilesOnlyWhereNoOtherUserCouldWrite)
 		p.pid = 805;
 		procs.push_back(p);
 	}
-	OpenWatch watch({jail_root + "/run/fifo.pid", leak});
+	std::vector<std::string> watched = {jail_root + "/run/fifo.pid", leak};
+	if (geteuid() == 0)
+		watched.push_back(jail_root + "/run/null.pid");
+	OpenWatch watch(watched);
 	struct settings s = by_service();
 	s.no_header = true;
 	Result r = run_walk({"--libxo=json"}, s);
-	EXPECT_FALSE(watch.opened()) << "a FIFO or a link was opened";
+	EXPECT_FALSE(watch.opened()) << "a FIFO, device or link was opened";
 	std::string root = "\"root\":\"" + jail_root + "\"";
 	std::string none = "{\"name\":\"-\",\"kind\":\"none\",\"jid\":0,"
 	    "\"why\":\"bin\"," + root + ", \"pid\": [800,801,802,803]}, ";
@@ -1039,10 +1064,14 @@ TEST_F(FakePlatform, PidfilesOnlyWhereNoOtherUserCouldWrite)
 TEST_F(FakePlatform, EachRootHasATableOfItsOwn)
 {
 	NEEDS_RUN_FOLDER();
+	static const char *const rc[] = { RC_SCRIPT_DIRS };
 	std::vector<std::pair<std::string, std::string>> files;
 	for (int i = 0; i < PIDFILE_MAX + 3; i++)
 		files.push_back({"/run/f" + std::to_string(i) + ".pid",
 		    std::to_string(5000 + i) + "\n"});
+	for (int i = 0; i < SCRIPT_MAX + 2; i++)
+		files.push_back({std::string(rc[0]) + "/s" + std::to_string(i),
+		    "#!/bin/sh\n"});
 	std::string full = make_root(files);
 	jail_root = make_root({{"/run/svcB.pid", "901\n"}});
 	FakeProc a = stale(900, SERVICE_NONE, "");
@@ -1053,7 +1082,9 @@ TEST_F(FakePlatform, EachRootHasATableOfItsOwn)
 	    "-           0     1 bin     " + full + "\n"
 	    "svcB        0     1 bin     " + jail_root + "\n");
 	EXPECT_EQ(r.err, "stalewatch: " + full + ": 3 pidfiles not read: at "
-	    "most 1024 are read below a root, and 8192 in all\n");
+	    "most 1024 are read below a root, and 8192 in all\n"
+	    "stalewatch: " + full + ": 2 rc scripts not read: at most 1024 "
+	    "are read below a root\n");
 	remove_tree(full);
 	remove_tree(jail_root);
 }
@@ -1091,6 +1122,41 @@ TEST_F(FakePlatform, LinksOutOfTheRootAreNotFollowed)
 	remove_tree(outside);
 	remove_tree(jail_root);
 	remove_tree(other);
+}
+
+TEST_F(FakePlatform, NoPidfileIsReadWhereItsFileSystemMayNeverAnswer)
+{
+	NEEDS_RUN_FOLDER();
+	jail_root = make_root({{"/run/svc.pid", "1300\n"},
+	    {"/run/nfs/svc.pid", "1301\n"}});
+	procs = {stale(1300, SERVICE_NONE, ""), stale(1301, SERVICE_NONE, "")};
+	struct settings s = by_service();
+	s.no_header = true;
+	const std::string root = jail_root;
+	struct {
+		const char *where;	// below the root
+		std::string out;
+		int opens;		// of the two pidfiles
+	} cases[] = {
+		// The root itself: not even opened, so not known.
+		{"", "-           0     2 bin\n", 0},
+		{"/run/nfs", "-           0     1 bin     " + root + "\n"
+		    "svc         0     1 bin     " + root + "\n", 1},
+		{"/run/svc.pid", "-           0     1 bin     " + root + "\n"
+		    "svc         0     1 bin     " + root + "\n", 1},
+	};
+	for (const auto &c : cases) {
+		mounts = {{"/", "ext4", 1}, {root + c.where, "nfs4", 99}};
+		OpenWatch watch({root + "/run/svc.pid",
+		    root + "/run/nfs/svc.pid"});
+		Result r = run_walk({"1300", "1301"}, s);
+		EXPECT_EQ(r.out, c.out) << c.where;
+#ifdef __linux__
+		EXPECT_EQ(watch.opens(), c.opens) << c.where;
+#endif
+	}
+	mounts.clear();
+	remove_tree(jail_root);
 }
 
 TEST_F(FakePlatform, APidfileOlderThanItsProcessNamesNothing)
