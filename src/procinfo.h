@@ -30,6 +30,10 @@
  *   proc_exe_file         procfiles_freebsd.cpp  procfiles_linux.cpp
  *   proc_shares_root      procfiles_freebsd.cpp  procfiles_linux.cpp
  *   kernel_running        kernel_freebsd.cpp     kernel_linux.cpp
+ *   proc_root_path        root_freebsd.cpp       root_linux.cpp
+ *   proc_open_root        root_freebsd.cpp       root_linux.cpp
+ *   proc_start_time       root_freebsd.cpp       root_linux.cpp
+ *   proc_open_error       root_freebsd.cpp       root_linux.cpp
  *
  * (1) with maplines_linux.cpp (the maps text) and procmap_linux.cpp (the
  *     kernel asked for the executable file mappings alone);
@@ -43,6 +47,7 @@
 #include <sys/types.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <time.h>
 
 #include "procinfo_os.h"
 
@@ -110,13 +115,15 @@ const char *proc_hidden(struct procstat *ps);
 #define SERVICE_CONTAINER	3	/* a container of a container runtime */
 #define SERVICE_MACHINE		4	/* a virtual machine or system container */
 #define SERVICE_RC		5	/* an rc script, found by its pidfile */
+#define SERVICE_USER_UNIT	6	/* a unit of a user's own service manager */
 
 /*
  * The service that the system itself records for the process of kp (on
  * Linux, the unit, session, container or machine of its control group):
  * its name into buf, which holds size bytes, NUL-terminated, and its
  * kind as the result.  SERVICE_NONE, with buf empty, when the system
- * records none or it cannot be read.
+ * records none or it cannot be read.  A unit of a user's manager
+ * (SERVICE_USER_UNIT) is named with its manager's, "user@UID.service/UNIT".
  */
 int proc_service(struct procstat *ps, const struct kinfo_proc *kp, char *buf,
     size_t size);
@@ -184,6 +191,39 @@ void proc_limits(struct procstat *ps, struct proc_limits *limits);
  * NULL with errno set on failure.
  */
 struct kinfo_proc *proc_list(struct procstat *ps, unsigned int *count);
+
+/*
+ * The root directory of the process of kp, as a path the tool can name it
+ * by, into buf (size bytes): on Linux where /proc/PID/root leads, on
+ * FreeBSD "/" outside a jail and the jail's path inside one.  0, or -1
+ * when it cannot be told.
+ */
+int proc_root_path(struct procstat *ps, const struct kinfo_proc *kp,
+    char *buf, size_t size);
+
+/*
+ * Opens the root directory of the process of kp: a directory descriptor
+ * (close-on-exec) that the caller closes, or -1 with errno set.  Also -1
+ * (EXDEV) when the process ids that the files below that root hold are
+ * not those of the process list, as in another PID namespace of Linux.
+ * Opening may wait on the file system of the root: ask lookup_may_hang()
+ * of proc_root_path()'s path first.
+ */
+int proc_open_root(struct procstat *ps, const struct kinfo_proc *kp);
+
+/*
+ * When the process of kp started, by the system's clock (CLOCK_REALTIME),
+ * into *ts: 0, or -1.
+ */
+int proc_start_time(struct procstat *ps, const struct kinfo_proc *kp,
+    struct timespec *ts);
+
+/*
+ * What a failure of procstat_open_sysctl() with errno err means, in the
+ * words of the platform ("/proc is not mounted"), or NULL when the
+ * system's text for err says it.
+ */
+const char *proc_open_error(int err);
 
 /* Called for each mounted file system; see proc_mounts(). */
 typedef void (*mount_fn)(void *ctx, const char *path, const char *fstype,

@@ -42,9 +42,10 @@
 #define TEXT_MAX_SHOWN	1024
 #define TEXT_BUFSIZE	(4 * TEXT_MAX_SHOWN + 1)
 
-/* A service's name as its table keeps it, and made safe. */
+/* A service's name as its table keeps it, a root's path, made safe. */
 #define SERVICE_NAME_MAX	256
-#define SERVICE_SHOWN_SIZE	(4 * SERVICE_NAME_MAX + 1)
+#define SERVICE_ROOT_MAX	1024
+#define SERVICE_SHOWN_SIZE	(4 * SERVICE_ROOT_MAX + 1)
 /* What the text columns after a service's name take: " JID PROCS bin,.so". */
 #define AFTER_NAME	(1 + 5 + 1 + 5 + 1 + 7)
 
@@ -262,32 +263,50 @@ report_process(const struct kinfo_proc *kp, int why, const char *text,
 
 /*
  * A service's name as shown: made safe, and in the text style cut to
- * precision bytes (unless 0) between characters.
+ * precision display columns (unless 0) between characters.
  */
 static const char *
 shown_name(const char *name, int32_t precision, char *buf)
 {
 	display_text(name, SERVICE_NAME_MAX, buf, SERVICE_SHOWN_SIZE);
 	if (precision > 0)
-		buf[unit_prefix(buf, (size_t)precision)] = '\0';
+		buf[column_prefix(buf, (size_t)precision)] = '\0';
 	return (buf);
 }
 
-/* The width of the name column: its title's, or the longest name's. */
-static int
-name_width(const struct service_row *rows, unsigned int n, int32_t precision)
+/* Whether the row runs below a root that is not the tool's own. */
+static bool
+other_root(const struct service_row *r)
+{
+	return (r->root != NULL && strcmp(r->root, "/") != 0);
+}
+
+/*
+ * The widths, in display columns, of the name column (its title's, or
+ * the longest name's) and of the root column (0: there is none).
+ */
+static void
+column_widths(const struct service_row *rows, unsigned int n,
+    int32_t precision, size_t *name_width, size_t *root_width)
 {
 	char buf[SERVICE_SHOWN_SIZE];
-	size_t width, len;
 	unsigned int i;
+	size_t w;
 
-	width = strlen("SERVICE");
+	*name_width = strlen("SERVICE");
+	*root_width = 0;
 	for (i = 0; i < n; i++) {
-		len = strlen(shown_name(rows[i].name, precision, buf));
-		if (len > width)
-			width = len;
+		w = text_columns(shown_name(rows[i].name, precision, buf));
+		if (w > *name_width)
+			*name_width = w;
+		if (!other_root(&rows[i]))
+			continue;
+		display_text(rows[i].root, SERVICE_ROOT_MAX, buf, sizeof(buf));
+		if (text_columns(buf) > *root_width)
+			*root_width = text_columns(buf);
 	}
-	return ((int)width);
+	if (*root_width > 0 && *root_width < strlen("ROOT"))
+		*root_width = strlen("ROOT");
 }
 
 static const char *
@@ -300,17 +319,35 @@ why_text(unsigned int why)
 
 /* One row: a service and its processes. */
 static void
-emit_service(const struct service_row *r, int width, int32_t precision)
+emit_service(const struct service_row *r, size_t width, int32_t precision,
+    bool root_column)
 {
 	char fmt[FMT_SIZE], buf[SERVICE_SHOWN_SIZE];
 	unsigned int i;
 
 	xo_open_instance("service");
-	snprintf(fmt, sizeof(fmt), "{kw:name/%%-%ds/%%s}", width);
+	if (r->unit != r->name) {
+		/* The text shows a user's unit with its manager. */
+		xo_emit("{ke:name/%s}", display_text(r->unit,
+		    SERVICE_NAME_MAX, buf, sizeof(buf)));
+		snprintf(fmt, sizeof(fmt), "{dw:name/%%-%zus}", width);
+	} else
+		snprintf(fmt, sizeof(fmt), "{kw:name/%%-%zus/%%s}", width);
 	xo_emit(fmt, shown_name(r->name, precision, buf));
 	xo_emit("{e:kind/%s}", r->kind);
-	xo_emit("{w:jid/%5d/%d}{dw:procs/%5u}{:why/%s}\n",
-	    r->jid, r->procs, why_text(r->why));
+	if (r->has_uid)
+		xo_emit("{e:uid/%u}", (unsigned int)r->uid);
+	xo_emit("{w:jid/%5d/%d}{dw:procs/%5u}", r->jid, r->procs);
+	if (r->root != NULL)
+		display_text(r->root, SERVICE_ROOT_MAX, buf, sizeof(buf));
+	if (root_column) {
+		xo_emit("{w:why/%-7s/%s}", why_text(r->why));
+		xo_emit("{:root/%s}\n", r->root != NULL ? buf : "-");
+	} else {
+		xo_emit("{:why/%s}\n", why_text(r->why));
+		if (r->root != NULL)
+			xo_emit("{e:root/%s}", buf);
+	}
 	for (i = 0; i < r->npids; i++)
 		xo_emit("{el:pid/%d}", (int)r->pids[i]);
 	emit_files(r->files, r->nfiles);
@@ -320,23 +357,30 @@ emit_service(const struct service_row *r, int width, int32_t precision)
 void
 report_services(const struct service_row *rows, unsigned int n)
 {
+	size_t width, root_width;
 	char fmt[FMT_SIZE];
 	int32_t precision;
 	unsigned int i;
-	int width;
 
 	if (n == 0)
 		return;
-	/* The name is the column cut to the width. */
-	precision = fitted_precision(AFTER_NAME);
-	width = name_width(rows, n, precision);
+	/* The name is the column cut to the width: the root is kept whole. */
+	column_widths(rows, n, 0, &width, &root_width);
+	precision = fitted_precision(AFTER_NAME +
+	    (root_width > 0 ? 1 + (uint32_t)root_width : 0));
+	if (precision > 0)
+		column_widths(rows, n, precision, &width, &root_width);
 	if (!settings.no_header) {
-		snprintf(fmt, sizeof(fmt), "{Tw:/%%-%ds}{Tw:/%%5s}{Tw:/%%5s}"
-		    "{T:/%%s}\n", width);
-		xo_emit(fmt, "SERVICE", "JID", "PROCS", "WHY");
+		snprintf(fmt, sizeof(fmt), "{Tw:/%%-%zus}{Tw:/%%5s}{Tw:/%%5s}",
+		    width);
+		xo_emit(fmt, "SERVICE", "JID", "PROCS");
+		if (root_width > 0)
+			xo_emit("{Tw:/%-7s}{T:/%s}\n", "WHY", "ROOT");
+		else
+			xo_emit("{T:/%s}\n", "WHY");
 	}
 	for (i = 0; i < n; i++)
-		emit_service(&rows[i], width, precision);
+		emit_service(&rows[i], width, precision, root_width > 0);
 }
 
 int32_t

@@ -55,9 +55,16 @@ void report_row(pid_t pid, int jid, uid_t uid, const char *user,
 
 /* One row of the report by service, as the service table has it. */
 struct service_row {
-	const char *name;	/* as the system names it, not yet safe */
+	const char *name;	/* as the system names it, not yet safe; for
+				   a user's unit with its manager's name */
+	const char *unit;	/* the name without the manager's: what the
+				   other styles call it */
 	const char *kind;	/* "unit", "rc", ... */
 	int jid;
+	const char *root;	/* the root it runs below ("/": the tool's),
+				   or NULL when not known */
+	bool has_uid;		/* a user's unit: of the manager of uid */
+	uid_t uid;
 	unsigned int procs;	/* its stale processes */
 	unsigned int why;	/* 1 << WHY_* for each reason among them */
 	const pid_t *pids;	/* their ids, npids of them */
@@ -68,7 +75,8 @@ struct service_row {
 
 /*
  * Writes the rows of the report by service, in the order given, with
- * their header (unless -H) when there is any row.
+ * their header (unless -H) when there is any row.  The text style has a
+ * ROOT column when a row's root is not the tool's own.
  */
 void report_services(const struct service_row *rows, unsigned int n);
 

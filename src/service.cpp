@@ -5,6 +5,7 @@
  * looked up once, when it is found stale, through the handle that
  * examined it.
  */
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,12 +16,19 @@
 #include "service_files.h"
 #include "xo_c.h"
 
+#define STR(n)		#n
+#define XSTR(n)		STR(n)
+
 #define NAME_SIZE	256
 
 struct service {
-	char name[NAME_SIZE];
+	char name[NAME_SIZE];	/* as the text shows it */
+	size_t unit;		/* where a user's unit's own name begins */
 	int kind;		/* SERVICE_* */
 	int jid;
+	const char *root;	/* where it runs: "/", a root's path, NULL */
+	bool has_uid;		/* a user's unit, of the manager of uid */
+	uid_t uid;
 	unsigned int why;	/* 1 << WHY_* for each reason seen */
 	unsigned int procs;
 };
@@ -34,7 +42,7 @@ static struct service table[SERVICE_TABLE_MAX];
 static unsigned int nservices;
 static struct member members[SERVICE_PIDS_MAX];
 static unsigned int nmembers;
-static unsigned int left_out;
+struct pid_tally service_left_out;
 
 /* The order of the rows: rank[i] is the place of table[i]. */
 static unsigned int rank[SERVICE_TABLE_MAX];
@@ -42,29 +50,64 @@ static unsigned int rank[SERVICE_TABLE_MAX];
 static pid_t row_pids[SERVICE_PIDS_MAX];
 
 static const char *const kind_names[] = {
-	"none", "unit", "session", "container", "machine", "rc",
+	"none", "unit", "session", "container", "machine", "rc", "user_unit",
 };
+
+/* Two roots as the rows compare them; NULL is a root not known. */
+static int
+compare_roots(const char *a, const char *b)
+{
+	if (a == NULL || b == NULL)
+		return (a == b ? 0 : a == NULL ? -1 : 1);
+	return (strcmp(a, b));
+}
 
 /* The index of the service in the table, added if new; -1 when full. */
 static int
-table_slot(const char *name, int kind, int jid)
+table_slot(const char *name, int kind, int jid, const char *root)
 {
 	struct service *s;
 	unsigned int i;
 
 	for (i = 0; i < nservices; i++)
 		if (table[i].kind == kind && table[i].jid == jid &&
-		    strcmp(table[i].name, name) == 0)
+		    strcmp(table[i].name, name) == 0 &&
+		    compare_roots(table[i].root, root) == 0)
 			return ((int)i);
 	if (nservices == SERVICE_TABLE_MAX)
 		return (-1);
 	s = &table[nservices];
+	memset(s, 0, sizeof(*s));
 	snprintf(s->name, sizeof(s->name), "%s", name);
 	s->kind = kind;
 	s->jid = jid;
-	s->why = 0;
-	s->procs = 0;
+	s->root = root;
 	return ((int)nservices++);
+}
+
+/*
+ * The manager of a user's unit, named "user@UID.service/UNIT": its uid,
+ * and where the unit's own name begins; false when the name is not so.
+ */
+static bool
+user_manager(const char *name, uid_t *uid, size_t *unit)
+{
+	const char *p;
+	uintmax_t v;
+
+	if (strncmp(name, "user@", strlen("user@")) != 0)
+		return (false);
+	v = 0;
+	for (p = name + strlen("user@"); *p >= '0' && *p <= '9'; p++)
+		if ((v = v * 10 + (uintmax_t)(*p - '0')) > UINT32_MAX)
+			return (false);
+	if (p == name + strlen("user@") ||
+	    strncmp(p, ".service/", strlen(".service/")) != 0 ||
+	    p[strlen(".service/")] == '\0')
+		return (false);
+	*uid = (uid_t)v;
+	*unit = (size_t)(p + strlen(".service/") - name);
+	return (true);
 }
 
 void
@@ -72,25 +115,51 @@ service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
     const struct kinfo_proc *procs, unsigned int count,
     const struct gone_files *gone)
 {
-	char name[NAME_SIZE];
+	char name[NAME_SIZE], session[NAME_SIZE];
+	const char *root;
+	size_t unit = 0;
+	uid_t uid = 0;
 	int kind, i;
 
 	if (nmembers == SERVICE_PIDS_MAX) {
-		left_out++;
+		tally_pid(&service_left_out, kp->ki_pid);
 		return;
 	}
+	/* What the system's service manager runs, it restarts. */
+	root = "/";
+	session[0] = '\0';
 	kind = proc_service(ps, kp, name, sizeof(name));
+	/*
+	 * A login session is where a daemon may have been started by hand,
+	 * not what restarts it: its pidfile comes first.
+	 */
+	if (kind == SERVICE_SESSION) {
+		snprintf(session, sizeof(session), "%s", name);
+		kind = SERVICE_NONE;
+	}
 	if (kind == SERVICE_NONE)
 		kind = pidfile_service(ps, kp, procs, count, name,
-		    sizeof(name));
+		    sizeof(name), &root);
+	if (kind == SERVICE_NONE && session[0] != '\0') {
+		kind = SERVICE_SESSION;
+		snprintf(name, sizeof(name), "%s", session);
+		root = "/";
+	}
+	if (kind == SERVICE_USER_UNIT && !user_manager(name, &uid, &unit))
+		kind = SERVICE_UNIT;
 	if (kind == SERVICE_NONE || name[0] == '\0') {
 		kind = SERVICE_NONE;
 		snprintf(name, sizeof(name), "-");
 	}
-	i = table_slot(name, kind, kp->ki_jid);
+	i = table_slot(name, kind, kp->ki_jid, root);
 	if (i == -1) {
-		left_out++;
+		tally_pid(&service_left_out, kp->ki_pid);
 		return;
+	}
+	if (kind == SERVICE_USER_UNIT) {
+		table[i].has_uid = true;
+		table[i].uid = uid;
+		table[i].unit = unit;
 	}
 	table[i].why |= 1u << why;
 	table[i].procs++;
@@ -103,15 +172,13 @@ service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
 void
 service_warn(void)
 {
-	if (left_out > 0)
-		xo_warnx("%u process%s not reported: the report holds at most "
-		    "%u services and %u processes", left_out,
-		    left_out == 1 ? "" : "es", SERVICE_TABLE_MAX,
-		    SERVICE_PIDS_MAX);
+	warn_tally(&service_left_out, "not reported", "the report holds at "
+	    "most " XSTR(SERVICE_TABLE_MAX) " services and "
+	    XSTR(SERVICE_PIDS_MAX) " processes");
 	service_files_warn();
 }
 
-/* Rows by name, then jail, then kind. */
+/* Rows by name, then jail, then root, then kind. */
 static int
 compare_services(const void *a, const void *b)
 {
@@ -124,6 +191,9 @@ compare_services(const void *a, const void *b)
 		return (c);
 	if (x->jid != y->jid)
 		return (x->jid < y->jid ? -1 : 1);
+	c = compare_roots(x->root, y->root);
+	if (c != 0)
+		return (c);
 	return (x->kind - y->kind);
 }
 
@@ -160,6 +230,7 @@ service_report(void)
 {
 	static struct service_row rows[SERVICE_TABLE_MAX];
 	unsigned int order[SERVICE_TABLE_MAX];
+	const struct service *s;
 	unsigned int i, next;
 	struct service_row *r;
 
@@ -167,11 +238,17 @@ service_report(void)
 	next = 0;
 	for (i = 0; i < nservices; i++) {
 		r = &rows[i];
-		r->name = table[order[i]].name;
-		r->kind = kind_names[table[order[i]].kind];
-		r->jid = table[order[i]].jid;
-		r->procs = table[order[i]].procs;
-		r->why = table[order[i]].why;
+		s = &table[order[i]];
+		memset(r, 0, sizeof(*r));
+		r->name = s->name;
+		r->unit = s->name + s->unit;
+		r->kind = kind_names[s->kind];
+		r->jid = s->jid;
+		r->root = s->root;
+		r->has_uid = s->has_uid;
+		r->uid = s->uid;
+		r->procs = s->procs;
+		r->why = s->why;
 		r->pids = &row_pids[next];
 		for (; next < nmembers && members[next].service == order[i];
 		    next++)

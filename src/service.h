@@ -8,6 +8,7 @@
 
 #include "check.h"
 #include "procinfo.h"
+#include "unexamined.h"
 
 /* The most services, and stale processes, that one report holds. */
 #define SERVICE_TABLE_MAX	1024
@@ -15,11 +16,13 @@
 
 /*
  * Adds the stale process of kp, found stale for why (WHY_*), to the row
- * of its service, found now through ps, which examined it: its unit,
- * session, container or machine, else the pidfile of it or of one of its
- * ancestors in procs, the process list (count entries), else none.  When
- * the table is full the process is left out and counted.  Its files that
- * are gone (gone; NULL: none listed) join those of the service.
+ * of its service, found now through ps, which examined it: its unit (of
+ * the system's manager or of a user's), container or machine, else the
+ * pidfile of it or of one of its ancestors in procs, the process list
+ * (count entries), else its login session, else none.  When the table is
+ * full the process is left out and counted in service_left_out.  Its
+ * files that are gone (gone; NULL: none listed) join those of the
+ * service.
  */
 void service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
     const struct kinfo_proc *procs, unsigned int count,
@@ -28,7 +31,13 @@ void service_note(struct procstat *ps, const struct kinfo_proc *kp, int why,
 /* Has the rows, sorted by name, written into the open list of the report. */
 void service_report(void);
 
-/* Warns, after the document, of processes that the table could not hold. */
+/* The processes that the table could not hold. */
+extern struct pid_tally service_left_out;
+
+/*
+ * Warns, after the document, of processes that the table could not hold,
+ * and of services whose list of files was cut.
+ */
 void service_warn(void);
 
 #endif

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <wchar.h>
 
 #include "text.h"
 #include "unsafe_table.h"
@@ -204,6 +205,63 @@ unit_prefix(const char *text, size_t max)
 			len = 1;
 		if (i + len > max)
 			break;
+	}
+	return (i);
+}
+
+/*
+ * The length of the unit of safe text at s (a character written as it is,
+ * a backslash pair, or the escapes of one character) and, in *cols, the
+ * columns it takes: escapes are ASCII, a character as wcwidth(3) says.
+ */
+static size_t
+next_unit(const unsigned char *s, size_t *cols)
+{
+	size_t len;
+	uint32_t cp;
+	int w;
+
+	if (s[0] == '\\' && s[1] == '\\')
+		len = *cols = 2;
+	else if (octal_escape(s))
+		len = *cols = escaped_character(s);
+	else if ((len = utf8_sequence(s, strnlen((const char *)s, 4),
+	    &cp)) == 0)
+		len = *cols = 1;
+	else {
+		w = cp < 0x80 ? 1 : wcwidth((wchar_t)cp);
+		/* One the locale does not know still takes its place. */
+		*cols = w >= 0 ? (size_t)w : 1;
+	}
+	return (len);
+}
+
+size_t
+text_columns(const char *text)
+{
+	const unsigned char *s = (const unsigned char *)text;
+	size_t i, cols, total;
+
+	total = 0;
+	for (i = 0; s[i] != '\0';) {
+		i += next_unit(s + i, &cols);
+		total += cols;
+	}
+	return (total);
+}
+
+size_t
+column_prefix(const char *text, size_t max)
+{
+	const unsigned char *s = (const unsigned char *)text;
+	size_t i, len, cols, used;
+
+	used = 0;
+	for (i = 0; s[i] != '\0'; i += len) {
+		len = next_unit(s + i, &cols);
+		if (used + cols > max)
+			break;
+		used += cols;
 	}
 	return (i);
 }

@@ -45,6 +45,20 @@ const char *display_text(const char *text, size_t maxlen, char *buf,
 size_t unit_prefix(const char *text, size_t max);
 
 /*
+ * The display columns that text (as safe_text wrote it) takes: one for
+ * each byte of an escape and of ASCII, and as wcwidth(3) says for a
+ * character written as it is.
+ */
+size_t text_columns(const char *text);
+
+/*
+ * The length of the longest prefix of text (as safe_text wrote it) that
+ * takes at most max display columns and splits neither a character nor
+ * the escapes of one.
+ */
+size_t column_prefix(const char *text, size_t max);
+
+/*
  * For text cut to len bytes from a longer one: len, less the bytes at
  * its end that begin a UTF-8 sequence which the cut left incomplete, so
  * that the cut falls between characters.  Bytes that could not begin a

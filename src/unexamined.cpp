@@ -21,7 +21,7 @@
 					   or memory ran out */
 #define CAUSES			5
 
-static unsigned int counts[CAUSES];
+static struct pid_tally counts[CAUSES];
 static struct proc_limits limits;
 static bool have_limits;
 
@@ -59,25 +59,54 @@ unexamined_note(struct procstat *ps, const struct kinfo_proc *kp, int query,
 	switch (err) {
 	case EACCES:
 	case EPERM:
-		counts[refusal(ps, kp, query, err)]++;
+		tally_pid(&counts[refusal(ps, kp, query, err)], kp->ki_pid);
 		break;
 	case EBUSY:
-		counts[CAUSE_BUSY]++;
+		tally_pid(&counts[CAUSE_BUSY], kp->ki_pid);
 		break;
 	case ENOMEM:
 		if (query == QUERY_MAP)
-			counts[CAUSE_NOMEM]++;
+			tally_pid(&counts[CAUSE_NOMEM], kp->ki_pid);
 		break;
 	}
 }
 
+void
+tally_pid(struct pid_tally *t, pid_t pid)
+{
+	if (t->count < TALLY_PIDS_KEPT)
+		t->pids[t->count] = pid;
+	t->count++;
+}
+
+void
+warn_tally(const struct pid_tally *t, const char *what, const char *why)
+{
+	char ids[TALLY_PIDS_KEPT * 16 + 32];
+	unsigned int kept, i;
+	size_t n;
+
+	if (t->count == 0)
+		return;
+	kept = t->count < TALLY_PIDS_KEPT ? t->count : TALLY_PIDS_KEPT;
+	n = 0;
+	for (i = 0; i < kept; i++)
+		n += (size_t)snprintf(ids + n, sizeof(ids) - n, "%s%d",
+		    i == 0 ? "" : i + 1 == kept && kept == t->count ? " and " :
+		    ", ", (int)t->pids[i]);
+	if (t->count > kept)
+		snprintf(ids + n, sizeof(ids) - n, " and %u more",
+		    t->count - kept);
+	xo_warnx("%u process%s %s: %s (pid%s %s)", t->count,
+	    t->count == 1 ? "" : "es", what, why, t->count == 1 ? "" : "s",
+	    ids);
+}
+
 /* Says how many processes were not examined, and why, if any were. */
 static void
-warn_count(unsigned int n, const char *why)
+warn_count(const struct pid_tally *t, const char *why)
 {
-	if (n > 0)
-		xo_warnx("%u process%s not examined: %s", n,
-		    n == 1 ? "" : "es", why);
+	warn_tally(t, "not examined", why);
 }
 
 void
@@ -87,16 +116,16 @@ unexamined_warn(struct procstat *ps)
 	const char *hidden;
 	char level[48];
 
-	warn_count(counts[CAUSE_DENIED], "permission denied");
-	if (counts[CAUSE_SECURELEVEL] > 0) {
+	warn_count(&counts[CAUSE_DENIED], "permission denied");
+	if (counts[CAUSE_SECURELEVEL].count > 0) {
 		snprintf(level, sizeof(level), "kern.securelevel is %d",
 		    get_limits(ps)->securelevel);
-		warn_count(counts[CAUSE_SECURELEVEL], level);
+		warn_count(&counts[CAUSE_SECURELEVEL], level);
 	}
-	warn_count(counts[CAUSE_DEBUG],
+	warn_count(&counts[CAUSE_DEBUG],
 	    "security.bsd.unprivileged_proc_debug is 0");
-	warn_count(counts[CAUSE_BUSY], "starting a program");
-	warn_count(counts[CAUSE_NOMEM], "no room for the memory map");
+	warn_count(&counts[CAUSE_BUSY], "starting a program");
+	warn_count(&counts[CAUSE_NOMEM], "no room for the memory map");
 	hidden = proc_hidden(ps);
 	if (hidden != NULL)
 		xo_warnx("other users' processes not examined: %s", hidden);

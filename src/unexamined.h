@@ -8,6 +8,23 @@
 
 #include "procinfo.h"
 
+/* A number of processes, and the ids of the first few of them. */
+#define TALLY_PIDS_KEPT	3
+
+struct pid_tally {
+	unsigned int count;
+	pid_t pids[TALLY_PIDS_KEPT];
+};
+
+/* Counts the process pid in t, keeping its id if it is one of the first. */
+void tally_pid(struct pid_tally *t, pid_t pid);
+
+/*
+ * Says, after the report, how many processes t counts that were left out
+ * of it (what: "not examined"), and why, naming the first few, if any.
+ */
+void warn_tally(const struct pid_tally *t, const char *what, const char *why);
+
 /* Which query failed. */
 #define QUERY_PATH	0	/* the executable's path */
 #define QUERY_MAP	1	/* the memory map */

@@ -2,7 +2,9 @@
 /*
  * The walk over the process list and the selection by operands.
  */
+#include <errno.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "check.h"
@@ -11,6 +13,7 @@
 #include "libdirs.h"
 #include "lookup.h"
 #include "mounts.h"
+#include "pidfile.h"
 #include "procinfo.h"
 #include "report.h"
 #include "service.h"
@@ -18,6 +21,9 @@
 #include "unexamined.h"
 #include "walk.h"
 #include "xo_c.h"
+
+#define STR(n)		#n
+#define XSTR(n)		STR(n)
 
 static char **operands;
 static int noperands;
@@ -102,7 +108,13 @@ static void
 warn_unexamined(struct procstat *ps)
 {
 	warn_cut();
-	service_warn();
+	if (settings.services) {
+		service_warn();
+		warn_tally(&pidfile_roots_left_out, "not looked up in "
+		    "pidfiles", "at most " XSTR(PIDFILE_ROOT_MAX) " roots are "
+		    "read");
+		pidfile_warn();
+	}
 	unexamined_warn(ps);
 	libdirs_warn();
 	layers_warn();
@@ -126,8 +138,11 @@ walk_processes(int argc, char **argv, int first)
 	check_operands();
 
 	ps = procstat_open_sysctl();
-	if (ps == NULL)
+	if (ps == NULL) {
+		if (proc_open_error(errno) != NULL)
+			xo_errx(1, "%s", proc_open_error(errno));
 		xo_err(1, "procstat_open()");
+	}
 	procs = proc_list(ps, &count);
 	if (procs == NULL) {
 		xo_warn("procstat_getprocs()");

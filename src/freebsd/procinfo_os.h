@@ -26,5 +26,7 @@ gone_path_of(const struct kinfo_vmentry *kve)
 
 /* Where the rc scripts are, whose names pidfiles may give. */
 #define RC_SCRIPT_DIRS		"/etc/rc.d", "/usr/local/etc/rc.d"
+/* Where daemons leave their pidfiles. */
+#define PIDFILE_DIRS		"/var/run"
 
 #endif

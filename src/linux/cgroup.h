@@ -20,7 +20,9 @@
  * named by its first 12 digits; lxc.payload.NAME is container NAME;
  * machine-NAME.scope and systemd-nspawn@NAME.service are machine NAME;
  * session-N.scope is that session.  Otherwise the innermost .service is
- * the unit, and without one there is no service.
+ * the unit, and without one there is no service; below a user's manager
+ * (user@UID.service) it is that user's unit, SERVICE_USER_UNIT, named
+ * "user@UID.service/UNIT".
  */
 int cgroup_path_service(const char *path, size_t len, char *buf, size_t size);
 

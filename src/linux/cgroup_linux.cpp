@@ -133,10 +133,45 @@ part_service(struct part p, struct part prev, bool in_kubepods, char *buf,
 	return (SERVICE_NONE);
 }
 
+/* A user's service manager: user@UID.service. */
+static bool
+is_user_manager(struct part p)
+{
+	size_t i;
+
+	if (!has_prefix(p, "user@") || !has_suffix(p, ".service") ||
+	    p.len == strlen("user@.service"))
+		return (false);
+	for (i = strlen("user@"); i < p.len - strlen(".service"); i++)
+		if (p.s[i] < '0' || p.s[i] > '9')
+			return (false);
+	return (true);
+}
+
+/* A unit of a user's manager, named "MANAGER/UNIT". */
+static int
+store_user_unit(struct part manager, struct part unit, char *buf,
+    size_t size)
+{
+	size_t n;
+
+	if (size == 0)
+		return (SERVICE_USER_UNIT);
+	store(SERVICE_USER_UNIT, manager.s, manager.len, false, buf, size);
+	n = strlen(buf);
+	if (n + 1 < size) {
+		buf[n++] = '/';
+		store(SERVICE_USER_UNIT, unit.s, unit.len, false, buf + n,
+		    size - n);
+	}
+	return (SERVICE_USER_UNIT);
+}
+
 int
 cgroup_path_service(const char *path, size_t len, char *buf, size_t size)
 {
 	struct part p, prev = { "", 0 }, unit = { NULL, 0 };
+	struct part manager = { NULL, 0 };
 	const char *end = path + len, *slash;
 	bool in_kubepods = false;
 	int kind;
@@ -149,12 +184,17 @@ cgroup_path_service(const char *path, size_t len, char *buf, size_t size)
 		kind = part_service(p, prev, in_kubepods, buf, size);
 		if (kind != SERVICE_NONE)
 			return (kind);
-		if (has_suffix(p, ".service") && p.len > strlen(".service"))
+		if (has_suffix(p, ".service") && p.len > strlen(".service")) {
+			if (unit.s != NULL && is_user_manager(unit))
+				manager = unit;
 			unit = p;
+		}
 		if (has_prefix(p, "kubepods"))
 			in_kubepods = true;
 		prev = p;
 	}
+	if (unit.s != NULL && manager.s != NULL)
+		return (store_user_unit(manager, unit, buf, size));
 	if (unit.s != NULL)
 		return (store(SERVICE_UNIT, unit.s, unit.len, false, buf,
 		    size));

@@ -19,6 +19,7 @@ struct stat_line {
 	size_t commlen;
 	pid_t ppid;
 	pid_t pgid;
+	pid_t sid;			/* session */
 	unsigned long long flags;	/* PF_* bits */
 	unsigned long long starttime;	/* clock ticks after boot */
 };

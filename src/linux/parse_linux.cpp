@@ -77,6 +77,8 @@ parse_stat(const char *buf, size_t len, struct stat_line *sl)
 		p = skip_blanks(p, end);
 		if (!take_number(&p, end, &v[0], true))
 			return (false);
+		if (field == 6)
+			sl->sid = (pid_t)v[0];
 		if (field == 9)
 			sl->flags = v[0];
 	}

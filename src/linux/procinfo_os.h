@@ -34,6 +34,8 @@
 
 /* Where the rc scripts are, whose names pidfiles may give. */
 #define RC_SCRIPT_DIRS		"/etc/init.d"
+/* Where daemons leave their pidfiles (/var/run is mostly a link to /run). */
+#define PIDFILE_DIRS		"/run", "/var/run"
 
 struct procstat;
 
@@ -41,6 +43,7 @@ struct kinfo_proc {
 	pid_t ki_pid;
 	pid_t ki_ppid;
 	pid_t ki_pgid;
+	pid_t ki_sid;			/* session id */
 	uid_t ki_uid;			/* effective user id */
 	int ki_jid;			/* always 0: no jails here */
 	long ki_flag;			/* P_* bits */

@@ -58,6 +58,7 @@ read_process(struct procstat *ps, const char *name, struct kinfo_proc *kp)
 		return (true);
 	kp->ki_ppid = sl.ppid;
 	kp->ki_pgid = sl.pgid;
+	kp->ki_sid = sl.sid;
 	kp->ki_flag = (sl.flags & PF_KTHREAD) != 0 ? P_KPROC : 0;
 	kp->ki_starttime = sl.starttime;
 	len = sl.commlen < COMMLEN ? sl.commlen : COMMLEN;

@@ -17,7 +17,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	size_t room = size > 0 ? (size_t)data[0] % sizeof(buf) + 1 : sizeof(buf);
 	memset(buf, 'X', sizeof(buf));
 	int kind = cgroup_service(text, size, buf, room);
-	if (kind < SERVICE_NONE || kind > SERVICE_RC ||
+	if (kind < SERVICE_NONE || kind > SERVICE_USER_UNIT ||
 	    memchr(buf, '\0', room) == nullptr ||
 	    (kind == SERVICE_NONE && buf[0] != '\0') ||
 	    (room < sizeof(buf) && buf[room] != 'X'))

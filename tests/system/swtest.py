@@ -23,13 +23,15 @@ EXECSHIM = os.environ.get("EXECSHIM", "libsw_execshim.so")
 USAGE = ("usage: stalewatch [--libxo] [-bHksw] [-j jail] [-u [user]] "
          "[proc ...]\n")
 
-# The warning after a report that could not examine every process.
-DENIED = "stalewatch: %s not examined: permission denied\n"
+# The warning after a report that could not examine every process, with
+# the ids of the first few ("pid 7", "pids 7, 9 and 12").
+DENIED = "stalewatch: %s not examined: permission denied (%s)\n"
 
 # What a run over processes that a test did not start may add, on a busy
 # machine: some of them cannot be examined by this user, or by anybody.
 UNEXAMINED = re.compile(r"stalewatch: (\d+ process(es)? not examined: "
-                        r"(permission denied|starting a program)|other "
+                        r"(permission denied|starting a program) "
+                        r"\(pids? \d+((, \d+)* and \d+( more)?)?\)|other "
                         r"users' processes not examined: .*)\n")
 
 
@@ -207,7 +209,8 @@ class Subject:
     the test may delete or replace its executable and libraries."""
 
     def __init__(self, work, name="subject", argv0=None, args=(),
-                 env=None, user=None, copy=True, new_group=False):
+                 env=None, user=None, copy=True, new_group=False,
+                 new_session=False):
         self.work = work
         self.exe = os.path.join(work, name) if copy else SLEEPER
         if copy:
@@ -220,7 +223,8 @@ class Subject:
         self.proc = subprocess.Popen(
             argv, executable=self.exe, stdout=subprocess.PIPE,
             stdin=subprocess.DEVNULL, env=env, preexec_fn=pre,
-            process_group=0 if new_group else None)
+            process_group=0 if new_group else None,
+            start_new_session=new_session)
         line = self.proc.stdout.readline()
         if line != b"ready\n":
             self.stop()

@@ -135,6 +135,16 @@ class Periodic(Hook):
                 self.assertEqual(self.enabled(""), (rc, "\n%s\n%s\n%s\n" % (
                     HEADING, line, rows.rstrip("\n") or "none")))
 
+    def test_warnings_are_shown(self):
+        self.stand_in("echo '    7     0 root         x            bin x'\n"
+                      "echo 'stalewatch: 1 process not examined: "
+                      "permission denied (pid 1)' >&2\n")
+        self.assertEqual(self.enabled(""), (1, "\n%s\n    7     0 root"
+                                               "         x            bin "
+                                               "x\nstalewatch: 1 process "
+                                               "not examined: permission "
+                                               "denied (pid 1)\n" % HEADING))
+
     def test_failure(self):
         self.real_program()
         rc, out = self.enabled("-j nosuchjail")
@@ -192,11 +202,10 @@ class AptHook(Hook):
                            {"PATH": self.bin + ":" + SYSTEM_PATH})
 
     def test_program_missing(self):
+        # Removed with its package, the tool leaves the hook silent.
         if shutil.which("stalewatch", path=SYSTEM_PATH):
             self.skipTest("stalewatch is installed on this machine")
-        rc, out = self.hook()
-        self.assertEqual(rc, 0)
-        self.assertRegex(out, r"^stalewatch: not installed[^\n]*\n$")
+        self.assertEqual(self.hook(), (0, ""))
 
     def test_stale_process_is_listed(self):
         self.real_program()
@@ -215,12 +224,26 @@ class AptHook(Hook):
         self.stand_in("exit 0\n")
         self.assertEqual(self.hook(), (0, ""))
 
-    def test_failure_is_one_line(self):
+    def test_warnings_are_passed_on(self):
+        self.stand_in("echo '  PID   JID USER         COMMAND      WHY "
+                      "ARGUMENTS'\necho '    7     0 root         x   "
+                      "         bin x'\necho 'stalewatch: 1 process not "
+                      "examined: permission denied (pid 1)' >&2\n")
+        self.assertEqual(self.hook(), (0, "  PID   JID USER         COMMAND"
+                                          "      WHY ARGUMENTS\n    7     0 "
+                                          "root         x            bin x\n"
+                                          "stalewatch: 1 process not "
+                                          "examined: permission denied "
+                                          "(pid 1)\n"))
+
+    def test_failure_says_why(self):
         self.stand_in("echo 'stalewatch: cannot read the process list' >&2\n"
                       "echo 'more detail' >&2\nexit 1\n")
-        rc, out = self.hook()
-        self.assertEqual(rc, 0)
-        self.assertRegex(out, r"^stalewatch: could not list[^\n]*\n$")
+        self.assertEqual(self.hook(), (0, "stalewatch: cannot read the "
+                                          "process list\nmore detail\n"
+                                          "stalewatch: could not list the "
+                                          "processes to restart (exit "
+                                          "status 1)\n"))
 
     def test_program_that_never_returns(self):
         # The limit is an apt setting, 60 seconds in the file itself; a
@@ -252,7 +275,44 @@ class AptHook(Hook):
         self.stand_in("kill -SEGV $$\n")
         rc, out = self.hook()
         self.assertEqual(rc, 0)
-        self.assertRegex(out, r"^stalewatch: could not list[^\n]*\n$")
+        # After the shell's own word of the signal, if it says one.
+        self.assertRegex(out, r"^([^\n]*\n)?stalewatch: could not list the "
+                         r"processes to restart \(exit status \d+\)\n$")
+
+    def under_stale_apt(self):
+        """Runs the hook as apt does, with sh -c, below a stale stand-in
+        for apt-get (a copy of sh whose file is deleted, as an upgrade of
+        apt replaces it): the apt-get's pid and the hook's output."""
+        apt = os.path.join(self.work, "apt-get")
+        shutil.copy("/bin/sh", apt)
+        p = subprocess.Popen(
+            [apt, "-c", 'echo $$; read go; /bin/sh -c "$1"', "apt-get",
+             self.command], env={"PATH": self.bin + ":" + SYSTEM_PATH},
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.STDOUT)
+        pid = int(p.stdout.readline())
+        os.unlink(apt)
+        out, _ = p.communicate(b"go\n", timeout=60)
+        self.assertEqual(p.returncode, 0)
+        return pid, out.decode("utf-8", "surrogateescape")
+
+    def test_processes_that_run_the_upgrade_are_left_out(self):
+        self.real_program()
+        pid, out = self.under_stale_apt()
+        self.assertEqual(rows_for(out, pid), [])
+        # A header only above rows (other processes may be stale too).
+        if re.search(r"^ +PID +JID ", out, re.M):
+            self.assertRegex(out, re.compile(r"^ *\d+ ", re.M))
+        # The others are listed still.
+        s = self.stale_subject("swapt")
+        pid, out = self.under_stale_apt()
+        self.assertEqual(rows_for(out, pid), [])
+        self.assertEqual([r[3:5] for r in rows_for(out, s.pid)],
+                         [["swapt", "bin"]])
+        # The kernel's line first, then the header.
+        lines = out.splitlines()
+        self.assertTrue(lines[0].startswith("kernel"), lines[0])
+        self.assertEqual(lines[1].split()[:2], ["PID", "JID"])
 
 
 if __name__ == "__main__":

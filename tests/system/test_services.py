@@ -15,7 +15,8 @@ import unittest
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
-from swtest import IS_ROOT, SLEEPER, RealProcessTest, euc_jp_locale, run
+from swtest import (IS_ROOT, NOBODY, SLEEPER, RealProcessTest, euc_jp_locale,
+                    run)
 
 CONTAINER_ID = ("4b825dc642cb6eb9a060e54bf8d69288"
                 "fbee4904c4e1a0c3e6d8b0e9f5c2a1d7")
@@ -164,7 +165,8 @@ class ServiceTest(RealProcessTest):
         a = self.subject(name="swunit-a")
         b = self.subject(name="swunit-b", args=["-l", lib])
         c = self.subject(name="swcontainer", args=["-l", lib])
-        s = self.subject(name="swsession")
+        # In a session of its own: no ancestor's pidfile can claim it.
+        s = self.subject(name="swsession", new_session=True)
         for x in (a, s):
             os.unlink(x.exe)
         os.unlink(lib)
@@ -175,7 +177,9 @@ class ServiceTest(RealProcessTest):
 class ControlGroups(ServiceTest):
     def check_report(self, expect, pids):
         """The text, XML and JSON reports of pids are expect: (name,
-        kind, why, [pids]) in the order of the rows."""
+        kind, why, [pids]) in the order of the rows, with a user's unit
+        shown as "user@UID.service/UNIT" and encoded as UNIT, with its
+        uid.  Every row runs below the system's root."""
         args = ["-s", "-w"] + [str(p) for p in pids]
         rc, out, err = run(args)
         self.assertEqual((rc, err), (0, ""))
@@ -186,26 +190,39 @@ class ControlGroups(ServiceTest):
                   for e in expect]
         self.assertEqual(out, "\n".join(lines) + "\n")
 
+        def encoded(e):
+            m = re.fullmatch(r"user@(\d+)\.service/(.*)", e[0])
+            if e[1] == "user_unit" and m:
+                return m.group(2), e[1], e[2], int(m.group(1))
+            return e[0], e[1], e[2], None
+
         rc, out, _ = run(args + ["--libxo=xml"])
         got = [(s.findtext("name"), s.findtext("kind"), s.findtext("why"),
-                [int(p.text) for p in s.findall("pid")], s.findtext("jid"))
+                int(s.findtext("uid")) if s.find("uid") is not None
+                else None, [int(p.text) for p in s.findall("pid")],
+                s.findtext("jid"), s.findtext("root"))
                for s in ET.fromstring(out).findall("service")]
-        self.assertEqual(got, [e[:3] + (sorted(e[3]), "0") for e in expect])
+        self.assertEqual(got, [encoded(e) + (sorted(e[3]), "0", "/")
+                               for e in expect])
 
         rc, out, _ = run(args + ["--libxo=json"])
         doc = json.loads(out)
         self.assertEqual(list(doc), ["__version", "stalewatch"])
         rows = doc["stalewatch"]["service"]
-        # And the files of its processes that are gone.
+        # The keys of every row, the uid of a user's unit, and the files
+        # of its processes that are gone.
         self.assertEqual([list(r) for r in rows],
-                         [["name", "kind", "jid", "why", "pid", "file"]] *
-                         len(rows))
+                         [["name", "kind"] + (["uid"] if e[1] == "user_unit"
+                                              else []) +
+                          ["jid", "why", "root", "pid", "file"]
+                          for e in expect])
         if re.search(r'"pid":\d', out):
             self.skipTest("this libxo writes no leaf lists: the pids are "
                           "repeated members")
-        self.assertEqual([(r["name"], r["kind"], r["why"], r["pid"],
-                           r["jid"]) for r in rows],
-                         [e[:3] + (sorted(e[3]), 0) for e in expect])
+        self.assertEqual([(r["name"], r["kind"], r["why"], r.get("uid"),
+                           r["pid"], r["jid"], r["root"]) for r in rows],
+                         [encoded(e) + (sorted(e[3]), 0, "/")
+                          for e in expect])
 
     def test_units_containers_and_sessions(self):
         v2, v1 = cgroup_mounts()
@@ -214,6 +231,9 @@ class ControlGroups(ServiceTest):
         a, b, c, s = self.stale_subjects()
         none = self.orphan("swnone")
         conmon = self.orphan("swconmon")
+        # A unit of the system and one of a user's manager, of one name.
+        system_dbus = self.orphan("swsysdbus")
+        user_dbus = self.orphan("swuserdbus")
         rc_name, worker, exe = self.pidfile_worker()
         os.unlink(exe)
         unit = "swtest.slice/swtest-unit.service"
@@ -222,18 +242,26 @@ class ControlGroups(ServiceTest):
                           (c.pid, "docker-%s.scope" % CONTAINER_ID),
                           (s.pid, session),
                           (conmon, "machine.slice/libpod-conmon-%s.scope"
-                           % CONTAINER_ID)):
+                           % CONTAINER_ID),
+                          (system_dbus, "system.slice/swtest-dbus.service"),
+                          (user_dbus, "user.slice/user-1000.slice/"
+                           "user@1000.service/app.slice/"
+                           "swtest-dbus.service")):
             self.place(pid, path, [v2])
         self.no_service(none)
         if v1 is not None:
             self.place(conmon, "swtest-none", [v1])
-        pids = [a.pid, b.pid, c.pid, s.pid, none, conmon, worker]
+        pids = [a.pid, b.pid, c.pid, s.pid, none, conmon, worker,
+                system_dbus, user_dbus]
         self.check_report([
             ("-", "none", "bin", [none, conmon]),
             (CONTAINER_ID[:12], "container", ".so", [c.pid]),
             ("session-4242.scope", "session", "bin", [s.pid]),
             (rc_name, "rc", "bin", [worker]),
+            ("swtest-dbus.service", "unit", "bin", [system_dbus]),
             ("swtest-unit.service", "unit", "bin,.so", [a.pid, b.pid]),
+            ("user@1000.service/swtest-dbus.service", "user_unit", "bin",
+             [user_dbus]),
         ], pids)
         # Without -s, the report of the same processes is by process.
         rc, out, _ = run(["-w"] + [str(p) for p in pids])
@@ -269,10 +297,157 @@ class Pidfiles(ServiceTest):
         rc, out, _ = run(["-s", "--libxo=xml", str(worker)])
         self.assertEqual(out, "<stalewatch version=\"2\"><service>"
                          "<name>%s</name><kind>rc</kind><jid>0</jid>"
-                         "<why>bin</why><pid>%d</pid><file><path>%s</path>"
-                         "<device>%d</device><inode>%d</inode><state>deleted"
-                         "</state></file></service></stalewatch>"
+                         "<why>bin</why><root>/</root><pid>%d</pid><file>"
+                         "<path>%s</path><device>%d</device><inode>%d</inode>"
+                         "<state>deleted</state></file></service>"
+                         "</stalewatch>"
                          % (name, worker, exe, st.st_dev, st.st_ino))
+
+    def master_pid(self, name):
+        return int(name.rsplit("-", 1)[1])
+
+    def services_of(self, pids):
+        """The JSON rows of the report by service of pids, as (name, kind,
+        root, [pids]), with no warning."""
+        rc, out, err = run(["-s", "--libxo=json"] + [str(p) for p in pids])
+        self.assertEqual((rc, err), (0, ""))
+        return [(r["name"], r["kind"], r.get("root"), r["pid"])
+                for r in json.loads(out)["stalewatch"]["service"]]
+
+    def test_pidfiles_that_others_could_write_name_nothing(self):
+        name, worker, exe = self.pidfile_worker()
+        os.unlink(exe)
+        pidfile = "/var/run/%s.pid" % name
+        master = self.master_pid(name)
+        lock = "/var/run/lock"
+        planted = None
+        st = os.stat(lock) if os.path.isdir(lock) else None
+        if st is not None and st.st_mode & 0o1002 == 0o1002:
+            # A folder where anybody may write: its file names nothing.
+            planted = os.path.join(lock, "x;reboot-%d.pid" % master)
+            with open(planted, "w") as f:
+                f.write("%d\n" % master)
+            self.addCleanup(os.unlink, planted)
+            if NOBODY is not None:
+                os.chown(planted, NOBODY.pw_uid, NOBODY.pw_gid)
+        os.chmod(pidfile, 0o664)
+        self.assertEqual(self.services_of([worker]),
+                         [("-", "none", "/", [worker])])
+        os.chmod(pidfile, 0o644)
+        self.assertEqual(self.services_of([worker]),
+                         [(name, "rc", "/", [worker])])
+        if NOBODY is not None:
+            os.chown(pidfile, NOBODY.pw_uid, NOBODY.pw_gid)
+            self.assertEqual(self.services_of([worker]),
+                             [("-", "none", "/", [worker])])
+        if planted is None:
+            self.skipTest("no /var/run/lock that anybody may write")
+
+    def test_a_login_below_a_daemon_is_not_the_daemons(self):
+        if shutil.which("setsid") is None:
+            self.skipTest("setsid is not installed")
+        same = os.path.join(self.work, "swsame")
+        login = os.path.join(self.work, "swlogin")
+        for exe in (same, login):
+            shutil.copy(SLEEPER, exe)
+        master = subprocess.Popen(
+            ["/bin/sh", "-c", '"$0" & echo $!; setsid "$1" & echo $!; wait',
+             same, login], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        self.addCleanup(master.stdout.close)
+        self.addCleanup(master.wait)
+        lines = [master.stdout.readline() for _ in range(4)]
+        pids = [int(l) for l in lines if l.strip().isdigit()]
+        self.orphans.extend(pids)
+        self.assertEqual(sorted(lines)[2:], [b"ready\n"] * 2)
+        worker, session = pids
+        for pid in pids:
+            if self.cg.hierarchies:
+                self.no_service(pid)
+        name = "swtest-sess-%d" % master.pid
+        with open("/var/run/%s.pid" % name, "w") as f:
+            f.write("%d\n" % master.pid)
+        self.addCleanup(os.unlink, "/var/run/%s.pid" % name)
+        for exe in (same, login):
+            os.unlink(exe)
+        with open("/proc/%d/cgroup" % worker) as f:
+            if not self.cg.hierarchies and any(
+                    not l.endswith(":/\n") for l in f):
+                self.skipTest("its cgroup may name a service")
+        self.assertEqual(self.services_of([worker, session]),
+                         [("-", "none", "/", [session]),
+                          (name, "rc", "/", [worker])])
+
+    def chroot_tree(self):
+        """A root for a chroot with the sleeper and the libraries it needs
+        (as ldd names them), /run and a /var/run that links to it, as
+        Debian has them."""
+        root = os.path.join(self.work, "chroot")
+        libs = re.findall(r"(/\S+) \(0x", subprocess.run(
+            ["ldd", SLEEPER], stdout=subprocess.PIPE, check=True,
+            text=True).stdout)
+        for path in libs:
+            os.makedirs(os.path.dirname(root + path), exist_ok=True)
+            shutil.copy(path, root + path)
+        for d in ("run", "var", "usr/sbin", "etc/init.d"):
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+        os.symlink("/run", os.path.join(root, "var/run"))
+        for d, _, _ in os.walk(root):
+            os.chmod(d, 0o755)
+        return root
+
+    def chrooted(self, root, name):
+        """A sleeper started in the chroot root as /usr/sbin/name."""
+        exe = os.path.join(root, "usr/sbin", name)
+        shutil.copy(SLEEPER, exe)
+
+        def enter():
+            os.chroot(root)
+            os.chdir("/")
+        p = subprocess.Popen(["/usr/sbin/" + name], stdout=subprocess.PIPE,
+                             stdin=subprocess.DEVNULL, preexec_fn=enter)
+        self.addCleanup(p.wait)
+        self.addCleanup(p.stdout.close)
+        self.orphans.append(p.pid)
+        self.assertEqual(p.stdout.readline(), b"ready\n")
+        if self.cg.hierarchies:
+            self.no_service(p.pid)
+        return p.pid, exe
+
+    def test_a_daemon_in_a_chroot_seen_from_outside(self):
+        root = self.chroot_tree()
+        # Debian's own script names the pidfile of sshd.
+        here = os.path.dirname(os.path.abspath(__file__))
+        script = os.path.join(root, "etc/init.d/ssh")
+        shutil.copy(os.path.join(here, "../unit/fixtures/init.d/ssh"),
+                    script)
+        os.chmod(script, 0o755)
+        # A script outside the root, linked from inside: not read.
+        outside = os.path.join(self.work, "outside")
+        with open(outside, "w") as f:
+            f.write("#!/bin/sh\nPIDFILE=/run/planted.pid\n")
+        os.chmod(outside, 0o755)
+        os.symlink(outside, os.path.join(root, "etc/init.d/outside"))
+        daemons = {}
+        for name, pidfile in (("swsshd", "sshd.pid"),
+                              ("swplanted", "planted.pid")):
+            pid, exe = self.chrooted(root, name)
+            with open(os.path.join(root, "run", pidfile), "w") as f:
+                f.write("%d\n" % pid)
+            os.unlink(exe)
+            daemons[name] = pid
+        with open("/proc/%d/cgroup" % daemons["swsshd"]) as f:
+            if not self.cg.hierarchies and any(
+                    not l.endswith(":/\n") for l in f):
+                self.skipTest("its cgroup may name a service")
+        pids = [daemons["swsshd"], daemons["swplanted"]]
+        self.assertEqual(self.services_of(pids), [
+            ("planted", "rc", root, [daemons["swplanted"]]),
+            ("ssh", "rc", root, [daemons["swsshd"]])])
+        # The text says which root, as it says which jail.
+        rc, out, err = run(["-s", "-w"] + [str(p) for p in pids])
+        self.assertEqual(out, "SERVICE   JID PROCS WHY     ROOT\n"
+                         "planted     0     1 bin     %s\n"
+                         "ssh         0     1 bin     %s\n" % (root, root))
 
     def test_name_in_a_locale_of_another_character_set(self):
         # A service's name is shown as the process rows show text: where
@@ -289,6 +464,20 @@ class Pidfiles(ServiceTest):
             rc, out, err = run(["-s", "-H", "-w", str(worker)], env=env)
             self.assertEqual((rc, err), (0, ""), label)
             self.assertEqual(out, "%s     0     1 bin\n" % shown, label)
+        # In UTF-8 the name is written as it is, and the column is as
+        # wide as its characters, not its bytes: the same as a name of
+        # ASCII letters only.
+        ascii_name, ascii_worker, ascii_exe = self.pidfile_worker(
+            "swtest-cafe")
+        os.unlink(ascii_exe)
+        rc, out, err = run(["-s", "-w", str(worker), str(ascii_worker)],
+                           env=dict(os.environ, LC_ALL="C.UTF-8"))
+        self.assertEqual((rc, err), (0, ""))
+        width = max(len(name), len(ascii_name))
+        self.assertEqual(out, "".join(
+            "%-*s %5s %5s %s\n" % (width, *row) for row in
+            [("SERVICE", "JID", "PROCS", "WHY")] +
+            sorted([(n, 0, 1, "bin") for n in (name, ascii_name)])))
         if euc_jp is None:
             self.skipTest("no EUC-JP locale to be had (localedef, ja_JP)")
 

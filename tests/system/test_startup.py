@@ -291,10 +291,11 @@ class Unprivileged(RealProcessTest):
         rc, out, err = run(ops, user=NOBODY)
         # Another user's executable path cannot be read: not reported, but
         # counted, so that the run is not taken for an all-clear.
-        self.assertEqual((rc, err), (0, DENIED % "1 process"))
+        denied = DENIED % ("1 process", "pid %d" % theirs.pid)
+        self.assertEqual((rc, err), (0, denied))
         self.assertEqual([r[0] for r in rows(out)], [str(mine.pid)])
         rc, out, err = run(["--libxo=json"] + ops, user=NOBODY)
-        self.assertEqual((rc, err), (0, DENIED % "1 process"))
+        self.assertEqual((rc, err), (0, denied))
         self.assertEqual(len(json.loads(out)["stalewatch"]["process"]), 1)
         # root sees both, with the owner's name.
         rc, out, err = run(ops)

@@ -10,12 +10,19 @@
 #include <limits.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/sysmacros.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,6 +38,8 @@
 #include "lookup.h"
 #include "mounts.h"
 #include "procinfo.h"
+#include "pidfile.h"
+#include "rcscript.h"
 #include "service.h"
 #include "starttime.h"
 #include "settings.h"
@@ -67,12 +76,16 @@ struct FakeProc {
 	// queries above answer for the program it runs now).  None: the
 	// name listed.
 	std::vector<std::string> probe_comms;
+	pid_t sid = 50;			// its session
+	std::string root;		// its root, when not jail_root
+	time_t start = 0;		// when it started, 0: not known
 };
 
 std::vector<FakeProc> procs;
 int list_errno;		// procstat_getprocs fails with this when set
 const char *hidden;	// what proc_hidden says
-std::string jail_root;	// what proc_jail_root says
+std::string jail_root;	// the root of a process that names none
+int open_errno;		// procstat_open_sysctl fails with this when set
 bool jail_root_fails;	// or that the jail is not found
 // What proc_library_dirs says, NULL-terminated lists, when one is set.
 const char *libdirs[4], *libtrees[4], *libhints[4];
@@ -191,31 +204,53 @@ struct settings plain()
 }
 
 // A folder with the given files, as the root of a system: a file's
-// text, "FIFO" for a named pipe, "LINK:" and its text for a link.
+// text, "DIR" for a folder, "FIFO" for a named pipe, "LINK:" or "-> "
+// and its text for a link.  Folders are 0755 whatever the umask, and a
+// script ("#!") can be run.
 std::string make_root(const std::vector<std::pair<std::string,
     std::string>> &files)
 {
 	char tmpl[] = "/tmp/swroot.XXXXXX";
 	std::string root = mkdtemp(tmpl);
+	chmod(root.c_str(), 0755);
 	for (const auto &f : files) {
 		std::string path = root + f.first;
 		for (size_t i = root.size() + 1; i < path.size(); i++)
-			if (path[i] == '/')
-				mkdir(path.substr(0, i).c_str(), 0755);
+			if (path[i] == '/' && mkdir(path.substr(0, i).c_str(),
+			    0755) == 0)
+				chmod(path.substr(0, i).c_str(), 0755);
+		if (f.second == "DIR") {
+			mkdir(path.c_str(), 0755);
+			chmod(path.c_str(), 0755);
+			continue;
+		}
 		if (f.second == "FIFO") {
 			mkfifo(path.c_str(), 0644);
 			continue;
 		}
-		if (f.second.compare(0, 5, "LINK:") == 0) {
-			if (symlink(f.second.c_str() + 5, path.c_str()) != 0)
+		size_t link = f.second.compare(0, 5, "LINK:") == 0 ? 5 :
+		    f.second.compare(0, 3, "-> ") == 0 ? 3 : 0;
+		if (link != 0) {
+			if (symlink(f.second.c_str() + link, path.c_str()) != 0)
 				abort();
 			continue;
 		}
 		FILE *out = fopen(path.c_str(), "w");
 		fwrite(f.second.data(), 1, f.second.size(), out);
 		fclose(out);
+		chmod(path.c_str(), f.second.compare(0, 2, "#!") == 0 ? 0755 :
+		    0644);
 	}
 	return root;
+}
+
+// A document of the report by service without the lists of files that
+// are gone, for the tests of how services are named.
+std::string without_files(const std::string &doc)
+{
+	static const std::regex json(", \"file\": \\[[^\\]]*\\]");
+	static const std::regex xml("<file>(?:(?!</file>).)*</file>");
+	return std::regex_replace(std::regex_replace(doc, json, ""), xml, "");
 }
 
 void remove_tree(const std::string &root)
@@ -233,6 +268,7 @@ protected:
 		list_errno = 0;
 		hidden = nullptr;
 		jail_root = "/nonexistent";
+		open_errno = 0;
 		jail_root_fails = false;
 		libdirs[0] = libtrees[0] = libhints[0] = nullptr;
 		layers.clear();
@@ -366,7 +402,12 @@ TEST_F(FakePlatform, QueryErrorsGiveNoRowAndRefusalsOneWarning)
 			EXPECT_EQ(r.status, 0);
 			EXPECT_EQ(r.out.find("daemon"), std::string::npos)
 			    << strerror(c.path_errno) << r.out;
-			EXPECT_EQ(r.err, c.err) << c.pid << " " <<
+			// The process is named after the cause.
+			std::string want = c.err;
+			if (!want.empty())
+				want.insert(want.size() - 1, " (pid " +
+				    std::to_string(c.pid) + ")");
+			EXPECT_EQ(r.err, want) << c.pid << " " <<
 			    strerror(c.path_errno) << " " << strerror(c.map_errno);
 		}
 	}
@@ -381,8 +422,22 @@ TEST_F(FakePlatform, QueryErrorsGiveNoRowAndRefusalsOneWarning)
 		procs.push_back(p);
 	}
 	EXPECT_EQ(run_walk({}).err, "stalewatch: 2 processes not examined: "
-	    "permission denied\nstalewatch: 1 process not examined: "
-	    "kern.securelevel is 1\n");
+	    "permission denied (pids 100 and 102)\nstalewatch: 1 process not "
+	    "examined: kern.securelevel is 1 (pid 1)\n");
+	// The first three are named, in the order of the list.
+	limits = {true, -1, true, true, false};
+	procs.erase(procs.begin());
+	for (pid_t pid : {103, 104, 105, 106}) {
+		FakeProc p;
+		p.pid = pid;
+		p.path_errno = EPERM;
+		procs.push_back(p);
+	}
+	EXPECT_EQ(run_walk({}).err, "stalewatch: 6 processes not examined: "
+	    "permission denied (pids 100, 102, 103 and 3 more)\n");
+	procs.resize(4);
+	EXPECT_EQ(run_walk({}).err, "stalewatch: 3 processes not examined: "
+	    "permission denied (pids 100, 102 and 103)\n");
 }
 
 TEST_F(FakePlatform, ArgumentQueryFailureGivesEmptyArguments)
@@ -576,10 +631,12 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		    {vm(KVME_TYPE_VNODE, RX, "", ldev, gone, 0)}, 0, 0, nullptr, "",
 		    good, false},
 		{"map refused", 0, {}, 0, EPERM, nullptr,
-		    "stalewatch: 1 process not examined: permission denied\n", good,
+		    "stalewatch: 1 process not examined: permission denied "
+		    "(pid 100)\n", good,
 		    false},
 		{"map busy in exec", 0, {}, 0, EBUSY, nullptr,
-		    "stalewatch: 1 process not examined: starting a program\n", good,
+		    "stalewatch: 1 process not examined: starting a program "
+		    "(pid 100)\n", good,
 		    false},
 		{"path cut", 0, {vm(KVME_TYPE_VNODE, RX, "", ldev, gone)}, ENOMEM,
 		    0, ".so", "", good, false},
@@ -962,7 +1019,7 @@ TEST_F(FakePlatform, HiddenProcessesAreNamedAfterTheReport)
 		Result r = run_walk({style});
 		EXPECT_EQ(r.status, 0);
 		EXPECT_EQ(r.err, "stalewatch: 1 process not examined: "
-		    "permission denied\nstalewatch: other users' processes "
+		    "permission denied (pid 100)\nstalewatch: other users' processes "
 		    "not examined: /proc is mounted with hidepid=2\n") << style;
 	}
 	// A user does not see its own processes in jails below its own
@@ -1086,9 +1143,10 @@ TEST_F(FakePlatform, ServicesGroupTheirStaleProcessesSortedByName)
 	EXPECT_EQ(r.out, "<stalewatch version=\"2\"><service><name>-</name>"
 	    "<kind>none</kind><jid>0</jid><why>bin</why><pid>40</pid>" + exe +
 	    "</service><service><name>0123456789ab</name><kind>container"
-	    "</kind><jid>0</jid><why>bin</why><pid>12</pid>" + exe +
-	    "</service><service><name>web.service</name><kind>unit</kind>"
-	    "<jid>0</jid><why>bin,.so</why><pid>20</pid><pid>30</pid>" + exe +
+	    "</kind><jid>0</jid><why>bin</why><root>/</root><pid>12</pid>" +
+	    exe + "</service><service><name>web.service</name><kind>unit"
+	    "</kind><jid>0</jid><why>bin,.so</why><root>/</root><pid>20</pid>"
+	    "<pid>30</pid>" + exe +
 	    "<file><device>57005</device><inode>1000000</inode><state>unknown"
 	    "</state></file></service></stalewatch>");
 	struct settings s = by_service();
@@ -1117,6 +1175,23 @@ TEST_F(FakePlatform, ServiceNamesAreSafeAndCutToTheWidth)
 	    std::string::npos) << r.out;
 	EXPECT_NE(r.out.find("<name>machine-with-a-long-name</name>"),
 	    std::string::npos) << "only the text style cuts";
+	// Widths are display columns: a wide character takes two, an
+	// accented letter one, whatever its bytes.
+	procs = {stale(20, SERVICE_UNIT, "caf\xc3\xa9.service"),
+	    stale(21, SERVICE_UNIT, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"
+	    ".service"), stale(22, SERVICE_UNIT, "x.service")};
+	s.termwidth = 0;
+	r = run_walk({}, s);
+	EXPECT_EQ(r.out, "SERVICE          JID PROCS WHY\n"
+	    "caf\xc3\xa9.service       0     1 bin\n"
+	    "x.service          0     1 bin\n"
+	    "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.service     0     1 bin\n");
+	s.termwidth = 32;
+	r = run_walk({}, s);
+	EXPECT_EQ(r.out, "SERVICE        JID PROCS WHY\n"
+	    "caf\xc3\xa9.service     0     1 bin\n"
+	    "x.service        0     1 bin\n"
+	    "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.servi     0     1 bin\n");
 }
 
 TEST_F(FakePlatform, PidfilesNameTheServiceOfTheNearestAncestor)
@@ -1144,15 +1219,15 @@ TEST_F(FakePlatform, PidfilesNameTheServiceOfTheNearestAncestor)
 	Result r = run_walk({"--libxo=xml"}, by_service());
 	const std::string exe = "<file><device>57005</device><inode>7</inode>"
 	    "<state>unknown</state></file>";
+	std::string root = "<root>" + jail_root + "</root>";
 	EXPECT_EQ(r.out, "<stalewatch version=\"2\"><service><name>-</name>"
-	    "<kind>none</kind><jid>0</jid><why>bin</why><pid>400</pid>" + exe +
-	    "</service><service><name>pgsql</name><kind>rc</kind><jid>0</jid>"
-	    "<why>bin</why><pid>301</pid>" + exe + "</service><service><name>"
-	    "webd</name><kind>rc</kind><jid>0</jid><why>bin</why><pid>201</pid>"
-	    "<pid>202</pid>" + exe + "</service></stalewatch>");
-	EXPECT_EQ(counts->root_queries, 1) << "the pidfiles are read once";
-	std::string rm = "rm -rf " + jail_root;
-	EXPECT_EQ(system(rm.c_str()), 0);
+	    "<kind>none</kind><jid>0</jid><why>bin</why>" + root +
+	    "<pid>400</pid>" + exe + "</service><service><name>pgsql</name>"
+	    "<kind>rc</kind><jid>0</jid><why>bin</why>" + root + "<pid>301</pid>"
+	    + exe + "</service><service><name>webd</name><kind>rc</kind><jid>0"
+	    "</jid><why>bin</why>" + root + "<pid>201</pid><pid>202</pid>" + exe +
+	    "</service></stalewatch>");
+	remove_tree(jail_root);
 }
 
 TEST_F(FakePlatform, FullServiceTableLeavesProcessesOutWithAWarning)
@@ -1169,8 +1244,483 @@ TEST_F(FakePlatform, FullServiceTableLeavesProcessesOutWithAWarning)
 	EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'),
 	    SERVICE_TABLE_MAX);
 	EXPECT_EQ(r.out.find("unit1024.service"), std::string::npos);
-	EXPECT_NE(r.err.find("1 process not reported"), std::string::npos)
-	    << r.err;
+	EXPECT_EQ(r.err, "stalewatch: 1 process not reported: the report holds "
+	    "at most 1024 services and 65536 processes (pid 1124)\n");
+}
+
+// The pidfiles that scripts name, as the shell would read their words.
+TEST(Scripts, PidfilesTheyName)
+{
+	auto named = [](const std::string &text) {
+		std::vector<std::string> got;
+		script_pidfiles(text.data(), text.size(),
+		    [](void *ctx, const char *path) {
+			    auto *v = static_cast<std::vector<std::string> *>(ctx);
+			    if (std::find(v->begin(), v->end(), path) == v->end())
+				    v->push_back(path);
+		    }, &got);
+		return got;
+	};
+	auto fixture = [](const char *name) {
+		std::ifstream f(std::string(FIXTURES) + "/init.d/" + name);
+		std::stringstream ss;
+		ss << f.rdbuf();
+		return ss.str();
+	};
+	using V = std::vector<std::string>;
+	// Debian's own init scripts.
+	EXPECT_EQ(named(fixture("ssh")), V{"/run/sshd.pid"});
+	EXPECT_EQ(named(fixture("cron")), V{"/var/run/crond.pid"});
+	struct {
+		const char *text;
+		V paths;
+	} cases[] = {
+		// FreeBSD's rc.subr scripts.
+		{"name=\"syslogd\"\nrcvar=\"syslogd_enable\"\n"
+		    "pidfile=\"/var/run/syslog.pid\"\n", {"/var/run/syslog.pid"}},
+		{"name=\"sshd\"\ncommand=\"/usr/sbin/${name}\"\n"
+		    "pidfile=\"/var/run/${name}.pid\"\n", {"/var/run/sshd.pid"}},
+		{"pidfile=${bar_pidfile:-\"/var/run/bar.pid\"}\n",
+		    {"/var/run/bar.pid"}},
+		{": ${foo_pidfile:=/var/run/foo.pid}\npidfile=$foo_pidfile\n",
+		    {"/var/run/foo.pid"}},
+		{"foo_pidfile=/a.pid\npidfile=${foo_pidfile-/b.pid}\n",
+		    {"/a.pid"}},
+		{"foo_pidfile=\npidfile=${foo_pidfile:-/b.pid}\n", {"/b.pid"}},
+		// Debian's and other sysv scripts.
+		{"NAME=rsyslogd\nPIDFILE=\"/run/$NAME.pid\"\n",
+		    {"/run/rsyslogd.pid"}},
+		{"\tstart-stop-daemon --start --pidfile=/run/x.pid --exec /x\n",
+		    {"/run/x.pid"}},
+		{"PIDFILE=/run/q.pid\nstart_daemon --pidfile \"$PIDFILE\" q\n",
+		    {"/run/q.pid"}},
+		{"d=/run/d; export PIDFILE=$d/d.pid; x --pidfile $d/e.pid\n",
+		    {"/run/d/d.pid", "/run/d/e.pid"}},
+		{"PIDFILE='/run/$literal.pid'\n", {"/run/$literal.pid"}},
+		{"PIDFILE=/run/a\\ b.pid\n", {"/run/a b.pid"}},
+		{"case $1 in start) PIDFILE=/run/c.pid;; esac\n",
+		    {"/run/c.pid"}},
+		// What names none.
+		{"# PIDFILE=/run/no.pid\n", {}},
+		{"echo x # --pidfile /run/no.pid\n", {}},
+		{"PIDFILE=$RUNDIR/y.pid\n", {}},
+		{"PIDFILE=$(cat /etc/x)\n", {}},
+		{"PIDFILE=`cat /etc/x`\n", {}},
+		{"PIDFILE=/run/$1.pid\n", {}},
+		{"PIDFILE=run/z.pid\n", {}},
+		{"PIDFILE=\"/run/a.pid\n", {}},
+		{"pidfile=${x#/run}\n", {}},
+		{"MYPIDFILE=/run/m.pid\npidfile_x=/run/n.pid\n", {}},
+		{"echo --pidfiles /run/p.pid\n", {}},
+		// A variable set from what is not known is not known.
+		{"d=/run\nd=$(pwd)\nPIDFILE=$d/w.pid\n", {}},
+		{"", {}},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(named(c.text), c.paths) << c.text;
+}
+
+// The pidfiles' root, as the fake platform gives it, to compare with rows.
+std::string in_xml_root(const std::string &root)
+{
+	return "<root>" + root + "</root>";
+}
+
+// Which of the files given are opened while the walk runs (Linux: by
+// inotify, which the opens of the walk's child report too).
+struct OpenWatch {
+	int fd = -1;
+	explicit OpenWatch(const std::vector<std::string> &paths)
+	{
+#ifdef __linux__
+		fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+		for (const std::string &p : paths)
+			if (inotify_add_watch(fd, p.c_str(), IN_OPEN |
+			    IN_DONT_FOLLOW) == -1)
+				ADD_FAILURE() << "cannot watch " << p;
+#else
+		(void)paths;
+#endif
+	}
+	// The number of opens since the last call.
+	int opens()
+	{
+		alignas(struct inotify_event) char buf[4096];
+		int n = 0;
+		ssize_t len;
+		while (fd != -1 && (len = read(fd, buf, sizeof(buf))) > 0)
+			for (ssize_t i = 0; i < len; i += (ssize_t)(sizeof(
+			    struct inotify_event) + ((struct inotify_event *)
+			    (buf + i))->len))
+				n++;
+		return n;
+	}
+	bool opened()
+	{
+		return opens() > 0;
+	}
+	~OpenWatch()
+	{
+		if (fd != -1)
+			close(fd);
+	}
+};
+
+// Only on a system whose daemons leave their pidfiles in /run, with
+// /var/run a link to it, as Linux has it.
+#define NEEDS_RUN_FOLDER()						\
+	do {								\
+		static const char *const dirs[] = { PIDFILE_DIRS };	\
+		if (std::string(dirs[0]) != "/run")			\
+			GTEST_SKIP() << "pidfiles are not in /run here";\
+	} while (0)
+
+TEST_F(FakePlatform, ScriptsNameTheServiceOfAPidfile)
+{
+	NEEDS_RUN_FOLDER();
+	auto fixture = [](const char *name) {
+		std::ifstream f(std::string(FIXTURES) + "/init.d/" + name);
+		std::stringstream ss;
+		ss << f.rdbuf();
+		return ss.str();
+	};
+	jail_root = make_root({
+	    {"/etc/init.d/ssh", fixture("ssh")},
+	    {"/etc/init.d/cron", fixture("cron")},
+	    // The service of a script that sets the name it puts in.
+	    {"/etc/init.d/bind9", "#!/bin/sh\nname=named\n"
+		"pidfile=\"/var/run/${name}.pid\"\n"},
+	    // Two scripts of one pidfile: the first name.
+	    {"/etc/init.d/b-dup", "#!/bin/sh\nPIDFILE=/run/dup.pid\n"},
+	    {"/etc/init.d/a-dup", "#!/bin/sh\nPIDFILE=/run/dup.pid\n"},
+	    // A file that cannot be run is no script.
+	    {"/etc/init.d/README", "PIDFILE=/run/readme.pid\n"},
+	    {"/run/sshd.pid", "500\n"},
+	    {"/run/crond.pid", "600\n"},
+	    {"/run/named.pid", "610\n"},
+	    {"/run/dup.pid", "620\n"},
+	    {"/run/readme.pid", "630\n"},
+	    // No script names it: the pidfile's own name.
+	    {"/run/rsyslogd.pid", "700\n"},
+	    {"/var", "DIR"},
+	    {"/var/run", "-> /run"}});
+	procs = {stale(500, SERVICE_NONE, ""), stale(600, SERVICE_NONE, ""),
+	    stale(610, SERVICE_NONE, ""), stale(620, SERVICE_NONE, ""),
+	    stale(630, SERVICE_NONE, ""), stale(700, SERVICE_NONE, "")};
+	struct settings s = by_service();
+	s.no_header = true;
+	OpenWatch watch({jail_root + "/etc/init.d/ssh",
+	    jail_root + "/run/sshd.pid"});
+	Result r = run_walk({}, s);
+#ifdef __linux__
+	EXPECT_EQ(watch.opens(), 2) << "each file is read once a run";
+#endif
+	std::string root = jail_root;
+	EXPECT_EQ(r.out,
+	    "a-dup        0     1 bin     " + root + "\n"
+	    "bind9        0     1 bin     " + root + "\n"
+	    "cron         0     1 bin     " + root + "\n"
+	    "readme       0     1 bin     " + root + "\n"
+	    "rsyslogd     0     1 bin     " + root + "\n"
+	    "ssh          0     1 bin     " + root + "\n");
+	EXPECT_EQ(r.err, "");
+	remove_tree(jail_root);
+}
+
+TEST_F(FakePlatform, PidfilesOnlyWhereNoOtherUserCouldWrite)
+{
+	NEEDS_RUN_FOLDER();
+	char outside_tmpl[] = "/tmp/swoutside.XXXXXX";
+	std::string outside = mkdtemp(outside_tmpl);
+	std::string leak = outside + "/leak.pid";
+	FILE *f = fopen(leak.c_str(), "w");
+	fputs("803\n", f);
+	fclose(f);
+	std::vector<std::pair<std::string, std::string>> files = {
+	    {"/run/lock/x;reboot.pid", "800\n"},
+	    {"/run/gw.pid", "801\n"},
+	    {"/run/svc/svc.pid", "802\n"},
+	    {"/run/fifo.pid", "FIFO"},
+	    {"/run/link.pid", "-> " + leak},
+	    {"/run/good.pid", "806\n"},
+	    {"/run/svcA.pid", "807\n"}};
+	// Planted where anybody may write: they take no room in the table.
+	for (int i = 0; i < PIDFILE_MAX + 76; i++)
+		files.push_back({"/run/lock/p" + std::to_string(i) + ".pid",
+		    "807\n"});
+	jail_root = make_root(files);
+	chmod((jail_root + "/run/lock").c_str(), 01777);
+	chmod((jail_root + "/run/gw.pid").c_str(), 0664);
+	chmod((jail_root + "/run/svc").c_str(), 0777);
+	procs = {stale(800, SERVICE_NONE, ""), stale(801, SERVICE_NONE, ""),
+	    stale(802, SERVICE_NONE, ""), stale(803, SERVICE_NONE, ""),
+	    stale(806, SERVICE_NONE, ""), stale(807, SERVICE_NONE, "")};
+	if (geteuid() == 0) {
+		// A device: looked at, never opened.
+		if (mknod((jail_root + "/run/null.pid").c_str(), S_IFCHR | 0644,
+		    makedev(1, 3)) != 0)
+			FAIL() << "mknod";
+		// Files and folders of another user than the root's owner.
+		std::string other = make_root({{"/run/nobody.pid", "804\n"},
+		    {"/run/pg/pg.pid", "805\n"}});
+		if (chown((other + "/run/nobody.pid").c_str(), 65534, 65534) !=
+		    0 || chown((other + "/run/pg").c_str(), 65534, 65534) != 0)
+			FAIL() << "chown";
+		FakeProc p = stale(804, SERVICE_NONE, "");
+		p.root = other;
+		procs.push_back(p);
+		p.pid = 805;
+		procs.push_back(p);
+	}
+	std::vector<std::string> watched = {jail_root + "/run/fifo.pid", leak};
+	if (geteuid() == 0)
+		watched.push_back(jail_root + "/run/null.pid");
+	OpenWatch watch(watched);
+	struct settings s = by_service();
+	s.no_header = true;
+	Result r = run_walk({"--libxo=json"}, s);
+	EXPECT_FALSE(watch.opened()) << "a FIFO, device or link was opened";
+	std::string root = "\"root\":\"" + jail_root + "\"";
+	std::string none = "{\"name\":\"-\",\"kind\":\"none\",\"jid\":0,"
+	    "\"why\":\"bin\"," + root + ", \"pid\": [800,801,802,803]}, ";
+	if (geteuid() == 0) {
+		// Rows of one name in the order of their roots.
+		std::string more = "{\"name\":\"-\",\"kind\":\"none\","
+		    "\"jid\":0,\"why\":\"bin\",\"root\":\"" +
+		    procs.back().root + "\", \"pid\": [804,805]}, ";
+		none = procs.back().root < jail_root ? more + none :
+		    none + more;
+	}
+	std::string expect = "{\"__version\": \"2\", \"stalewatch\": "
+	    "{\"service\": [" + none;
+	expect += "{\"name\":\"good\",\"kind\":\"rc\",\"jid\":0,\"why\":\"bin\","
+	    + root + ", \"pid\": [806]}, {\"name\":\"svcA\",\"kind\":\"rc\","
+	    "\"jid\":0,\"why\":\"bin\"," + root + ", \"pid\": [807]}]}}\n";
+	EXPECT_EQ(without_files(r.out), expect);
+	EXPECT_EQ(r.err, "") << "the planted files filled no table";
+	if (geteuid() == 0)
+		remove_tree(procs.back().root);
+	remove_tree(jail_root);
+	remove_tree(outside);
+}
+
+TEST_F(FakePlatform, EachRootHasATableOfItsOwn)
+{
+	NEEDS_RUN_FOLDER();
+	static const char *const rc[] = { RC_SCRIPT_DIRS };
+	std::vector<std::pair<std::string, std::string>> files;
+	for (int i = 0; i < PIDFILE_MAX + 3; i++)
+		files.push_back({"/run/f" + std::to_string(i) + ".pid",
+		    std::to_string(5000 + i) + "\n"});
+	for (int i = 0; i < SCRIPT_MAX + 2; i++)
+		files.push_back({std::string(rc[0]) + "/s" + std::to_string(i),
+		    "#!/bin/sh\n"});
+	std::string full = make_root(files);
+	jail_root = make_root({{"/run/svcB.pid", "901\n"}});
+	FakeProc a = stale(900, SERVICE_NONE, "");
+	a.root = full;
+	procs = {a, stale(901, SERVICE_NONE, "")};
+	Result r = run_walk({}, by_service());
+	EXPECT_EQ(r.out, "SERVICE   JID PROCS WHY     ROOT\n"
+	    "-           0     1 bin     " + full + "\n"
+	    "svcB        0     1 bin     " + jail_root + "\n");
+	EXPECT_EQ(r.err, "stalewatch: " + full + ": 3 pidfiles not read: at "
+	    "most 1024 are read below a root, and 8192 in all\n"
+	    "stalewatch: " + full + ": 2 rc scripts not read: at most 1024 "
+	    "are read below a root\n");
+	remove_tree(full);
+	remove_tree(jail_root);
+}
+
+TEST_F(FakePlatform, LinksOutOfTheRootAreNotFollowed)
+{
+	NEEDS_RUN_FOLDER();
+	std::string outside = make_root({
+	    {"/init.d/outside", "#!/bin/sh\nPIDFILE=/run/planted.pid\n"},
+	    {"/evil", "#!/bin/sh\nPIDFILE=/run/evil-target.pid\n"},
+	    {"/run/x.pid", "1001\n"},
+	    {"/sub/y.pid", "1002\n"}});
+	jail_root = make_root({
+	    {"/etc/init.d", "-> " + outside + "/init.d"},
+	    {"/run/planted.pid", "1000\n"},
+	    {"/run/sub", "-> " + outside + "/sub"}});
+	std::string other = make_root({
+	    {"/etc/init.d/evil", "-> " + outside + "/evil"},
+	    {"/run/evil-target.pid", "1003\n"},
+	    {"/var/run", "-> " + outside + "/run"}});
+	procs = {stale(1000, SERVICE_NONE, ""), stale(1001, SERVICE_NONE, ""),
+	    stale(1002, SERVICE_NONE, ""), stale(1003, SERVICE_NONE, "")};
+	procs[1].root = procs[3].root = other;
+	OpenWatch watch({outside + "/init.d/outside", outside + "/evil",
+	    outside + "/run/x.pid", outside + "/sub/y.pid"});
+	struct settings s = by_service();
+	s.no_header = true;
+	Result r = run_walk({}, s);
+	EXPECT_FALSE(watch.opened());
+	std::string a = "-               0     1 bin     " + jail_root + "\n";
+	std::string b = "-               0     1 bin     " + other + "\n";
+	EXPECT_EQ(r.out, (jail_root < other ? a + b : b + a) +
+	    "evil-target     0     1 bin     " + other + "\n"
+	    "planted         0     1 bin     " + jail_root + "\n");
+	remove_tree(outside);
+	remove_tree(jail_root);
+	remove_tree(other);
+}
+
+TEST_F(FakePlatform, NoPidfileIsReadWhereItsFileSystemMayNeverAnswer)
+{
+	NEEDS_RUN_FOLDER();
+	jail_root = make_root({{"/run/svc.pid", "1300\n"},
+	    {"/run/nfs/svc.pid", "1301\n"}});
+	procs = {stale(1300, SERVICE_NONE, ""), stale(1301, SERVICE_NONE, "")};
+	struct settings s = by_service();
+	s.no_header = true;
+	const std::string root = jail_root;
+	struct {
+		const char *where;	// below the root
+		std::string out;
+		int opens;		// of the two pidfiles
+	} cases[] = {
+		// The root itself: not even opened, so not known.
+		{"", "-           0     2 bin\n", 0},
+		{"/run/nfs", "-           0     1 bin     " + root + "\n"
+		    "svc         0     1 bin     " + root + "\n", 1},
+		{"/run/svc.pid", "-           0     1 bin     " + root + "\n"
+		    "svc         0     1 bin     " + root + "\n", 1},
+	};
+	for (const auto &c : cases) {
+		mounts = {{"/", "ext4", 1}, {root + c.where, "nfs4", 99}};
+		OpenWatch watch({root + "/run/svc.pid",
+		    root + "/run/nfs/svc.pid"});
+		Result r = run_walk({"1300", "1301"}, s);
+		EXPECT_EQ(r.out, c.out) << c.where;
+#ifdef __linux__
+		EXPECT_EQ(watch.opens(), c.opens) << c.where;
+#endif
+	}
+	mounts.clear();
+	remove_tree(jail_root);
+}
+
+TEST_F(FakePlatform, APidfileOlderThanItsProcessNamesNothing)
+{
+	NEEDS_RUN_FOLDER();
+	jail_root = make_root({{"/run/old.pid", "1100\n"},
+	    {"/run/parent.pid", "1102\n"},
+	    {"/run/child-old.pid", "1101\n"},
+	    {"/run/unknown-start.pid", "1103\n"}});
+	struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+	for (const char *f : {"/run/old.pid", "/run/child-old.pid",
+	    "/run/unknown-start.pid"})
+		utimensat(AT_FDCWD, (jail_root + f).c_str(), times, 0);
+	time_t now = time(nullptr);
+	FakeProc old = stale(1100, SERVICE_NONE, "");
+	old.start = now;
+	FakeProc parent = stale(1102, SERVICE_NONE, "");
+	parent.path_errno = 0;
+	parent.start = now - 10;
+	FakeProc child = stale(1101, SERVICE_NONE, "");
+	child.ppid = 1102;
+	child.start = now;
+	// Written the second it started, by a coarser clock: its own.
+	FakeProc unknown = stale(1103, SERVICE_NONE, "");
+	procs = {old, child, parent, unknown};
+	struct settings s = by_service();
+	s.no_header = true;
+	Result r = run_walk({"--libxo=xml"}, s);
+	std::string root = in_xml_root(jail_root);
+	EXPECT_EQ(without_files(r.out),
+	    "<stalewatch version=\"2\"><service><name>-</name>"
+	    "<kind>none</kind><jid>0</jid><why>bin</why>" + root +
+	    "<pid>1100</pid></service><service><name>parent</name><kind>rc"
+	    "</kind><jid>0</jid><why>bin</why>" + root + "<pid>1101</pid>"
+	    "</service><service><name>unknown-start</name><kind>rc</kind>"
+	    "<jid>0</jid><why>bin</why>" + root + "<pid>1103</pid>"
+	    "</service></stalewatch>");
+	remove_tree(jail_root);
+}
+
+TEST_F(FakePlatform, ADaemonOwnsOnlyTheProcessesOfItsSession)
+{
+	NEEDS_RUN_FOLDER();
+	jail_root = make_root({{"/run/sshd.pid", "1200\n"}});
+	FakeProc master = stale(1200, SERVICE_NONE, "");
+	master.path_errno = 0;
+	master.sid = 1200;
+	FakeProc worker = stale(1201, SERVICE_NONE, "");
+	worker.ppid = 1200;
+	worker.sid = 1200;
+	FakeProc shell = stale(1202, SERVICE_NONE, "");
+	shell.path_errno = 0;
+	shell.ppid = 1200;
+	shell.sid = 1202;
+	FakeProc editor = stale(1203, SERVICE_NONE, "");
+	editor.ppid = 1202;
+	editor.sid = 1202;
+	FakeProc cronjob = editor;
+	cronjob.pid = 1204;
+	procs = {master, worker, shell, editor, cronjob};
+	struct settings s = by_service();
+	s.no_header = true;
+	Result r = run_walk({}, s);
+	std::string root = jail_root;
+	EXPECT_EQ(r.out, "-           0     2 bin     " + root + "\n"
+	    "sshd        0     1 bin     " + root + "\n");
+	// A login session names its own processes; a daemon started by
+	// hand from one is still named by its pidfile.
+	procs[1].service_kind = procs[3].service_kind = SERVICE_SESSION;
+	procs[1].service = procs[3].service = "session-3.scope";
+	r = run_walk({}, s);
+	EXPECT_EQ(r.out, "-                   0     1 bin     " + root + "\n"
+	    "session-3.scope     0     1 bin     /\n"
+	    "sshd                0     1 bin     " + root + "\n");
+	remove_tree(jail_root);
+}
+
+TEST_F(FakePlatform, AUsersUnitsAreRowsOfTheirOwn)
+{
+	procs = {stale(10, SERVICE_UNIT, "dbus.service"),
+	    stale(11, SERVICE_USER_UNIT, "user@1000.service/dbus.service"),
+	    stale(12, SERVICE_USER_UNIT, "user@1000.service/dbus.service"),
+	    stale(13, SERVICE_USER_UNIT, "user@1001.service/dbus.service")};
+	Result r = run_walk({}, by_service());
+	EXPECT_EQ(r.out, "SERVICE                          JID PROCS WHY\n"
+	    "dbus.service                       0     1 bin\n"
+	    "user@1000.service/dbus.service     0     2 bin\n"
+	    "user@1001.service/dbus.service     0     1 bin\n");
+	EXPECT_EQ(r.err, "");
+	r = run_walk({"--libxo=json"}, by_service());
+	EXPECT_EQ(without_files(r.out),
+	    "{\"__version\": \"2\", \"stalewatch\": {\"service\": "
+	    "[{\"name\":\"dbus.service\",\"kind\":\"unit\",\"jid\":0,"
+	    "\"why\":\"bin\",\"root\":\"/\", \"pid\": [10]}, "
+	    "{\"name\":\"dbus.service\",\"kind\":\"user_unit\",\"uid\":1000,"
+	    "\"jid\":0,\"why\":\"bin\",\"root\":\"/\", \"pid\": [11,12]}, "
+	    "{\"name\":\"dbus.service\",\"kind\":\"user_unit\",\"uid\":1001,"
+	    "\"jid\":0,\"why\":\"bin\",\"root\":\"/\", \"pid\": [13]}]}}\n");
+	EXPECT_EQ(r.err, "");
+	// HTML shows what the text shows.
+	r = run_walk({"--libxo=html", "11"}, by_service());
+	EXPECT_NE(r.out.find("data-tag=\"name\">user@1000.service/dbus.service"),
+	    std::string::npos) << r.out;
+	EXPECT_EQ(r.err, "");
+}
+
+TEST_F(FakePlatform, NoProcessFileSystem)
+{
+	// Linux says it as a Linux user knows it; the status is the same.
+	FakeProc p;
+	p.path_errno = ENOENT;
+	procs.push_back(p);
+	open_errno = ENOENT;
+	Result r = run_walk({});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "stalewatch: /proc is not mounted\n");
+	open_errno = EACCES;
+	r = run_walk({});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "stalewatch: procstat_open(): Permission denied\n");
 }
 
 
@@ -2323,7 +2873,16 @@ static struct procstat the_handle;
 
 struct procstat *procstat_open_sysctl(void)
 {
+	if (open_errno != 0) {
+		errno = open_errno;
+		return nullptr;
+	}
 	return &the_handle;
+}
+
+const char *proc_open_error(int err)
+{
+	return err == ENOENT ? "/proc is not mounted" : nullptr;
 }
 
 struct kinfo_proc *procstat_getprocs(struct procstat *, int what, int,
@@ -2339,6 +2898,7 @@ struct kinfo_proc *procstat_getprocs(struct procstat *, int what, int,
 		list[i].ki_pid = procs[i].pid;
 		list[i].ki_ppid = procs[i].ppid;
 		list[i].ki_pgid = procs[i].pgid;
+		list[i].ki_sid = procs[i].sid;
 		list[i].ki_uid = procs[i].uid;
 		list[i].ki_jid = procs[i].jid;
 		list[i].ki_flag = procs[i].flag;
@@ -2493,9 +3053,39 @@ int proc_service(struct procstat *, const struct kinfo_proc *kp, char *buf,
 int proc_jail_root(struct procstat *, const struct kinfo_proc *, char *buf,
     size_t size)
 {
-	counts->root_queries++;
 	snprintf(buf, size, "%s", jail_root_fails ? "" : jail_root.c_str());
 	return jail_root_fails ? -1 : 0;
+}
+
+// The root of a process: its own, or the one all share.
+static const std::string &root_of(const struct kinfo_proc *kp)
+{
+	const FakeProc *p = find(kp->ki_pid);
+	return p != nullptr && !p->root.empty() ? p->root : jail_root;
+}
+
+int proc_root_path(struct procstat *, const struct kinfo_proc *kp,
+    char *buf, size_t size)
+{
+	counts->root_queries++;
+	snprintf(buf, size, "%s", root_of(kp).c_str());
+	return 0;
+}
+
+int proc_open_root(struct procstat *, const struct kinfo_proc *kp)
+{
+	return open(root_of(kp).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int proc_start_time(struct procstat *, const struct kinfo_proc *kp,
+    struct timespec *ts)
+{
+	const FakeProc *p = find(kp->ki_pid);
+	if (p == nullptr || p->start == 0)
+		return -1;
+	ts->tv_sec = p->start;
+	ts->tv_nsec = 0;
+	return 0;
 }
 
 int proc_exe_file(struct procstat *, struct kinfo_proc *kp, uint64_t *dev,

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sched.h>
+#include <time.h>
 #include <sys/mman.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -47,9 +48,17 @@ TEST(ParseStat, CommandNameWithParenthesesAndBlanks)
 	EXPECT_EQ(std::string(sl.comm, sl.commlen), "a) b) (c");
 	EXPECT_EQ(sl.ppid, 77);
 	EXPECT_EQ(sl.pgid, 1234);
+	EXPECT_EQ(sl.sid, 1234);
 	EXPECT_EQ(sl.flags, 4194560u);
 	EXPECT_EQ(sl.flags & PF_KTHREAD, 0u);
 	EXPECT_EQ(sl.starttime, 1u);
+	// The session is the field after the process group.
+	const char *line = "9 (sh) S 5 6 7 34816 6 4194304 0 0 0 0 0 0 0 0 20 "
+	    "0 1 0 42 1 1\n";
+	ASSERT_TRUE(parse_stat(line, strlen(line), &sl));
+	EXPECT_EQ(sl.pgid, 6);
+	EXPECT_EQ(sl.sid, 7);
+	EXPECT_EQ(sl.starttime, 42u);
 }
 
 TEST(ParseStat, Malformed)
@@ -542,6 +551,102 @@ TEST_F(LinuxBackend, ReusedIdIsNotTheProcessListed)
 	EXPECT_EQ(WEXITSTATUS(st), 0) << "the step that failed";
 }
 
+// The root and the start of processes: this one, a chroot's and one of
+// another PID namespace.
+TEST_F(LinuxBackend, RootAndStartOfAProcess)
+{
+	kinfo_proc self = listed(ps, getpid());
+	char path[4096];
+	ASSERT_EQ(proc_root_path(ps, &self, path, sizeof(path)), 0);
+	EXPECT_STREQ(path, "/");
+	int fd = proc_open_root(ps, &self);
+	ASSERT_NE(fd, -1);
+	struct stat a, b;
+	ASSERT_EQ(fstat(fd, &a), 0);
+	ASSERT_EQ(stat("/", &b), 0);
+	EXPECT_EQ(a.st_ino, b.st_ino);
+	close(fd);
+
+	// A child started after this moment, by the clock.
+	struct timespec before, start, after;
+	clock_gettime(CLOCK_REALTIME, &before);
+	pipe_pair hold;
+	pid_t child = fork();
+	if (child == 0) {
+		hold.wait_for_parent();
+		_exit(0);
+	}
+	kinfo_proc kid = listed(ps, child);
+	ASSERT_EQ(proc_start_time(ps, &kid, &start), 0);
+	clock_gettime(CLOCK_REALTIME, &after);
+	// Start times count clock ticks (1/100 s): it may seem that early.
+	EXPECT_GE(start.tv_sec * 100 + start.tv_nsec / 10000000,
+	    before.tv_sec * 100 + before.tv_nsec / 10000000 - 1);
+	EXPECT_LE(start.tv_sec, after.tv_sec);
+	hold.release();
+	waitpid(child, nullptr, 0);
+
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root for chroot and a PID namespace";
+	char dir[] = "/tmp/swchrootXXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	pipe_pair chrooted, ready;
+	child = fork();
+	if (child == 0) {
+		char c = chroot(dir) == 0 ? 'y' : 'n';
+		(void)!write(ready.fd[1], &c, 1);
+		chrooted.wait_for_parent();
+		_exit(0);
+	}
+	char c = 0;
+	ASSERT_EQ(read(ready.fd[0], &c, 1), 1);
+	ASSERT_EQ(c, 'y');
+	kinfo_proc in = listed(ps, child);
+	ASSERT_EQ(proc_root_path(ps, &in, path, sizeof(path)), 0);
+	EXPECT_STREQ(path, dir);
+	fd = proc_open_root(ps, &in);
+	ASSERT_NE(fd, -1);
+	ASSERT_EQ(fstat(fd, &a), 0);
+	ASSERT_EQ(stat(dir, &b), 0);
+	EXPECT_EQ(a.st_ino, b.st_ino);
+	close(fd);
+	chrooted.release();
+	waitpid(child, nullptr, 0);
+	rmdir(dir);
+
+	// Another PID namespace: the ids of its files are not the list's.
+	int ids[2];
+	ASSERT_EQ(pipe(ids), 0);
+	pipe_pair nested;
+	child = fork();
+	if (child == 0) {
+		if (unshare(CLONE_NEWPID) != 0)
+			_exit(77);
+		pid_t init = fork();
+		if (init == 0) {
+			nested.wait_for_parent();
+			_exit(0);
+		}
+		(void)!write(ids[1], &init, sizeof(init));
+		nested.release();
+		waitpid(init, nullptr, 0);
+		_exit(0);
+	}
+	close(ids[1]);
+	pid_t init = 0;
+	if (read(ids[0], &init, sizeof(init)) != sizeof(init)) {
+		waitpid(child, nullptr, 0);
+		GTEST_SKIP() << "no PID namespace to be had";
+	}
+	close(ids[0]);
+	kinfo_proc other = listed(ps, init);
+	errno = 0;
+	EXPECT_EQ(proc_open_root(ps, &other), -1);
+	EXPECT_EQ(errno, EXDEV);
+	nested.release();
+	waitpid(child, nullptr, 0);
+}
+
 TEST_F(LinuxBackend, ListAndMapOfThisProcess)
 {
 	unsigned int count = 0;
@@ -615,7 +720,20 @@ TEST(CgroupService, RealWorldLines)
 		{"0::/system.slice/sshd.service/extra\n", SERVICE_UNIT,
 		    "sshd.service"},
 		{"0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
-		    "pipewire.service\n", SERVICE_UNIT, "pipewire.service"},
+		    "pipewire.service\n", SERVICE_USER_UNIT,
+		    "user@1000.service/pipewire.service"},
+		{"0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+		    "dbus.service\n", SERVICE_USER_UNIT,
+		    "user@1000.service/dbus.service"},
+		{"0::/system.slice/dbus.service\n", SERVICE_UNIT,
+		    "dbus.service"},
+		// Only user@UID.service is a user's manager.
+		{"0::/system.slice/user@x.service/a.service\n", SERVICE_UNIT,
+		    "a.service"},
+		{"0::/user.slice/user@.service/a.service\n", SERVICE_UNIT,
+		    "a.service"},
+		{"0::/user.slice/user-0.slice/user@0.service/session.slice/"
+		    "a@b.service\n", SERVICE_USER_UNIT, "user@0.service/a@b.service"},
 		{"0::/user.slice/user-1000.slice/user@1000.service/init.scope\n",
 		    SERVICE_UNIT, "user@1000.service"},
 		{"0::/user.slice/user-1000.slice/session-3.scope\n",
