@@ -15,8 +15,8 @@ import unittest
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(__file__))
-from swtest import (IS_ROOT, NOBODY, SLEEPER, RealProcessTest, euc_jp_locale,
-                    run)
+from swtest import (IS_ROOT, NOBODY, SLEEPER, STALEWATCH, RealProcessTest,
+                    euc_jp_locale, run, silent_fuse_run)
 
 CONTAINER_ID = ("4b825dc642cb6eb9a060e54bf8d69288"
                 "fbee4904c4e1a0c3e6d8b0e9f5c2a1d7")
@@ -302,6 +302,23 @@ class Pidfiles(ServiceTest):
                          "<state>deleted</state></file></service>"
                          "</stalewatch>"
                          % (name, worker, exe, st.st_dev, st.st_ino))
+
+    def test_folder_of_pidfiles_that_never_answers(self):
+        # A FUSE file system whose server never answers covers a folder of
+        # /var/run: it is not read, and the run returns with the rows of
+        # the other pidfiles.
+        name, worker, exe = self.pidfile_worker()
+        os.unlink(exe)
+        folder = "/var/run/swsilent-%d" % worker
+        os.mkdir(folder, 0o755)
+        self.addCleanup(os.rmdir, folder)
+        r = silent_fuse_run(folder, [STALEWATCH, "-s", "-H", "-w",
+                                     str(worker)])
+        if isinstance(r, str):
+            self.skipTest(r)
+        rc, out, err = r
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(out, "%s     0     1 bin\n" % name)
 
     def master_pid(self, name):
         return int(name.rsplit("-", 1)[1])
