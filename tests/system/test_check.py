@@ -128,6 +128,24 @@ class Executable(RealProcessTest):
 
 
 class Libraries(RealProcessTest):
+    def path_shown_for(self, exe):
+        """The last column of the ".so" row of a copy of the sleeper at
+        exe (a long path) whose library was deleted."""
+        import shutil
+        import subprocess
+        lib = self.library()
+        shutil.copy(SLEEPER, exe)
+        p = subprocess.Popen([exe, "-l", lib], stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(p.stdout.readline(), b"ready\n")
+            os.unlink(lib)
+            rc, out, _ = run(["-w", str(p.pid)])
+            return rows(out)[0][5]
+        finally:
+            p.kill()
+            p.wait()
+            p.stdout.close()
+
     def test_deleted_library(self):
         lib = self.library()
         s = self.subject(name="swlib", args=["-l", lib])
@@ -281,21 +299,8 @@ class Libraries(RealProcessTest):
             d = os.path.join(d, "d" * 200)
         os.makedirs(d)
         os.chmod(self.work, 0o755)
-        lib = self.library()
         exe = os.path.join(d, "swdeep")
-        import shutil
-        shutil.copy(SLEEPER, exe)
-        import subprocess
-        p = subprocess.Popen([exe, "-l", lib], stdout=subprocess.PIPE)
-        try:
-            self.assertEqual(p.stdout.readline(), b"ready\n")
-            os.unlink(lib)
-            rc, out, _ = run(["-w", str(p.pid)])
-            self.assertEqual(rows(out)[0][5], exe[:1023])
-        finally:
-            p.kill()
-            p.wait()
-            p.stdout.close()
+        self.assertEqual(self.path_shown_for(exe), exe[:1023])
 
     def test_long_executable_path_is_cut_between_characters(self):
         # The path's byte 1023 is the first of a two-byte character.
@@ -309,20 +314,7 @@ class Libraries(RealProcessTest):
                 break
         self.assertEqual(kept[-1], 0xc3)
         os.makedirs(d)
-        lib = self.library()
-        import shutil
-        shutil.copy(SLEEPER, exe)
-        import subprocess
-        p = subprocess.Popen([exe, "-l", lib], stdout=subprocess.PIPE)
-        try:
-            self.assertEqual(p.stdout.readline(), b"ready\n")
-            os.unlink(lib)
-            rc, out, _ = run(["-w", str(p.pid)])
-            self.assertEqual(rows(out)[0][5], kept[:1022].decode())
-        finally:
-            p.kill()
-            p.wait()
-            p.stdout.close()
+        self.assertEqual(self.path_shown_for(exe), kept[:1022].decode())
 
     def deep_subject(self, length, name, lib=False, part="d" * 200):
         """A subject in a folder whose path is about length bytes, which
