@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "inroot.h"
+#include "lookup.h"
 
 #ifdef O_RESOLVE_BENEATH
 #define STEP_OPEN	(O_NOFOLLOW | O_CLOEXEC | O_RESOLVE_BENEATH)
@@ -28,16 +29,6 @@
 #endif
 
 #define DIR_OPEN	(O_RDONLY | O_DIRECTORY | STEP_OPEN)
-
-/* Closes fd, keeping errno. */
-static void
-close_quietly(int fd)
-{
-	int saved = errno;
-
-	close(fd);
-	errno = saved;
-}
 
 /*
  * Opens the folder done (names without links, "/" between them) from
@@ -61,7 +52,7 @@ open_along(int rootfd, const char *done)
 		memcpy(name, p, len);
 		name[len] = '\0';
 		next = openat(fd, name, DIR_OPEN);
-		close_quietly(fd);
+		close_keep_errno(fd);
 		fd = next;
 	}
 	return (fd);
@@ -190,7 +181,7 @@ walk(int rootfd, const char *path, int *dirfd, char *name)
 	*dirfd = cur;
 	return (0);
 fail:
-	close_quietly(cur);
+	close_keep_errno(cur);
 	return (-1);
 }
 
@@ -222,7 +213,7 @@ root_open(const char *path)
 		name[len] = '\0';
 		next = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
 		    O_CLOEXEC);
-		close_quietly(fd);
+		close_keep_errno(fd);
 		fd = next;
 	}
 	return (fd);
@@ -237,7 +228,7 @@ inroot_open(int rootfd, const char *path, int flags)
 	if (walk(rootfd, path, &dirfd, name) == -1)
 		return (-1);
 	fd = openat(dirfd, name, flags | STEP_OPEN);
-	close_quietly(dirfd);
+	close_keep_errno(dirfd);
 	return (fd);
 }
 
@@ -250,6 +241,6 @@ inroot_stat(int rootfd, const char *path, struct stat *st)
 	if (walk(rootfd, path, &dirfd, name) == -1)
 		return (-1);
 	rc = fstatat(dirfd, name, st, STEP_STAT);
-	close_quietly(dirfd);
+	close_keep_errno(dirfd);
 	return (rc);
 }

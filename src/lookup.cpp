@@ -27,7 +27,7 @@ static char noted[LOOKUP_NOTED_MAX][NOTED_SIZE];
 static unsigned int nnoted;
 static bool overflow;		/* more were noted than remembered */
 
-static void
+void
 close_keep_errno(int fd)
 {
 	int saved = errno;

@@ -13,6 +13,9 @@
 
 #include "procinfo.h"
 
+/* Closes fd, keeping errno as it was. */
+void close_keep_errno(int fd);
+
 /* What lookup_stat() answers. */
 #define LOOKUP_DONE	0	/* *st holds the file's attributes */
 #define LOOKUP_FAILED	(-1)	/* no file there, errno says why */

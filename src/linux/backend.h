@@ -10,6 +10,7 @@
 #include <stddef.h>
 #include <sys/types.h>
 
+#include "lookup.h"
 #include "parse.h"
 #include "procinfo.h"
 
@@ -37,9 +38,6 @@ struct procstat {
 
 /* Whether a directory entry of /proc names a process (or a thread). */
 bool is_pid_name(const char *name);
-
-/* Closes fd, keeping errno as it was. */
-void close_keep_errno(int fd);
 
 /*
  * For a file of the process examined that could not be had: a missing

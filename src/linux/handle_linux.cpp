@@ -31,15 +31,6 @@
 /* What statfs(2) says of a proc file system. */
 #define PROC_SUPER_MAGIC	0x9fa0
 
-void
-close_keep_errno(int fd)
-{
-	int saved = errno;
-
-	close(fd);
-	errno = saved;
-}
-
 int
 gone_if_missing(void)
 {
