@@ -7,6 +7,7 @@
  */
 #include <sys/stat.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "layers.h"
 #include "xo_c.h"
@@ -21,13 +22,20 @@ static unsigned int nlayers;
 static unsigned int layers_left_out;
 static bool layers_read;
 
-/* Notes one mount, with the device of the folder it shows. */
+/*
+ * Notes a nullfs mount, whose files have the device upper and show the
+ * folder lower, with the device of that folder.
+ */
 static void
-add_layer(void *ctx, uint64_t upper, const char *lower)
+add_layer(void *ctx, const char *path, const char *fstype, const char *lower,
+    uint64_t upper)
 {
 	struct stat st;
 
 	(void)ctx;
+	(void)path;
+	if (strcmp(fstype, "nullfs") != 0)
+		return;
 	/* A folder that has gone shows no file any more. */
 	if (stat(lower, &st) == -1 || (uint64_t)st.st_dev == upper)
 		return;
@@ -69,7 +77,7 @@ lower_device(struct procstat *ps, uint64_t dev)
 
 	if (!layers_read) {
 		layers_read = true;
-		proc_mount_layers(ps, add_layer, NULL);
+		(void)proc_mounts(ps, add_layer, NULL);
 		qsort(layers, nlayers, sizeof(layers[0]), compare_layers);
 	}
 	/* Each step goes down one mount: at most all of them. */

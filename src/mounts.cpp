@@ -46,11 +46,13 @@ fstype_may_hang(const char *fstype)
 }
 
 static void
-add_mount(void *ctx, const char *path, const char *fstype, uint64_t dev)
+add_mount(void *ctx, const char *path, const char *fstype, const char *from,
+    uint64_t dev)
 {
 	struct hanging_mount *m;
 
 	(void)ctx;
+	(void)from;
 	if (!fstype_may_hang(fstype))
 		return;
 	if (nhanging == HANGING_MOUNTS_MAX ||

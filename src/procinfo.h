@@ -25,7 +25,6 @@
  *   proc_list             procinfo_freebsd.cpp   proclist_linux.cpp
  *   proc_library_dirs     libdirs_freebsd.cpp    vmmap_linux.cpp
  *   proc_mounts           mounts_freebsd.cpp     mounts_linux.cpp
- *   proc_mount_layers     mounts_freebsd.cpp     limits_linux.cpp
  *   proc_limits           limits_freebsd.cpp     limits_linux.cpp
  *   proc_exe_file         procfiles_freebsd.cpp  procfiles_linux.cpp
  *   proc_shares_root      procfiles_freebsd.cpp  procfiles_linux.cpp
@@ -155,18 +154,6 @@ struct library_dirs {
 const struct library_dirs *proc_library_dirs(struct procstat *ps);
 
 /*
- * The mounts that show a folder of one file system again at another
- * place (FreeBSD's nullfs): a file looked up through such a mount has
- * the device upper (st_dev), while a memory map names the file by the
- * device of the file system below, which holds the folder lower.  fn is
- * called once for each such mount.  Where mounts keep the device of the
- * files they show, it is never called.
- */
-typedef void (*mount_layer_fn)(void *ctx, uint64_t upper, const char *lower);
-
-void proc_mount_layers(struct procstat *ps, mount_layer_fn fn, void *ctx);
-
-/*
  * The settings of the system that decide which processes the caller may
  * examine, to name the cause when one was refused or left out.  Where the
  * system has no such setting, the value that limits nothing.
@@ -227,11 +214,13 @@ const char *proc_open_error(int err);
 
 /* Called for each mounted file system; see proc_mounts(). */
 typedef void (*mount_fn)(void *ctx, const char *path, const char *fstype,
-    uint64_t dev);
+    const char *from, uint64_t dev);
 
 /*
  * Calls fn with each file system that the tool's mount table lists:
- * where it is mounted (an absolute path), the name of its type, and its
+ * where it is mounted (an absolute path), the name of its type, what it
+ * was mounted from (a device, a server's export, or for FreeBSD's nullfs
+ * the folder it shows again; "" when the table has nothing), and its
  * device as the files on it give it in st_dev (0 where the platform
  * cannot tell).  Reading the table never waits on a file system.  0, or
  * -1 with errno set when the table cannot be read.

@@ -14,7 +14,6 @@
 #include <sys/ucred.h>
 #include <sys/mount.h>
 #include <errno.h>
-#include <string.h>
 
 #include "procinfo.h"
 
@@ -29,29 +28,13 @@ proc_mounts(struct procstat *ps, mount_fn fn, void *ctx)
 	if (n == 0)
 		return (-1);
 	/*
-	 * The files of FUSE and of the network file systems carry their
-	 * mount's first file system id as their device.
+	 * The files of FUSE, of the network file systems and of nullfs
+	 * carry their mount's first file system id as their device,
+	 * converted as the kernel converts it.
 	 */
 	for (i = 0; i < n; i++)
 		fn(ctx, mounts[i].f_mntonname, mounts[i].f_fstypename,
+		    mounts[i].f_mntfromname,
 		    (uint64_t)(dev_t)mounts[i].f_fsid.val[0]);
 	return (0);
-}
-
-void
-proc_mount_layers(struct procstat *ps, mount_layer_fn fn, void *ctx)
-{
-	struct statfs *mounts;
-	dev_t upper;
-	int n, i;
-
-	(void)ps;
-	n = getmntinfo(&mounts, MNT_NOWAIT);
-	for (i = 0; i < n; i++) {
-		if (strcmp(mounts[i].f_fstypename, "nullfs") != 0)
-			continue;
-		/* Converted as the kernel converts it. */
-		upper = mounts[i].f_fsid.val[0];
-		fn(ctx, (uint64_t)upper, mounts[i].f_mntfromname);
-	}
 }

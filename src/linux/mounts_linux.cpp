@@ -85,6 +85,10 @@ parse_mountinfo_line(const char *line, size_t len, struct mount_line *ml)
 		return (false);
 	memcpy(ml->fstype, w, wlen);
 	ml->fstype[wlen] = '\0';
+	/* The source, which a file system may leave out. */
+	w = take_word(&p, end, &wlen);
+	if (!unescape_word(w, wlen, ml->from, sizeof(ml->from)))
+		return (false);
 	ml->dev = (uint64_t)makedev(major, minor);
 	return (true);
 }
@@ -119,7 +123,7 @@ proc_mounts(struct procstat *ps, mount_fn fn, void *ctx)
 			whole = false;
 			break;
 		}
-		fn(ctx, ml.path, ml.fstype, ml.dev);
+		fn(ctx, ml.path, ml.fstype, ml.from, ml.dev);
 	}
 	saved = ferror(f) ? errno : EINVAL;
 	if (ferror(f))

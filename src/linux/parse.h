@@ -71,12 +71,13 @@ bool unescape_maps_path(const char *path, size_t len, char *buf, size_t size);
 struct mount_line {
 	char path[4096];		/* the mount point, unescaped */
 	char fstype[64];
+	char from[4096];		/* its source, unescaped; may be "" */
 	uint64_t dev;
 };
 
 /*
- * The mount point (its \ooo escapes undone), file system type and
- * device of one line of mountinfo, without its newline; false when the
+ * The mount point and source (their \ooo escapes undone), file system
+ * type and device of one line of mountinfo, without its newline; false when the
  * line is malformed or its fields do not fit.
  */
 bool parse_mountinfo_line(const char *line, size_t len,

@@ -89,8 +89,8 @@ int open_errno;		// procstat_open_sysctl fails with this when set
 bool jail_root_fails;	// or that the jail is not found
 // What proc_library_dirs says, NULL-terminated lists, when one is set.
 const char *libdirs[4], *libtrees[4], *libhints[4];
-// What proc_mount_layers says: the device through a mount, the folder
-// it shows.
+// The nullfs mounts that proc_mounts lists besides mounts: the device
+// through a mount, the folder it shows.
 std::vector<std::pair<uint64_t, std::string>> layers;
 struct proc_limits limits;	// what proc_limits says
 struct FakeMount {
@@ -2951,7 +2951,9 @@ int proc_mounts(struct procstat *, mount_fn fn, void *ctx)
 		return -1;
 	}
 	for (const FakeMount &m : mounts)
-		fn(ctx, m.path.c_str(), m.fstype.c_str(), m.dev);
+		fn(ctx, m.path.c_str(), m.fstype.c_str(), "", m.dev);
+	for (const auto &l : layers)
+		fn(ctx, "/jail", "nullfs", l.second.c_str(), l.first);
 	return 0;
 }
 
@@ -2965,12 +2967,6 @@ const struct library_dirs *proc_library_dirs(struct procstat *)
 	static struct library_dirs dirs = {libdirs, libtrees, libhints};
 	return libdirs[0] != nullptr || libtrees[0] != nullptr ||
 	    libhints[0] != nullptr ? &dirs : nullptr;
-}
-
-void proc_mount_layers(struct procstat *, mount_layer_fn fn, void *ctx)
-{
-	for (const auto &l : layers)
-		fn(ctx, l.first, l.second.c_str());
 }
 
 void proc_limits(struct procstat *, struct proc_limits *l)

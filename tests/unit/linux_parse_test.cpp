@@ -143,27 +143,29 @@ TEST(ParseMaps, Malformed)
 	EXPECT_FALSE(maps_is_file(&ml));
 }
 
-TEST(ParseMountinfo, MountPointTypeAndDevice)
+TEST(ParseMountinfo, MountPointTypeSourceAndDevice)
 {
 	struct {
 		const char *line;
 		bool ok;
-		const char *path, *fstype;
+		const char *path, *fstype, *from;
 		unsigned int major, minor;
 	} cases[] = {
 		{ "36 35 98:0 /mnt1 /mnt2 rw,noatime master:1 - ext3 /dev/root rw",
-		  true, "/mnt2", "ext3", 98, 0 },
+		  true, "/mnt2", "ext3", "/dev/root", 98, 0 },
 		// No optional field; the kernel's escapes of blank, tab,
-		// newline and backslash in the mount point.
+		// newline and backslash in the mount point and the source.
 		{ "80 25 0:52 / /home/u/a\\040b\\011c\\012d\\134e rw,nosuid - "
-		  "fuse.sshfs u@h:/ rw,user_id=1000",
-		  true, "/home/u/a b\tc\nd\\e", "fuse.sshfs", 0, 52 },
+		  "fuse.sshfs u@h:/a\\040b rw,user_id=1000",
+		  true, "/home/u/a b\tc\nd\\e", "fuse.sshfs", "u@h:/a b", 0, 52 },
 		{ "81 25 0:53 / /run/x rw shared:9 master:2 - nfs4 h:/ rw",
-		  true, "/run/x", "nfs4", 0, 53 },
-		{ "1 2 0:1 / /x rw", false, "", "", 0, 0 },	// no separator
-		{ "1 2 0:1 / /x rw -", false, "", "", 0, 0 },	// no type
-		{ "1 2 x / /x rw - ext4 s rw", false, "", "", 0, 0 },
-		{ "", false, "", "", 0, 0 },
+		  true, "/run/x", "nfs4", "h:/", 0, 53 },
+		// A type without a source.
+		{ "82 25 0:54 / /y rw - tmpfs", true, "/y", "tmpfs", "", 0, 54 },
+		{ "1 2 0:1 / /x rw", false, "", "", "", 0, 0 },	// no separator
+		{ "1 2 0:1 / /x rw -", false, "", "", "", 0, 0 },	// no type
+		{ "1 2 x / /x rw - ext4 s rw", false, "", "", "", 0, 0 },
+		{ "", false, "", "", "", 0, 0 },
 	};
 	for (const auto &c : cases) {
 		mount_line ml;
@@ -173,6 +175,7 @@ TEST(ParseMountinfo, MountPointTypeAndDevice)
 			continue;
 		EXPECT_EQ(std::string(ml.path), c.path);
 		EXPECT_EQ(std::string(ml.fstype), c.fstype);
+		EXPECT_EQ(std::string(ml.from), c.from);
 		EXPECT_EQ(ml.dev, (uint64_t)makedev(c.major, c.minor));
 	}
 }
