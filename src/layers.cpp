@@ -10,6 +10,8 @@
 #include <string.h>
 
 #include "layers.h"
+#include "lookup.h"
+#include "mounts.h"
 #include "xo_c.h"
 
 struct layer {
@@ -30,12 +32,17 @@ static void
 add_layer(void *ctx, const char *path, const char *fstype, const char *lower,
     uint64_t upper)
 {
+	struct procstat *ps = (struct procstat *)ctx;
 	struct stat st;
 
-	(void)ctx;
 	(void)path;
 	if (strcmp(fstype, "nullfs") != 0)
 		return;
+	/* Not where the lookup could wait without end. */
+	if (lookup_may_hang(ps, lower, 0)) {
+		lookup_note(lower);
+		return;
+	}
 	/* A folder that has gone shows no file any more. */
 	if (stat(lower, &st) == -1 || (uint64_t)st.st_dev == upper)
 		return;
@@ -77,7 +84,7 @@ lower_device(struct procstat *ps, uint64_t dev)
 
 	if (!layers_read) {
 		layers_read = true;
-		(void)proc_mounts(ps, add_layer, NULL);
+		(void)proc_mounts(ps, add_layer, ps);
 		qsort(layers, nlayers, sizeof(layers[0]), compare_layers);
 	}
 	/* Each step goes down one mount: at most all of them. */

@@ -617,7 +617,9 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		int path_errno, map_errno;
 		const char *row, *err;
 		std::string hints;	// the jail's hints file, "" for none
-		bool nullfs;		// the jail's files are seen through nullfs
+		int nullfs;		// the jail's files are seen through nullfs;
+					// 2: the folder it shows lies on a file
+					// system that may never answer
 	} cases[] = {
 		{"the executable's own text", 0, {vm(KVME_TYPE_VNODE, RX, "", xdev, xino)},
 		    0, 0, nullptr, "", good, false},
@@ -676,6 +678,10 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		{"jailed on nullfs, the mount not known", 3,
 		    {vm(KVME_TYPE_VNODE, RX, "", below, jc.ino)}, 0, 0, ".so", "",
 		    good, false},
+		{"jailed on nullfs, the folder below never answers", 3,
+		    {vm(KVME_TYPE_VNODE, RX, "", below, jc.ino)}, 0, 0, ".so",
+		    "stalewatch: 1 file not examined: on a file system that may "
+		    "never answer (/proc)\n", good, 2},
 	};
 	// The host's hints, which the jail's link would reach, name the
 	// jail's folder: followed, it would hide the row.
@@ -703,6 +709,8 @@ TEST_F(FakePlatform, NamesLostByTheKernelCacheAreConfirmed)
 		}
 		if (c.nullfs)
 			layers.push_back({jc.dev, "/proc"});
+		if (c.nullfs == 2)
+			mounts.push_back({"/proc", "fuse.silent", 0});
 		FakeProc p;
 		p.jid = c.jid;
 		p.path = c.jid == 0 ? exe : jexe;
