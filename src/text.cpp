@@ -185,30 +185,6 @@ escaped_character(const unsigned char *s)
 	return (4 * (n > 0 ? n : 1));
 }
 
-size_t
-unit_prefix(const char *text, size_t max)
-{
-	const unsigned char *s = (const unsigned char *)text;
-	size_t i, len;
-	uint32_t cp;
-
-	for (i = 0; s[i] != '\0'; i += len) {
-		if (s[i] == '\\' && s[i + 1] == '\\')
-			len = 2;
-		else if (octal_escape(s + i)) {
-			len = escaped_character(s + i);
-			/* Not even the first character fits: its first bytes. */
-			if (i == 0 && len > max)
-				return (max / 4 * 4);
-		} else if ((len = utf8_sequence(s + i, strnlen(text + i, 4),
-		    &cp)) == 0)
-			len = 1;
-		if (i + len > max)
-			break;
-	}
-	return (i);
-}
-
 /*
  * The length of the unit of safe text at s (a character written as it is,
  * a backslash pair, or the escapes of one character) and, in *cols, the
@@ -234,6 +210,23 @@ next_unit(const unsigned char *s, size_t *cols)
 		*cols = w >= 0 ? (size_t)w : 1;
 	}
 	return (len);
+}
+
+size_t
+unit_prefix(const char *text, size_t max)
+{
+	const unsigned char *s = (const unsigned char *)text;
+	size_t i, len, cols;
+
+	for (i = 0; s[i] != '\0'; i += len) {
+		len = next_unit(s + i, &cols);
+		/* Not even the first character fits: its first bytes. */
+		if (i == 0 && len > max && octal_escape(s))
+			return (max / 4 * 4);
+		if (i + len > max)
+			break;
+	}
+	return (i);
 }
 
 size_t
