@@ -1188,18 +1188,20 @@ TEST_F(FakePlatform, ServiceNamesAreSafeAndCutToTheWidth)
 	procs = {stale(20, SERVICE_UNIT, "caf\xc3\xa9.service"),
 	    stale(21, SERVICE_UNIT, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"
 	    ".service"), stale(22, SERVICE_UNIT, "x.service")};
-	s.termwidth = 0;
-	r = run_walk({}, s);
-	EXPECT_EQ(r.out, "SERVICE          JID PROCS WHY\n"
-	    "caf\xc3\xa9.service       0     1 bin\n"
-	    "x.service          0     1 bin\n"
-	    "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.service     0     1 bin\n");
-	s.termwidth = 32;
-	r = run_walk({}, s);
-	EXPECT_EQ(r.out, "SERVICE        JID PROCS WHY\n"
-	    "caf\xc3\xa9.service     0     1 bin\n"
-	    "x.service        0     1 bin\n"
-	    "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.servi     0     1 bin\n");
+	const std::pair<int32_t, const char *> widths[] = {
+		{0, "SERVICE          JID PROCS WHY\n"
+		    "caf\xc3\xa9.service       0     1 bin\n"
+		    "x.service          0     1 bin\n"
+		    "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.service     0     1 bin\n"},
+		{32, "SERVICE        JID PROCS WHY\n"
+		    "caf\xc3\xa9.service     0     1 bin\n"
+		    "x.service        0     1 bin\n"
+		    "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.servi     0     1 bin\n"},
+	};
+	for (const auto &w : widths) {
+		s.termwidth = w.first;
+		EXPECT_EQ(run_walk({}, s).out, w.second) << w.first;
+	}
 }
 
 TEST_F(FakePlatform, PidfilesNameTheServiceOfTheNearestAncestor)
