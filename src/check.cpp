@@ -347,6 +347,8 @@ check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
 		if (why != WHY_AGAIN)
 			return (why);
 	}
+	/* Not examined: no all-clear for it. */
 	clear_gone(gone);
+	unexamined_note(ps, kp, QUERY_MAP, EBUSY);
 	return (WHY_NONE);
 }

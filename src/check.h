@@ -57,7 +57,8 @@ struct gone_files {
  * to its end for them; without, its reading stops at the first.  A
  * process that has started another program since it was listed is
  * judged as that program, whose name then replaces ki_comm in kp; one
- * that keeps starting programs while it is examined gets WHY_NONE.
+ * that keeps starting programs while it is examined gets WHY_NONE, and
+ * is counted as not examined, as one starting a program.
  */
 int check_process(struct procstat *ps, struct kinfo_proc *kp, char *text,
     size_t size, struct gone_files *gone);

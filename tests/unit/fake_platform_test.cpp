@@ -913,23 +913,25 @@ TEST_F(FakePlatform, RowDescribesTheProgramRunningNow)
 	// probe finds the new name, and the process is examined again as the
 	// program it runs now.  A program started after the argument query
 	// is found by the probe that confirms it.  One that keeps starting
-	// programs gives no row.
+	// programs gives no row, and is named as not examined.
 	struct Case {
 		const char *what;
 		int path_errno;
 		std::vector<std::string> probe_comms;
 		const char *row;	// nullptr: none
 		int path_queries, probes;
+		const char *err;
 	} cases[] = {
 		{"exec before the check", ENOENT, {"xsleep"},
-		    "xsleep       bin xsleep", 2, 3},
+		    "xsleep       bin xsleep", 2, 3, ""},
 		{"exec after the argument query", ENOENT, {"python3", "xsleep"},
-		    "xsleep       bin xsleep", 2, 4},
+		    "xsleep       bin xsleep", 2, 4, ""},
 		{"exec before the library check", 0, {"xsleep"},
-		    "xsleep       .so /usr/local/bin/xsleep", 2, 2},
+		    "xsleep       .so /usr/local/bin/xsleep", 2, 2, ""},
 		{"exec after exec", ENOENT, {"a", "b", "c", "d", "e", "f"},
-		    nullptr, 3, 3},
-		{"no exec", ENOENT, {}, "python3      bin xsleep", 1, 2},
+		    nullptr, 3, 3, "stalewatch: 1 process not examined: "
+		    "starting a program (pid 100)\n"},
+		{"no exec", ENOENT, {}, "python3      bin xsleep", 1, 2, ""},
 	};
 	for (const Case &c : cases) {
 		SetUp();
@@ -948,6 +950,7 @@ TEST_F(FakePlatform, RowDescribesTheProgramRunningNow)
 		EXPECT_EQ(r.out, c.row == nullptr ? "" :
 		    std::string("  100     0 root         ") + c.row + "\n")
 		    << c.what;
+		EXPECT_EQ(r.err, c.err) << c.what;
 		EXPECT_EQ(counts->path_queries, c.path_queries) << c.what;
 		EXPECT_EQ(counts->probes, c.probes) << c.what;
 		// Selected by the name it had: not the program it runs now.
